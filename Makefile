@@ -1,0 +1,34 @@
+# Two commands do all set-up: `make run` and `make test`.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+SAMPLE ?= examples/sample.png
+JOBS ?= $(shell nproc)
+
+.PHONY: deps configure build run test bench sanitize clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) > /dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	./$(BUILD_DIR)/ScanBench $(SAMPLE)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Address and undefined-behaviour sanitizer build of the tests.
+sanitize: deps
+	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORB_SANITIZE=ON > /dev/null
+	@cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) build-sanitize

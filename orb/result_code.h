@@ -1,0 +1,42 @@
+#pragma once
+// Result codes of the decoder and the library's exception.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace orb {
+
+enum ResultCode : std::int32_t {
+    Success = 0,
+    InnerCircleNotFound = 1,
+    PerspectiveMarkersNotDetected = 2,
+    WrongPerspectiveMarkerCount = 3,
+    StartMarkerNotDetected = 4,
+    WrongOuterZebraModuleCount = 5,
+    OuterZebraNotDetected = 6,
+    RadialZebraNotDetected = 7,
+    WrongGrid = 8,
+    EccUncorrectable = 9,
+    WrongChecksum = 10,
+    DataSizeExceedsMaximum = 11,
+    InsufficientCapacity = 12,
+    CodeCannotBeCreated = 13,
+    MultipleStartMarkers = 14,
+    UnwantedRadialZebra = 15,
+    InvalidConfiguration = 16,
+    UnknownDataType = 17,
+    WrongEccParameters = 19,
+    TailInconsistent = 20,
+    CodeTypeMismatch = 21,
+};
+
+// Fixed English text of a code; "" for values not in the table.
+const char* resultText(std::int32_t code);
+
+class OCException : public std::runtime_error {
+public:
+    OCException(std::int32_t code, const std::string& detail);
+    std::int32_t code;
+};
+
+} // namespace orb
