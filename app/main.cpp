@@ -1,7 +1,31 @@
 #include <iostream>
+#include <string>
 
-int main()
+#include "app/command_line.h"
+#include "app/file_mode.h"
+#include "orb/decoder_configuration.h"
+
+namespace {
+
+// Stands in for the interactive menu until it exists.
+int runInteractivePending(const std::string& codeTypeList, const std::string& levelList)
 {
-    std::cout << "ScanBench 1.23.38" << std::endl;
+    app::printUsage(codeTypeList, levelList);
+    std::cout << "Interactive mode is not available yet." << std::endl;
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    app::printBanner();
+    const std::string codeTypeList = app::buildCodeTypeList();
+    const std::string levelList = app::buildLevelList();
+    const app::CommandLine commandLine(argc, argv, '-');
+    const orb::DecoderConfiguration config;
+
+    // Exactly one argument is an image file; anything else is interactive.
+    if (argc == 2) return app::runFileMode(commandLine, config);
+    return runInteractivePending(codeTypeList, levelList);
 }

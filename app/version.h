@@ -1,5 +1,6 @@
 #pragma once
 
 namespace app {
+// Shown in the start-up banner.
 inline constexpr const char* kVersion = "1.23.38";
 }

@@ -90,6 +90,7 @@ void Logger::setConsoleLevel(int level)
 
 bool Logger::accepts(LogLevel level) const
 {
+    std::lock_guard<std::mutex> guard(lock_);
     const int l = static_cast<int>(level);
     return fileAccepts(l) || consoleAccepts(l);
 }
@@ -101,7 +102,6 @@ Logger& Logger::beginLine(int level)
     lock_.lock();
     lineOpen_ = true;
     lineLevel_ = level;
-    if (console_ == nullptr) console_ = &std::cout;
     const char* prefix = linePrefix(level);
     if (fileAccepts(level)) file_ << prefix << '\t';
     if (consoleAccepts(level)) *console_ << prefix << '\t';
@@ -110,7 +110,6 @@ Logger& Logger::beginLine(int level)
 
 Logger& Logger::endLine()
 {
-    if (console_ == nullptr) console_ = &std::cout;
     if (fileAccepts(lineLevel_)) file_ << '\n' << std::flush;
     if (consoleAccepts(lineLevel_)) *console_ << '\n' << std::flush;
     if (lineOpen_) {

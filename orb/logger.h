@@ -3,6 +3,7 @@
 // output, each sink with its own threshold. A line is begun, filled with
 // inserts and ended; the lock is held in between so lines never interleave.
 #include <fstream>
+#include <iostream>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -53,7 +54,8 @@ public:
     }
 
     // True when a line of this level would reach at least one sink; lets
-    // callers skip building costly texts.
+    // callers skip building costly texts. Takes the lock, so not to be called
+    // between beginLine and endLine.
     bool accepts(LogLevel level) const;
 
     // Redirects the console sink (tests); the default is std::cout.
@@ -65,9 +67,9 @@ private:
     bool fileAccepts(int level) const { return file_.is_open() && file_.good() && level >= fileLevel_; }
     bool consoleAccepts(int level) const { return level >= consoleLevel_; }
 
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::ofstream file_;
-    std::ostream* console_ = nullptr;
+    std::ostream* console_ = &std::cout;
     int fileLevel_ = 2;
     int consoleLevel_ = 3;
     int lineLevel_ = 2;

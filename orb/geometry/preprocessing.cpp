@@ -1,12 +1,66 @@
 #include "orb/geometry/preprocessing.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+
 #include <opencv2/imgproc.hpp>
+
+#include "orb/decoder_configuration.h"
+#include "orb/result_code.h"
 
 namespace orb {
 
-// Placeholders until preprocessing lands; otsuBinarize is usable already.
-cv::Mat enhanceImage(const cv::Mat& image, int) { return image.clone(); }
-cv::Mat binarizeImage(const cv::Mat& image, int) { return otsuBinarize(image, -1); }
+namespace {
+
+constexpr int kBins = 256;
+using ChannelHistograms = std::vector<std::array<std::atomic<int>, kBins>>;
+
+// One histogram per channel. Each stripe counts into its own local table and
+// adds it to the shared one with atomic increments, so the counts are exact
+// whatever the number of workers.
+void countHistograms(const cv::Mat& image, ChannelHistograms& histograms)
+{
+    const int channels = image.channels();
+    cv::parallel_for_(cv::Range(0, image.rows), [&](const cv::Range& rows) {
+        std::vector<std::array<int, kBins>> local(channels);
+        for (auto& h : local) h.fill(0);
+        for (int y = rows.start; y < rows.end; ++y) {
+            const std::uint8_t* p = image.ptr<std::uint8_t>(y);
+            for (int x = 0; x < image.cols; ++x)
+                for (int c = 0; c < channels; ++c) ++local[c][*p++];
+        }
+        for (int c = 0; c < channels; ++c)
+            for (int b = 0; b < kBins; ++b)
+                if (local[c][b] != 0) histograms[c][b].fetch_add(local[c][b], std::memory_order_relaxed);
+    });
+}
+
+} // namespace
+
+cv::Mat enhanceImage(const cv::Mat& image, int codeType)
+{
+    cv::Mat stretched;
+    if (codeType == Color) stretched = contrastAdjustment(image, 0.001f);
+    else image.convertTo(stretched, -1, 2.5, -120); // 48 and below -> 0, 150 and above -> 255
+    cv::Mat median;
+    cv::medianBlur(stretched, median, 3);
+    cv::Mat result;
+    cv::GaussianBlur(median, result, cv::Size(5, 5), 0, 0);
+    return result;
+}
+
+cv::Mat binarizeImage(const cv::Mat& image, int codeType)
+{
+    const cv::Mat binary = codeType == Color ? binarizeColorMode(image) : otsuBinarize(image, -1);
+    // Opening removes white specks and breaks one-pixel bridges between white regions.
+    cv::Mat result;
+    cv::morphologyEx(binary, result, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(3, 3)),
+                     cv::Point(-1, -1), 1, cv::BORDER_CONSTANT, cv::morphologyDefaultBorderValue());
+    return result;
+}
+
 cv::Mat otsuBinarize(const cv::Mat& image, double threshold)
 {
     cv::Mat gray;
@@ -17,7 +71,64 @@ cv::Mat otsuBinarize(const cv::Mat& image, double threshold)
     else cv::threshold(gray, result, threshold, 255, cv::THRESH_BINARY);
     return result;
 }
-cv::Mat binarizeColorMode(const cv::Mat& image) { return otsuBinarize(image, -1); }
-cv::Mat contrastAdjustment(const cv::Mat& image, float) { return image.clone(); }
+
+cv::Mat binarizeColorMode(const cv::Mat& image)
+{
+    if (image.type() != CV_8UC3)
+        throw OCException(InvalidConfiguration, "colour binarisation needs an 8-bit three-channel image");
+    cv::Mat gray;
+    cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
+    cv::Mat result;
+    const double t = cv::threshold(gray, result, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+    // A pixel is white as soon as one channel is brighter than the gray threshold,
+    // so coloured modules come out white like white ones.
+    result.forEach<std::uint8_t>([&](std::uint8_t& out, const int* pos) {
+        const cv::Vec3b& px = image.at<cv::Vec3b>(pos[0], pos[1]);
+        out = (px[0] > t || px[1] > t || px[2] > t) ? 255 : 0;
+    });
+    return result;
+}
+
+cv::Mat contrastAdjustment(const cv::Mat& image, float fraction)
+{
+    if (image.depth() != CV_8U) throw OCException(InvalidConfiguration, "contrast adjustment needs an 8-bit image");
+    const int channels = image.channels();
+    const int n = static_cast<int>(static_cast<float>(image.cols) * static_cast<float>(image.rows) * fraction);
+
+    std::vector<std::uint8_t> low(channels, 0);
+    std::vector<std::uint8_t> range(channels, 255);
+    if (n > 0) {
+        ChannelHistograms histograms(channels); // atomics start at zero
+        countHistograms(image, histograms);
+        for (int c = 0; c < channels; ++c) {
+            // Clip n pixels at each end; the bounds end one step past the bin
+            // where the running sum reached n.
+            long long sum = 0;
+            int lo = 0;
+            while (sum < n && lo < kBins) sum += histograms[c][lo++].load(std::memory_order_relaxed);
+            sum = 0;
+            int hi = kBins - 1;
+            while (sum < n && hi >= 0) sum += histograms[c][hi--].load(std::memory_order_relaxed);
+            low[c] = static_cast<std::uint8_t>(lo);
+            range[c] = static_cast<std::uint8_t>(hi - lo);
+        }
+    }
+
+    cv::Mat result = image.clone();
+    cv::parallel_for_(cv::Range(0, result.rows), [&](const cv::Range& rows) {
+        for (int y = rows.start; y < rows.end; ++y) {
+            std::uint8_t* p = result.ptr<std::uint8_t>(y);
+            for (int x = 0; x < result.cols; ++x) {
+                for (int c = 0; c < channels; ++c, ++p) {
+                    // A range of 0 has no defined stretch; such a channel stays as it is.
+                    if (range[c] == 0) continue;
+                    const std::int32_t v = ((static_cast<std::int32_t>(*p) - low[c]) * 255) / range[c];
+                    *p = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+                }
+            }
+        }
+    });
+    return result;
+}
 
 } // namespace orb
