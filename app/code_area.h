@@ -1,0 +1,24 @@
+#pragma once
+// Motion-based choice of the region to decode: only the part of a frame
+// that changed since the previous one is worth the decoder's time.
+#include <opencv2/core.hpp>
+
+namespace app {
+
+// Keeps the previous grey frame between calls.
+class CodeAreaFinder {
+public:
+    // The region around the pixels that changed by more than 50 grey levels
+    // since the previous call; the whole image on the first call and after a
+    // change of frame size; an empty rectangle when fewer than 5 % changed.
+    cv::Rect find(const cv::Mat& image);
+
+private:
+    cv::Mat previous_;
+};
+
+// findCodeArea on the one finder the camera loop uses, which outlives a
+// camera run so the next run starts from the last frame seen.
+cv::Rect findCodeArea(const cv::Mat& image);
+
+} // namespace app
