@@ -1,11 +1,31 @@
 #pragma once
 // Inner zebra: the features around the inner circle, which fix the module
 // count per ring and serve as the first perspective markers.
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "orb/detection/zebra_result.h"
 #include "orb/detection_context.h"
 #include "orb/result_code.h"
 
 namespace orb {
 
 ResultCode detectInnerZebra(const StageInput& input, const DetectionContext& context, double R);
+
+// Finds the features at the rim of the inner circle of radius R around the
+// image centre and fills `result` with the markers, their mean radius and
+// their count (4, 8, 12 or 16).
+ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result);
+// Assigns the cleaned feature angles (ascending) to slots and measures them.
+ResultCode validateInnerZebra(const cv::Mat& image, const std::vector<double>& angles, const cv::Point2d& centre,
+                              double R, ZebraResult& result);
+// Bisects for the angle at which rays from radius R stop ending early, that
+// is leave the feature whose run is `expectedRun`.
+double findFeatureEdge(double startAngle, double step, const cv::Mat& image, const cv::Point2d& centre, double R,
+                       int expectedRun, double fraction);
+// Class of an angular gap: 0 a quarter turn, 1 an eighth, 2 a twelfth, 3 a
+// sixteenth, 4 none of these.
+int classifyGap(double gap);
 
 } // namespace orb

@@ -1,8 +1,244 @@
 #include "orb/detection/outer_zebra.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <opencv2/imgproc.hpp>
+
+#include "orb/detection/ray_walk.h"
+#include "orb/detection/slot_assignment.h"
+#include "orb/geometry/perspective_correction.h"
+#include "orb/logger.h"
+#include "orb/payload/module_geometry.h"
+
 namespace orb {
 
-// Placeholder until the outer zebra stage lands.
-ResultCode detectOuterZebra(const StageInput&, const DetectionContext&, const StartMarkerCandidate&) { return WrongOuterZebraModuleCount; }
+namespace {
+
+constexpr int kSamplings = 11; // each one pixel further inside the outline
+
+bool within(double a, double b, double tolerance)
+{
+    return std::abs(a - b) <= tolerance * std::max(std::abs(a), std::abs(b));
+}
+
+// Centres of the black runs along one sampled ellipse.
+std::vector<double> blackRunCentres(const ColorChanges& changes)
+{
+    std::vector<double> centres;
+    const std::vector<double>& a = changes.angles;
+    if (a.empty()) return centres;
+    std::size_t first = 0;
+    if (changes.startColor == 0) {
+        // The first black run spans the start of the sampling.
+        double centre = (a.front() + a.back() + kTwoPi) / 2;
+        if (centre > kTwoPi) centre -= kTwoPi;
+        centres.push_back(centre);
+        first = 1;
+    }
+    for (std::size_t i = first; i + 1 < a.size(); i += 2) centres.push_back((a[i] + a[i + 1]) / 2);
+    return centres;
+}
+
+// How far the spacing of the centres departs from `slots` equal steps.
+double spacingVarCoeff(const std::vector<double>& centres, int slots)
+{
+    std::vector<double> diffs;
+    double sum = 0;
+    for (std::size_t i = 1; i < centres.size(); ++i) {
+        double d = centres[i] - centres[i - 1];
+        if (centres[i] < centres[i - 1]) d += kTwoPi;
+        diffs.push_back(d);
+        sum += d;
+    }
+    if (diffs.empty() || sum < kTwoPi) diffs.push_back(kTwoPi - sum);
+    const double u = kTwoPi / slots;
+    double squares = 0;
+    for (double d : diffs) squares += (d - u) * (d - u);
+    return std::sqrt(squares / static_cast<double>(diffs.size())) / u;
+}
+
+// Indices of the centres whose gap to a neighbour is one slot.
+std::vector<int> evenlySpaced(const std::vector<double>& centres, double slotAngle)
+{
+    std::vector<int> indices;
+    const std::size_t n = centres.size();
+    double closing = centres.front() - centres.back();
+    if (centres.back() > centres.front()) closing += kTwoPi;
+    if (within(closing, slotAngle, 0.15)) indices.push_back(0);
+    for (std::size_t j = 1; j < n; ++j) {
+        double gap = centres[j] - centres[j - 1];
+        if (centres[j - 1] > centres[j]) gap += kTwoPi;
+        if (!within(gap, slotAngle, 0.15)) continue;
+        const int previous = static_cast<int>(j) - 1;
+        if (indices.empty() || indices.back() != previous) indices.push_back(previous);
+        indices.push_back(static_cast<int>(j));
+    }
+    return indices;
+}
+
+} // namespace
+
+ColorChanges sampleEllipse(const cv::Mat& image, const cv::Point& centre, const cv::Size& axes, double angle,
+                           int arcStart, int arcEnd)
+{
+    ColorChanges changes;
+    changes.startColor = 255;
+    const cv::Size halfAxes(std::abs(axes.width), std::abs(axes.height));
+
+    // Let the library draw the outline, so the pixels are exactly its own,
+    // within the outline's bounding box only.
+    const int reach = std::max(halfAxes.width, halfAxes.height) + 2;
+    const cv::Rect box = cv::Rect(centre.x - reach, centre.y - reach, 2 * reach + 1, 2 * reach + 1) &
+                         cv::Rect(0, 0, image.cols, image.rows);
+    if (box.empty()) return changes;
+    cv::Mat mask = cv::Mat::zeros(box.size(), CV_8UC1);
+    cv::ellipse(mask, centre - box.tl(), halfAxes, angle, arcStart, arcEnd, cv::Scalar(255), 1, cv::LINE_8);
+    std::vector<cv::Point> pixels;
+    cv::findNonZero(mask, pixels);
+    if (pixels.empty()) return changes;
+
+    struct Sample {
+        double angle;
+        int y;
+        int x;
+        bool white;
+    };
+    std::vector<Sample> samples;
+    samples.reserve(pixels.size() + 1);
+    for (const cv::Point& local : pixels) {
+        const cv::Point p = local + box.tl();
+        samples.push_back({std::atan2(static_cast<double>(centre.y - p.y), static_cast<double>(p.x - centre.x)), p.y,
+                           p.x, image.at<std::uint8_t>(p) != 0});
+    }
+    std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
+        if (a.angle != b.angle) return a.angle < b.angle;
+        return a.y != b.y ? a.y < b.y : a.x < b.x;
+    });
+    changes.startColor = samples.front().white ? 255 : 0;
+    samples.push_back(samples.front());
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i].white != samples[i - 1].white) changes.angles.push_back(samples[i].angle);
+    }
+    // The change back at the first pixel closes the loop.
+    if (!changes.angles.empty() && changes.angles.back() < 0) changes.angles.back() += kTwoPi;
+    return changes;
+}
+
+cv::RotatedRect fitOuterEllipse(const cv::Mat& image, cv::Point2d& centre, const cv::Point2d& trialPoint)
+{
+    const double limit = cv::norm(trialPoint - centre) + 5;
+    std::vector<std::vector<cv::Point>> contours;
+    std::vector<cv::Vec4i> hierarchy;
+    cv::findContours(image.clone(), contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_SIMPLE);
+
+    // Keep only the outline points within reach of the outer ring.
+    const cv::Point2d anchor(std::rint(centre.x), std::rint(centre.y));
+    cv::parallel_for_(cv::Range(0, static_cast<int>(contours.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            std::erase_if(contours[i], [&](const cv::Point& p) { return cv::norm(cv::Point2d(p) - anchor) > limit; });
+        }
+    });
+    std::vector<cv::Point> points;
+    for (std::size_t i = 1; i < contours.size(); ++i) points.insert(points.end(), contours[i].begin(), contours[i].end());
+
+    cv::RotatedRect ellipse(cv::Point2f(0, 0), cv::Size2f(0, 0), 0);
+    if (points.size() >= 2) {
+        std::vector<cv::Point> hull;
+        cv::convexHull(points, hull, false, true);
+        if (hull.size() >= 5) ellipse = cv::fitEllipse(hull);
+    }
+    centre = cv::Point2d(ellipse.center);
+    return ellipse;
+}
+
+ResultCode findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Point2d& trialPoint,
+                          ZebraResult& result)
+{
+    cv::Point2d centre(image.cols * 0.5, image.rows * 0.5);
+    const cv::RotatedRect ellipse = fitOuterEllipse(image, centre, trialPoint);
+    const float W = ellipse.size.width;
+    const float H = ellipse.size.height;
+    const float alpha = ellipse.angle;
+    logger().line(LogLevel::Debug, "     findOuterZebra");
+
+    // The sampling whose black modules are spaced most evenly.
+    const int d = modulesPerRing / 2;
+    double bestAngleDiffsVarCoeff = std::numeric_limits<double>::infinity();
+    std::vector<double> best;
+    const cv::Point roundedCentre(static_cast<int>(std::rint(centre.x)), static_cast<int>(std::rint(centre.y)));
+    for (int i = 0; i < kSamplings; ++i) {
+        const cv::Size axes(static_cast<int>(std::roundf((W - 2 * i) * 0.5f)),
+                            static_cast<int>(std::roundf((H - 2 * i) * 0.5f)));
+        const ColorChanges changes = sampleEllipse(image, roundedCentre, axes, alpha, 0, 360);
+        if (changes.angles.size() % 2 != 0) continue;
+        logger().line(LogLevel::Trace, "startColor: ", changes.startColor);
+        logger().line(LogLevel::Trace, "colorChanges.size(): ", changes.angles.size());
+        std::vector<double> centres = blackRunCentres(changes);
+        if (d > 0) {
+            const double coeff = spacingVarCoeff(centres, d);
+            if (coeff < bestAngleDiffsVarCoeff) {
+                bestAngleDiffsVarCoeff = coeff;
+                best = std::move(centres);
+            }
+            logger().line(LogLevel::Trace, "Outer Zebra angleDiffsVarCoeff < bestAngleDiffsVarCoeff : ", coeff, " < ",
+                          bestAngleDiffsVarCoeff);
+        }
+    }
+
+    const int n = static_cast<int>(best.size());
+    if (n < 4 || !within(n, d, 0.33)) return WrongOuterZebraModuleCount;
+    const std::vector<int> indices = evenlySpaced(best, kTwoPi / d);
+    if (indices.size() < 4) return WrongOuterZebraModuleCount;
+    const std::vector<SlotEntry> slots = assignSlots(best, indices, d, false);
+    if (static_cast<int>(slots.size()) > d || slots.size() < 4) return WrongOuterZebraModuleCount;
+
+    // One point per module on the fitted ellipse.
+    result.count = d;
+    result.points.clear();
+    double radiusSum = 0;
+    const double a2 = (W / 2.0) * (W / 2.0);
+    const double b2 = (H / 2.0) * (H / 2.0);
+    for (const SlotEntry& slot : slots) {
+        if (!result.points.empty() && !(slot.angle > result.points.back().angle)) continue;
+        const double c = std::cos(slot.angle + alpha * kTwoPi / 360);
+        const double radius = std::sqrt(c * c * (a2 - b2) + b2);
+        const cv::Point2d point = centre + radius * rayDirection(slot.angle);
+        result.points.push_back({static_cast<float>(point.x), static_cast<float>(point.y), slot.angle, slot.slot});
+        radiusSum += radius;
+    }
+    result.radius = std::round(radiusSum / static_cast<double>(result.points.size()));
+    return Success;
+}
+
+ResultCode detectOuterZebra(const StageInput& input, const DetectionContext& context,
+                            const StartMarkerCandidate& candidate)
+{
+    const cv::Point2d imageCentre(input.image.cols * 0.5, input.image.rows * 0.5);
+    const StartMarker& marker = candidate.marker;
+    std::vector<cv::Point2d> trialPoints{marker.barEnd};
+    if (marker.barEnd != marker.firstRunEnd) {
+        trialPoints.push_back(marker.firstRunEnd);
+        if (cv::norm(trialPoints[1] - imageCentre) > cv::norm(trialPoints[0] - imageCentre)) {
+            std::swap(trialPoints[0], trialPoints[1]);
+        }
+    }
+
+    ResultCode rc = WrongOuterZebraModuleCount;
+    for (const cv::Point2d& trialPoint : trialPoints) {
+        ZebraResult zebra;
+        rc = findOuterZebra(input.image, context.modulesPerRing, trialPoint, zebra);
+        if (rc != Success) continue;
+        StartMarker tried = marker;
+        tried.barEnd = imageCentre + zebra.radius * rayDirection(tried.angle);
+        DetectionContext next = context;
+        next.startMarker = &tried;
+        next.zebra = &zebra;
+        rc = correctWithOuterZebra(input, next);
+        if (rc == Success) return Success;
+    }
+    return rc;
+}
 
 } // namespace orb

@@ -23,4 +23,13 @@ RadialZebraSearch makeRadialZebraSearch(const cv::Mat& image, const StartMarker&
 ResultCode detectRadialZebra(const DecoderConfiguration& config, const RadialZebraSearch& search,
                              const DetectionContext& context);
 
+// Ring grid from the radial line at `angle`; ringCount <= 0 when none found.
+RingGrid findRadialZebra(const RadialZebraSearch& search, double angle);
+// Where the black runs that start at `startRadius` end, beside the start
+// marker at `offset` from its angle (median of three rays, rounded up).
+int probeInnerEdge(const RadialZebraSearch& search, double offset, int startRadius);
+// True when the radial lines two module angles to either side of the start
+// marker both show a grid with the same ring count.
+bool radialZebraOnBothSides(const RadialZebraSearch& search);
+
 } // namespace orb

@@ -1,8 +1,239 @@
 #include "orb/detection/start_marker.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "orb/detection/outer_zebra.h"
+#include "orb/detection/ray_walk.h"
+#include "orb/logger.h"
+#include "orb/payload/module_geometry.h"
+
 namespace orb {
 
-// Placeholder until the start marker stage lands.
-ResultCode detectStartMarker(const StageInput&, const DetectionContext&, double) { return StartMarkerNotDetected; }
+namespace {
+
+constexpr double kDegree = 0.017453292519943295;
+constexpr double kFraction = 0.8;
+
+bool within(double a, double b, double tolerance)
+{
+    return std::abs(a - b) <= tolerance * std::max(std::abs(a), std::abs(b));
+}
+
+struct ScanEntry {
+    int run;
+    double angle;
+};
+
+int blackRunAt(const cv::Mat& image, const cv::Point2d& centre, double r, double angle)
+{
+    const cv::Point2d direction = rayDirection(angle);
+    cv::Point2d point = centre + r * direction;
+    return countBlackRun(point, direction, image, true);
+}
+
+// Black run and the white run behind it on the ray at `angle`, and where the
+// white run ended.
+struct SideProbe {
+    int black = 0;
+    int white = 0;
+    double radius = 0;
+};
+
+SideProbe probeSide(const cv::Mat& image, const cv::Point2d& centre, double r, double angle)
+{
+    const cv::Point2d direction = rayDirection(angle);
+    SideProbe probe;
+    cv::Point2d point = centre + r * direction;
+    probe.black = countBlackRun(point, direction, image, true);
+    if (probe.black > 0) point += 2 * direction;
+    else point = centre + r * direction;
+    probe.white = countWhiteRun(point, direction, image, true);
+    probe.radius = cv::norm(point - centre);
+    return probe;
+}
+
+// Local maxima of the black run length around the circle, one per bar.
+std::vector<ScanEntry> scanLongRuns(const cv::Mat& image, const cv::Point2d& centre, double r, double moduleAngle,
+                                    int& longest, int& shortest)
+{
+    std::vector<ScanEntry> entries;
+    longest = 0;
+    shortest = std::numeric_limits<int>::max();
+    for (double angle = 0; angle < kTwoPi; angle += kDegree) {
+        const int run = blackRunAt(image, centre, r, angle);
+        bool accepted = false;
+        // A single ray on a speck is no bar: a neighbour must agree.
+        if (run >= kFraction * longest) {
+            const int before = blackRunAt(image, centre, r, angle - kDegree);
+            accepted = before >= kFraction * run;
+            if (!accepted) accepted = blackRunAt(image, centre, r, angle + kDegree) >= kFraction * run;
+        }
+        if (accepted) {
+            bool kept = true;
+            if (entries.empty()) {
+                entries.push_back({run, angle});
+            } else if (kFraction * run > longest) {
+                entries.clear();
+                entries.push_back({run, angle});
+            } else if (angle > entries.back().angle + 2 * moduleAngle) {
+                entries.push_back({run, angle});
+            } else if (run > entries.back().run) {
+                entries.back() = {run, angle};
+            } else {
+                kept = false;
+            }
+            if (kept) longest = std::max(longest, run);
+        }
+        shortest = std::min(shortest, run);
+    }
+    return entries;
+}
+
+} // namespace
+
+double findBarEdge(double startAngle, double step, const cv::Mat& image, const cv::Point2d& centre, double r,
+                   int expectedRun, double fraction)
+{
+    double angle = startAngle;
+    bool halving = false;
+    while (std::abs(step) > 0.00025 && std::abs(startAngle - angle) <= kTwoPi / 2) {
+        const cv::Point2d direction = rayDirection(angle);
+        cv::Point2d point = centre + r * direction;
+        int run = countBlackRun(point, direction, image, true);
+        if (run < expectedRun * fraction) {
+            // A short white gap inside a long bar does not end the bar.
+            const int white = countWhiteRun(point, direction, image, false);
+            if (run + white < expectedRun && countBlackRun(point, direction, image, false) != 0 &&
+                ((expectedRun - white) + run) * 0.125 > white) {
+                run += expectedRun;
+            }
+        }
+        if (run >= expectedRun * fraction) {
+            if (halving) step /= 2;
+            angle += step;
+        } else {
+            step /= 2;
+            halving = true;
+            angle -= step;
+        }
+    }
+    if ((step > 0 && startAngle > angle) || (step < 0 && startAngle < angle)) return startAngle;
+    return angle;
+}
+
+std::vector<StartMarkerCandidate> findStartMarkers(const cv::Mat& image, double r, int modulesPerRing, bool strict)
+{
+    logger().line(LogLevel::Debug, "    findStartMarkers");
+    std::vector<StartMarkerCandidate> candidates;
+    if (modulesPerRing <= 0) return candidates;
+    const cv::Point2d centre(image.cols / 2, image.rows / 2);
+    const double e = kTwoPi / modulesPerRing;
+    int longest = 0;
+    int shortest = 0;
+    const std::vector<ScanEntry> entries = scanLongRuns(image, centre, r, e, longest, shortest);
+
+    for (const ScanEntry& entry : entries) {
+        const int K = entry.run;
+        const double u = findBarEdge(entry.angle, kDegree, image, centre, r, K, kFraction);
+        const double v = findBarEdge(entry.angle, -kDegree, image, centre, r, K, kFraction);
+        const double width = u - v;
+        int p = within(width, e, 0.3) ? 1 : 0;
+        double mid = (u + v) / 2;
+        if (mid < 0) mid += kTwoPi;
+
+        StartMarkerCandidate candidate;
+        candidate.marker.angle = mid;
+        const bool repeated = !candidates.empty() && std::abs(candidates.back().marker.angle - mid) <= 2 * e;
+        if (!repeated) {
+            // The corridors beside the bar are white beyond a short black run.
+            const SideProbe a = probeSide(image, centre, r, mid + e);
+            const SideProbe b = probeSide(image, centre, r, mid - e);
+            if (a.black + a.white >= kFraction * K && a.white > 1) ++p;
+            if (b.black + b.white >= kFraction * K && b.white > 1) ++p;
+            const int Y = std::max(5, std::abs(b.black - a.black));
+            const int Z = shortest + 10 + Y;
+            if (a.black <= Z) ++p;
+            if (b.black <= Z) ++p;
+            if (p == 5) {
+                const SideProbe c = probeSide(image, centre, r, mid + 2 * e);
+                const SideProbe d = probeSide(image, centre, r, mid - 2 * e);
+                if (c.black <= Z) ++p;
+                if (c.black + c.white + Y >= kFraction * K && c.white > 1) ++p;
+                if (d.black <= Z) ++p;
+                if (d.white <= 2 * Y + 5 && d.white > 1) ++p;
+            }
+            if (a.black + 5 <= b.black) ++p;
+
+            // Bar length, bridging one white gap if the whole still matches.
+            const cv::Point2d direction = rayDirection(mid);
+            StartMarker& marker = candidate.marker;
+            marker.rayStart = centre + r * direction;
+            cv::Point2d point = marker.rayStart;
+            const int barRun = countBlackRun(point, direction, image, true);
+            marker.firstRunEnd = point;
+            marker.barEnd = point;
+            if (within(barRun, longest, 0.05)) {
+                ++p;
+            } else {
+                const int nextRun = countBlackRun(point, direction, image, true);
+                const double extent = cv::norm(point - centre) - r;
+                if (nextRun > 1 && within(extent, longest, 0.05)) marker.barEnd = point;
+            }
+
+            // The bar cannot run much beyond where its neighbours' white ends.
+            const double around = (a.radius + b.radius) / 2;
+            if (!within(around, K, 0.05) && K > around) marker.barEnd = centre + around * direction;
+        }
+        logger().line(LogLevel::Trace, "angle: ", mid / kDegree, ", plausibility: ", p);
+        candidate.plausibility = p;
+        if (p >= (strict ? 9 : 2)) candidates.push_back(candidate);
+    }
+    return candidates;
+}
+
+ResultCode checkSingleStartMarker(const cv::Mat& image, double r, int modulesPerRing)
+{
+    const std::vector<StartMarkerCandidate> candidates = findStartMarkers(image, r, modulesPerRing, true);
+    if (candidates.empty()) return StartMarkerNotDetected;
+    int best = 0;
+    int times = 0;
+    for (const StartMarkerCandidate& c : candidates) {
+        if (c.plausibility > best) {
+            best = c.plausibility;
+            times = 1;
+        } else if (c.plausibility == best) {
+            ++times;
+        }
+    }
+    return times > 1 ? MultipleStartMarkers : Success;
+}
+
+ResultCode detectStartMarker(const StageInput& input, const DetectionContext& context, double R)
+{
+    std::vector<StartMarkerCandidate> candidates =
+        findStartMarkers(input.image, R + 5, context.modulesPerRing, false);
+    if (candidates.empty()) return StartMarkerNotDetected;
+    const auto barLength = [](const StartMarkerCandidate& c) { return cv::norm(c.marker.barEnd - c.marker.rayStart); };
+    std::sort(candidates.begin(), candidates.end(), [&](const StartMarkerCandidate& a, const StartMarkerCandidate& b) {
+        if (a.plausibility != b.plausibility) return a.plausibility > b.plausibility;
+        return barLength(a) > barLength(b);
+    });
+
+    // Later candidates are tried only when they look nearly perfect.
+    ResultCode rc = StartMarkerNotDetected;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        if (i > 0 && candidates[i].plausibility < 10) continue;
+        StartMarker marker = candidates[i].marker;
+        ZebraResult zebra;
+        DetectionContext next = context;
+        next.startMarker = &marker;
+        next.zebra = &zebra;
+        rc = detectOuterZebra(input, next, candidates[i]);
+        if (rc == Success) return Success;
+    }
+    return rc;
+}
 
 } // namespace orb
