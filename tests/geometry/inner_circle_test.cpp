@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include <opencv2/imgproc.hpp>
+
+#include "orb/geometry/blob_detector.h"
+#include "orb/geometry/inner_circle.h"
+#include "orb/logger.h"
+
+namespace orb {
+namespace {
+
+constexpr int kShift = 4;
+
+// Filled disc with a sub-pixel centre and radius.
+void disc(cv::Mat& image, cv::Point2d centre, double radius, int value)
+{
+    const double f = 1 << kShift;
+    cv::circle(image, cv::Point(cvRound(centre.x * f), cvRound(centre.y * f)), cvRound(radius * f), cv::Scalar(value),
+               cv::FILLED, cv::LINE_8, kShift);
+}
+
+// White page, black ring around a white hub, black dot in the middle: what
+// the binarised centre of a code looks like.
+cv::Mat hubPicture(cv::Size size, cv::Point2d centre, double hub, double dot)
+{
+    cv::Mat image(size, CV_8UC1, cv::Scalar(255));
+    disc(image, centre, hub * 1.5, 0);
+    disc(image, centre, hub, 255);
+    if (dot > 0) disc(image, centre, dot, 0);
+    return image;
+}
+
+cv::SimpleBlobDetector::Params whiteBlobParams()
+{
+    cv::SimpleBlobDetector::Params params;
+    params.filterByColor = true;
+    params.blobColor = 255;
+    params.filterByArea = true;
+    params.minArea = 100;
+    params.maxArea = 1e6f;
+    params.filterByCircularity = true;
+    params.minCircularity = 0.1f;
+    params.maxCircularity = 1.0f;
+    params.filterByInertia = false;
+    params.filterByConvexity = false;
+    params.minRepeatability = 1;
+    return params;
+}
+
+// Captures the log lines of one call at Trace level.
+class LogCapture {
+public:
+    LogCapture()
+    {
+        previous_ = logger().consoleLevel();
+        logger().setConsoleStream(text_);
+        logger().setConsoleLevel(0);
+    }
+    ~LogCapture()
+    {
+        logger().setConsoleLevel(previous_);
+        logger().setConsoleStream(std::cout);
+    }
+    std::string text() const { return text_.str(); }
+
+private:
+    std::ostringstream text_;
+    int previous_;
+};
+
+TEST(BlobDetector, KeepsWhiteBlobsAndDropsHoleBorders)
+{
+    // The ring's outer edge is the border of a hole in the white page and
+    // must not count; the hub inside it is the one white blob.
+    cv::Mat image = hubPicture({400, 300}, {200.3, 150.6}, 60, 0);
+    auto params = whiteBlobParams();
+    params.maxArea = 50000; // not the page itself
+    BlobDetector detector(params);
+    std::vector<cv::KeyPoint> keypoints;
+    detector.detect(image, keypoints);
+    ASSERT_EQ(keypoints.size(), 1u);
+    EXPECT_NEAR(keypoints[0].pt.x, 200.3, 0.5);
+    EXPECT_NEAR(keypoints[0].pt.y, 150.6, 0.5);
+    EXPECT_NEAR(keypoints[0].size, 60, 1.5);
+    ASSERT_EQ(detector.blobContours.size(), 1u);
+    ASSERT_EQ(detector.blobMoments.size(), 1u);
+    EXPECT_NEAR(detector.blobMoments[0].m00, CV_PI * 60 * 60, 0.03 * CV_PI * 60 * 60);
+
+    // A colour picture gives the same blobs through its gray conversion.
+    cv::Mat colour;
+    cv::cvtColor(image, colour, cv::COLOR_GRAY2BGR);
+    detector.detect(colour, keypoints);
+    EXPECT_EQ(keypoints.size(), 1u);
+
+    // Black blobs on white are not white blobs.
+    cv::Mat inverse = 255 - image;
+    detector.detect(inverse, keypoints);
+    for (const cv::KeyPoint& keypoint : keypoints) EXPECT_GT(std::abs(keypoint.size - 60), 5);
+}
+
+TEST(BlobDetector, AreaAndCircularityBoundsAreHalfOpen)
+{
+    cv::Mat image(200, 200, CV_8UC1, cv::Scalar(0));
+    cv::rectangle(image, cv::Rect(50, 50, 41, 41), cv::Scalar(255), cv::FILLED);
+    // The traced border of a 41 x 41 square encloses 40 x 40 pixels.
+    const float area = 1600.f;
+    // Largest float not above the measured ratio, so it sits exactly on the bound.
+    const double ratio = 4 * CV_PI * 1600 / (160.0 * 160.0);
+    float circularity = static_cast<float>(ratio);
+    if (circularity > ratio) circularity = std::nextafter(circularity, 0.f);
+
+    auto count = [&](cv::SimpleBlobDetector::Params params) {
+        BlobDetector detector(params);
+        std::vector<cv::KeyPoint> keypoints;
+        detector.detect(image, keypoints);
+        return keypoints.size();
+    };
+    auto params = whiteBlobParams();
+    params.minArea = area;
+    EXPECT_EQ(count(params), 1u);
+    params = whiteBlobParams();
+    params.maxArea = area;
+    EXPECT_EQ(count(params), 0u);
+    params = whiteBlobParams();
+    params.minCircularity = circularity;
+    EXPECT_EQ(count(params), 1u);
+    params = whiteBlobParams();
+    params.maxCircularity = circularity;
+    EXPECT_EQ(count(params), 0u);
+}
+
+TEST(BlobDetector, ParamsRoundTrip)
+{
+    BlobDetector detector(whiteBlobParams());
+    auto params = detector.getParams();
+    params.minArea = 1234;
+    detector.setParams(params);
+    EXPECT_EQ(detector.getParams().minArea, 1234);
+}
+
+TEST(FindCircle, FindsHubAroundBlackDot)
+{
+    for (cv::Point2d centre : {cv::Point2d(640, 360), cv::Point2d(640.37, 360.21), cv::Point2d(500.5, 300.5)}) {
+        cv::Mat image = hubPicture({1280, 720}, centre, 100, 33);
+        DecoderConfiguration config;
+        cv::RotatedRect circle;
+        ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+        EXPECT_NEAR(circle.center.x, centre.x, 1.0);
+        EXPECT_NEAR(circle.center.y, centre.y, 1.0);
+        EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 100, 1.5);
+        // The dot is painted white into the working image.
+        EXPECT_EQ(image.at<uchar>(cvRound(centre.y), cvRound(centre.x)), 255);
+    }
+}
+
+TEST(FindCircle, WhiteCentreGoesStraightToBlobs)
+{
+    cv::Mat image = hubPicture({640, 480}, {300, 250}, 60, 0);
+    DecoderConfiguration config;
+    cv::RotatedRect circle;
+    LogCapture log;
+    ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+    EXPECT_EQ(log.text().find("Black center"), std::string::npos);
+    EXPECT_NE(log.text().find("Debug\tfindCircle\n"), std::string::npos);
+    EXPECT_NEAR(circle.center.x, 300, 1.0);
+    EXPECT_NEAR(circle.size.width / 2, 60, 1.5);
+}
+
+TEST(FindCircle, NoBlobIsReportedWithPass)
+{
+    DecoderConfiguration config;
+    cv::RotatedRect circle;
+    {
+        // Hub too small for the frame: below S/16.
+        cv::Mat image = hubPicture({1280, 720}, {640, 360}, 40, 0);
+        LogCapture log;
+        EXPECT_EQ(findCircle(StageInput{config, image}, circle), InnerCircleNotFound);
+        EXPECT_NE(log.text().find("Trace\tCenter: No keypoints found, iteration = 2\n"), std::string::npos);
+    }
+    {
+        // All white and all black pictures have nothing to find.
+        cv::Mat white(100, 100, CV_8UC1, cv::Scalar(255));
+        EXPECT_EQ(findCircle(StageInput{config, white}, circle), InnerCircleNotFound);
+        cv::Mat black(100, 100, CV_8UC1, cv::Scalar(0));
+        EXPECT_EQ(findCircle(StageInput{config, black}, circle), InnerCircleNotFound);
+    }
+}
+
+TEST(FindCircle, NearestBlobWinsAndSecondPassConfirms)
+{
+    // A second white blob far from the code: the hub is nearer the centre
+    // of all black pixels and wins.
+    cv::Mat image = hubPicture({1280, 720}, {500, 360}, 90, 0);
+    disc(image, {1100, 150}, 70, 0);
+    disc(image, {1100, 150}, 50 + 20, 0);
+    disc(image, {1100, 150}, 65, 255);
+    DecoderConfiguration config;
+    cv::RotatedRect circle;
+    ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+    EXPECT_NEAR(circle.center.x, 500, 1.0);
+    EXPECT_NEAR(circle.size.width / 2, 90, 1.5);
+}
+
+TEST(FindCircle, LargerOfEquallyDistantBlobsWins)
+{
+    // A white dot cut off from the hub by a black ring lies exactly as close
+    // to the centre as the hub; the hub is the inner circle.
+    for (auto [dot, gap] : {std::pair{64, 80}, std::pair{70, 100}, std::pair{66, 90}}) {
+        cv::Mat image(720, 1280, CV_8UC1, cv::Scalar(255));
+        cv::circle(image, {640, 360}, 240, cv::Scalar(0), cv::FILLED);
+        cv::circle(image, {640, 360}, 158, cv::Scalar(255), cv::FILLED);
+        cv::circle(image, {640, 360}, gap, cv::Scalar(0), cv::FILLED);
+        cv::circle(image, {640, 360}, dot, cv::Scalar(255), cv::FILLED);
+        DecoderConfiguration config;
+        cv::RotatedRect circle;
+        ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+        EXPECT_NEAR(circle.size.width / 2, 158, 2) << "dot " << dot;
+    }
+}
+
+} // namespace
+} // namespace orb
