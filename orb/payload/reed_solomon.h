@@ -1,0 +1,24 @@
+#pragma once
+// Systematic Reed-Solomon code over GF(2^8) protecting the payload block.
+// Byte 0 of a codeword is the coefficient of the highest degree; the data
+// bytes come first, then the parity bytes.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace orb {
+
+// Data bytes followed by `eccLength` parity bytes. Throws
+// OCException(WrongEccParameters) when eccLength is 0 or the codeword would
+// be longer than 255 bytes.
+std::vector<std::uint8_t> encodeRS(std::span<const std::uint8_t> data, std::size_t eccLength);
+
+// The corrected data bytes (received length minus eccLength), or an empty
+// vector when the word cannot be corrected. Every correction is verified: a
+// word that is not brought back to a codeword is uncorrectable. Throws
+// OCException(WrongEccParameters) only for eccLength 0 or more than 255
+// received bytes; a corrupt word never throws.
+std::vector<std::uint8_t> decodeRS(std::span<const std::uint8_t> received, std::size_t eccLength);
+
+} // namespace orb
