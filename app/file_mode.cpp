@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "orb/decoder.h"
@@ -39,6 +40,8 @@ int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration&
     const std::string fileName = commandLine.argument(1);
     std::cout << "Read orbel code image file '" << fileName << "'" << std::endl << std::endl;
 
+    // The reader's own warning about an unreadable file would repeat ours.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     cv::Mat image;
     try {
         image = cv::imread(fileName, cv::IMREAD_COLOR);

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "orb/decoder_configuration.h"
+#include "orb/geometry/preprocessing.h"
+#include "orb/result_code.h"
+
+using namespace orb;
+
+namespace {
+
+bool sameImage(const cv::Mat& a, const cv::Mat& b)
+{
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
+// Straightforward single-threaded percentile stretch, to check the parallel one against.
+cv::Mat referenceStretch(const cv::Mat& image, float fraction)
+{
+    const int n = static_cast<int>(static_cast<float>(image.cols) * static_cast<float>(image.rows) * fraction);
+    cv::Mat result = image.clone();
+    for (int c = 0; c < 3; ++c) {
+        std::array<int, 256> histogram{};
+        for (int y = 0; y < image.rows; ++y)
+            for (int x = 0; x < image.cols; ++x) ++histogram[image.at<cv::Vec3b>(y, x)[c]];
+        int sum = 0, low = 0, high = 255;
+        while (sum < n) sum += histogram[low++];
+        sum = 0;
+        while (sum < n) sum += histogram[high--];
+        const int range = static_cast<std::uint8_t>(high - low);
+        const int lowByte = static_cast<std::uint8_t>(low);
+        for (int y = 0; y < image.rows; ++y)
+            for (int x = 0; x < image.cols; ++x) {
+                const int v = ((image.at<cv::Vec3b>(y, x)[c] - lowByte) * 255) / range;
+                result.at<cv::Vec3b>(y, x)[c] = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+            }
+    }
+    return result;
+}
+
+} // namespace
+
+TEST(EnhanceImage, BlackAndWhiteStretchMapsTheEdgeValues)
+{
+    // Flat images, so the median and the blur keep the stretched value.
+    for (const auto& [in, out] : std::vector<std::pair<int, int>>{{47, 0}, {48, 0}, {100, 130}, {150, 255}, {151, 255}}) {
+        const cv::Mat image(20, 20, CV_8UC1, cv::Scalar(in));
+        const cv::Mat enhanced = enhanceImage(image, BlackAndWhite);
+        EXPECT_EQ(enhanced.at<std::uint8_t>(10, 10), out) << "input " << in;
+        EXPECT_EQ(enhanced.type(), CV_8UC1);
+        EXPECT_EQ(image.at<std::uint8_t>(0, 0), in); // input untouched
+    }
+    const cv::Mat colour(20, 20, CV_8UC3, cv::Scalar(48, 100, 150));
+    EXPECT_EQ(enhanceImage(colour, BlackAndWhite).at<cv::Vec3b>(5, 5), cv::Vec3b(0, 130, 255));
+}
+
+TEST(EnhanceImage, MedianRemovesIsolatedSpeck)
+{
+    cv::Mat image(30, 30, CV_8UC1, cv::Scalar(0));
+    image.at<std::uint8_t>(15, 15) = 255;
+    EXPECT_EQ(cv::countNonZero(enhanceImage(image, BlackAndWhite)), 0);
+}
+
+TEST(OtsuBinarize, FixedThresholdIsStrict)
+{
+    cv::Mat image(1, 4, CV_8UC1);
+    image.at<std::uint8_t>(0, 0) = 0;
+    image.at<std::uint8_t>(0, 1) = 100;
+    image.at<std::uint8_t>(0, 2) = 101;
+    image.at<std::uint8_t>(0, 3) = 255;
+    const cv::Mat binary = otsuBinarize(image, 100);
+    EXPECT_EQ(binary.at<std::uint8_t>(0, 1), 0);
+    EXPECT_EQ(binary.at<std::uint8_t>(0, 2), 255);
+    EXPECT_EQ(binary.at<std::uint8_t>(0, 3), 255);
+}
+
+TEST(OtsuBinarize, AutomaticThresholdSplitsTwoLevelsAndConvertsColour)
+{
+    cv::Mat image(20, 20, CV_8UC3, cv::Scalar(40, 40, 40));
+    image(cv::Rect(0, 0, 10, 20)).setTo(cv::Scalar(200, 200, 200));
+    const cv::Mat binary = otsuBinarize(image, -1);
+    EXPECT_EQ(binary.type(), CV_8UC1);
+    EXPECT_EQ(binary.at<std::uint8_t>(5, 2), 255);
+    EXPECT_EQ(binary.at<std::uint8_t>(5, 15), 0);
+}
+
+TEST(BinarizeColorMode, AnyBrightChannelIsWhite)
+{
+    cv::Mat image(40, 40, CV_8UC3, cv::Scalar(20, 20, 20));
+    image(cv::Rect(0, 0, 20, 40)).setTo(cv::Scalar(220, 220, 220));
+    image.at<cv::Vec3b>(10, 30) = cv::Vec3b(0, 0, 255);  // saturated red on the dark side
+    image.at<cv::Vec3b>(12, 30) = cv::Vec3b(15, 15, 15); // darker than the threshold
+    image.at<cv::Vec3b>(14, 30) = cv::Vec3b(255, 0, 0);  // saturated blue
+    const cv::Mat binary = binarizeColorMode(image);
+    EXPECT_EQ(binary.type(), CV_8UC1);
+    EXPECT_EQ(binary.at<std::uint8_t>(10, 30), 255);
+    EXPECT_EQ(binary.at<std::uint8_t>(14, 30), 255);
+    EXPECT_EQ(binary.at<std::uint8_t>(12, 30), 0);
+    EXPECT_EQ(binary.at<std::uint8_t>(30, 30), 0);
+    EXPECT_EQ(binary.at<std::uint8_t>(30, 5), 255);
+    EXPECT_THROW(binarizeColorMode(cv::Mat(10, 10, CV_8UC1, cv::Scalar(0))), OCException);
+}
+
+TEST(BinarizeImage, OpeningRemovesSpecksAndThinLinesButKeepsSquares)
+{
+    cv::Mat image(40, 40, CV_8UC1, cv::Scalar(0));
+    image.at<std::uint8_t>(5, 5) = 255;                                // single pixel
+    image(cv::Rect(2, 20, 36, 1)).setTo(255);                          // one-pixel line
+    image(cv::Rect(20, 5, 3, 3)).setTo(255);                           // 3 x 3 square
+    image(cv::Rect(0, 30, 40, 10)).setTo(255);                         // wide band for a sane threshold
+    const cv::Mat binary = binarizeImage(image, BlackAndWhite);
+    EXPECT_EQ(binary.at<std::uint8_t>(5, 5), 0);
+    EXPECT_EQ(cv::countNonZero(binary.row(20)), 0);
+    EXPECT_EQ(cv::countNonZero(binary(cv::Rect(20, 5, 3, 3))), 9);
+    EXPECT_EQ(cv::countNonZero(binary(cv::Rect(19, 4, 5, 5))), 9); // square not grown
+    EXPECT_EQ(cv::countNonZero(binary(cv::Rect(0, 30, 40, 10))), 400); // border of a white band kept
+}
+
+TEST(BinarizeImage, OpeningDetachesRegionsJoinedByOnePixelBridge)
+{
+    cv::Mat image(30, 40, CV_8UC1, cv::Scalar(0));
+    image(cv::Rect(5, 10, 10, 10)).setTo(255);
+    image(cv::Rect(25, 10, 10, 10)).setTo(255);
+    image(cv::Rect(15, 14, 10, 1)).setTo(255);
+    cv::Mat labels;
+    EXPECT_EQ(cv::connectedComponents(image, labels), 2);
+    EXPECT_EQ(cv::connectedComponents(binarizeImage(image, BlackAndWhite), labels), 3);
+}
+
+TEST(BinarizeImage, ColourCodesKeepColouredModulesWhite)
+{
+    cv::Mat image(40, 40, CV_8UC3, cv::Scalar(10, 10, 10));
+    image(cv::Rect(0, 0, 20, 40)).setTo(cv::Scalar(230, 230, 230));
+    image(cv::Rect(25, 10, 8, 8)).setTo(cv::Scalar(0, 200, 0));
+    const cv::Mat binary = binarizeImage(image, Color);
+    EXPECT_EQ(cv::countNonZero(binary(cv::Rect(25, 10, 8, 8))), 64);
+    EXPECT_EQ(binary.at<std::uint8_t>(30, 35), 0);
+}
+
+TEST(ContrastAdjustment, TinyImagesAreUnchanged)
+{
+    cv::Mat image(20, 49, CV_8UC3); // 980 pixels: nothing to clip at 0.001
+    cv::randu(image, 0, 256);
+    EXPECT_TRUE(sameImage(contrastAdjustment(image, 0.001f), image));
+    const cv::Mat single(1, 1, CV_8UC3, cv::Scalar(1, 2, 3));
+    EXPECT_TRUE(sameImage(contrastAdjustment(single, 0.001f), single));
+}
+
+TEST(ContrastAdjustment, FlatChannelsGoDarkExceptWhite)
+{
+    // 1600 pixels clip one at each end; a flat channel then lies below its low bound.
+    const cv::Mat image(40, 40, CV_8UC3, cv::Scalar(0, 77, 255));
+    const cv::Mat stretched = contrastAdjustment(image, 0.001f);
+    EXPECT_EQ(stretched.at<cv::Vec3b>(7, 7), cv::Vec3b(0, 0, 255));
+    EXPECT_EQ(stretched.at<cv::Vec3b>(39, 39), cv::Vec3b(0, 0, 255));
+}
+
+TEST(ContrastAdjustment, ChannelWithZeroRangeIsLeftAlone)
+{
+    // Channel 0 holds 100 and 102 only: both bounds land on 101.
+    cv::Mat image(40, 40, CV_8UC3, cv::Scalar(100, 0, 0));
+    image(cv::Rect(0, 0, 20, 40)).setTo(cv::Scalar(102, 255, 0));
+    const cv::Mat stretched = contrastAdjustment(image, 0.001f);
+    EXPECT_EQ(stretched.at<cv::Vec3b>(5, 5)[0], 102);
+    EXPECT_EQ(stretched.at<cv::Vec3b>(5, 30)[0], 100);
+    EXPECT_EQ(stretched.at<cv::Vec3b>(5, 5)[1], 255);
+    EXPECT_EQ(stretched.at<cv::Vec3b>(5, 30)[1], 0);
+}
+
+TEST(ContrastAdjustment, ParallelStretchMatchesSerialOne)
+{
+    cv::Mat image(480, 640, CV_8UC3);
+    cv::RNG rng(7);
+    rng.fill(image, cv::RNG::NORMAL, cv::Scalar(120, 90, 160), cv::Scalar(30, 20, 40));
+    const cv::Mat before = image.clone();
+    const cv::Mat stretched = contrastAdjustment(image, 0.01f);
+    EXPECT_TRUE(sameImage(stretched, referenceStretch(image, 0.01f)));
+    EXPECT_TRUE(sameImage(image, before));
+    // The stretch really spreads the values.
+    double low = 0, high = 0;
+    cv::minMaxLoc(stretched.reshape(1), &low, &high);
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 255);
+}
