@@ -1,0 +1,28 @@
+#pragma once
+// The warps that bring a seen code towards concentric circles centred in the
+// image, each fitted to a different set of landmarks.
+#include <opencv2/core.hpp>
+
+#include "orb/detection_context.h"
+
+namespace orb {
+
+// A corrected binarised working image and the transform that produced it.
+struct CorrectedImage {
+    cv::Mat image;
+    cv::Matx33d transform = cv::Matx33d::eye();
+};
+
+// Maps the inner circle ellipse onto a circle of radius R at the image centre.
+// The transform is affine (last row 0, 0, 1).
+CorrectedImage affineTransform(const StageInput& input, const cv::RotatedRect& circle, double R);
+
+// Maps the inner zebra features onto their ideal slots on a circle of the
+// zebra's radius around the image centre.
+CorrectedImage perspectiveTransform1(const StageInput& input, const ZebraResult& innerZebra);
+
+// Maps the outer zebra onto a circle 10 pixels inside the nearer image
+// border and moves the start marker's ray start, bar end and angle along.
+CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& startMarker, const ZebraResult& outerZebra);
+
+} // namespace orb

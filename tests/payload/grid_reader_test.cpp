@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include <opencv2/core.hpp>
+
+#include "orb/payload/code_writer.h"
+#include "orb/payload/grid_reader.h"
+#include "orb/payload/module_geometry.h"
+#include "orb/payload/payload_types.h"
+
+namespace orb {
+namespace {
+
+// Blue, green, red of each colour module value.
+const cv::Vec3b kColours[8] = {
+    {255, 255, 255}, {0, 0, 0},     {0, 0, 255},   {0, 255, 0},
+    {255, 0, 0},     {255, 255, 0}, {255, 0, 255}, {0, 255, 255},
+};
+
+// Paints a grid pixel by pixel in polar coordinates around the image centre:
+// module (ring, position) of the physical vector gets its value's colour,
+// everything else is white.
+cv::Mat paintGrid(const std::vector<std::uint8_t>& modules, int M, const RingGrid& grid, double startAngle,
+                  cv::Size size = {400, 400}, double pitch = 0)
+{
+    if (pitch == 0) pitch = (grid.lastRadius - grid.firstRadius) / (grid.ringCount - 1);
+    cv::Mat image(size, CV_8UC3, cv::Scalar::all(255));
+    const cv::Point2d C(size.width * 0.5, size.height * 0.5);
+    const double alpha = kTwoPi / M;
+    const int perRing = dataModulesPerRing(M);
+    for (int y = 0; y < size.height; ++y) {
+        for (int x = 0; x < size.width; ++x) {
+            const double rho = std::hypot(x - C.x, y - C.y);
+            const int ring = static_cast<int>(std::floor((rho - grid.firstRadius) / pitch + 0.5));
+            if (ring < 0 || ring >= grid.ringCount) continue;
+            const double theta = std::atan2(C.y - y, x - C.x);
+            int position = static_cast<int>(std::lround((startAngle - theta) / alpha)) % M;
+            if (position < 0) position += M;
+            if (position < kFirstDataPosition || position >= M - 2) continue;
+            const int row = gridRow(ring, grid.ringCount);
+            image.at<cv::Vec3b>(y, x) = kColours[modules[row * perRing + position - kFirstDataPosition]];
+        }
+    }
+    return image;
+}
+
+std::vector<std::uint8_t> randomModules(std::size_t count, int values, unsigned seed)
+{
+    std::srand(seed);
+    std::vector<std::uint8_t> modules(count);
+    for (auto& module : modules) module = static_cast<std::uint8_t>(std::rand() % values);
+    return modules;
+}
+
+struct Outputs {
+    std::string text;
+    std::uint8_t dataType = 99;
+    std::uint8_t eccType = 99;
+    StartMarker marker;
+    DetectionContext context(int M, double angle)
+    {
+        marker.angle = angle;
+        DetectionContext c;
+        c.payload = &text;
+        c.dataType = &dataType;
+        c.eccType = &eccType;
+        c.startMarker = &marker;
+        c.modulesPerRing = M;
+        return c;
+    }
+};
+
+TEST(SampleModule, ThresholdsOfTheCross)
+{
+    DecoderConfiguration config;
+    cv::Mat image(20, 20, CV_8UC3);
+    GridReader reader(config, image, 32, 3);
+    // Without random samples the five-pixel cross decides: 5 * 128 > 637.
+    image.setTo(cv::Scalar::all(128));
+    EXPECT_EQ(reader.sampleModule({10, 10}, 0, 0, 0, 0), 0);
+    image.setTo(cv::Scalar::all(127));
+    EXPECT_EQ(reader.sampleModule({10, 10}, 0, 0, 0, 0), 1);
+    // Black and white: two lit channels already make a light module.
+    image.setTo(cv::Scalar(255, 255, 0));
+    EXPECT_EQ(reader.sampleModule({10, 10}, 0, 0, 0, 0), 0);
+    image.setTo(cv::Scalar(0, 0, 255));
+    EXPECT_EQ(reader.sampleModule({10, 10}, 0, 0, 0, 0), 1);
+    // Random samples stay inside the module and raise the threshold with them.
+    image.setTo(cv::Scalar::all(0));
+    image(cv::Rect(6, 6, 9, 9)).setTo(cv::Scalar::all(255));
+    EXPECT_EQ(reader.sampleModule({10, 10}, 0.7, 7, 7, 8), 0);
+}
+
+TEST(SampleModule, ColourValues)
+{
+    DecoderConfiguration config;
+    config.codeType = Color;
+    cv::Mat image(20, 20, CV_8UC3);
+    GridReader reader(config, image, 32, 3);
+    EXPECT_EQ(reader.bitsPerModule, 3);
+    for (int value = 0; value < 8; ++value) {
+        image.setTo(cv::Scalar(kColours[value][0], kColours[value][1], kColours[value][2]));
+        EXPECT_EQ(reader.sampleModule({10, 10}, 1.0, 10, 6, 10), value) << "value " << value;
+    }
+}
+
+TEST(SampleModule, PixelOutsideTheImageIsNoValue)
+{
+    DecoderConfiguration config;
+    cv::Mat image(20, 20, CV_8UC3, cv::Scalar::all(255));
+    GridReader reader(config, image, 32, 3);
+    EXPECT_FALSE(reader.sampleModule({19, 10}, 0, 0, 0, 0)); // the cross reaches x = 20
+    EXPECT_FALSE(reader.sampleModule({10, 0}, 0, 0, 0, 0));
+    EXPECT_TRUE(reader.sampleModule({18, 1}, 0, 0, 0, 0));
+}
+
+TEST(ReadModules, ReadsBackAPaintedGrid)
+{
+    for (int M : {16, 32, 48, 64}) {
+        const RingGrid grid{5, 60, 160};
+        const double angle = 1.234;
+        const auto expected = randomModules(grid.ringCount * dataModulesPerRing(M), 2, M);
+        DecoderConfiguration config;
+        const cv::Mat image = paintGrid(expected, M, grid, angle);
+        const GridReader reader(config, image, M, grid.ringCount);
+        const auto modules = reader.readModules({200, 200}, angle, grid);
+        ASSERT_TRUE(modules);
+        EXPECT_EQ(*modules, expected) << "M " << M;
+    }
+    // Colour modules.
+    const int M = 32;
+    const RingGrid grid{4, 70, 160};
+    const auto expected = randomModules(grid.ringCount * dataModulesPerRing(M), 8, 7);
+    DecoderConfiguration config;
+    config.codeType = Color;
+    const GridReader reader(config, paintGrid(expected, M, grid, 4.0), M, grid.ringCount);
+    const auto modules = reader.readModules({200, 200}, 4.0, grid);
+    ASSERT_TRUE(modules);
+    EXPECT_EQ(*modules, expected);
+}
+
+TEST(ReadModules, NarrowPitchIsRaisedToFive)
+{
+    // The grid claims 3 px between rings; the rings are read 5 px apart.
+    const int M = 16;
+    const RingGrid grid{4, 100, 109};
+    const auto expected = randomModules(grid.ringCount * dataModulesPerRing(M), 2, 3);
+    DecoderConfiguration config;
+    const cv::Mat image = paintGrid(expected, M, grid, 0.3, {400, 400}, 5.0);
+    const GridReader reader(config, image, M, grid.ringCount);
+    const auto modules = reader.readModules({200, 200}, 0.3, grid);
+    ASSERT_TRUE(modules);
+    EXPECT_EQ(*modules, expected);
+}
+
+TEST(ReadModules, FiveModulesPerRingHoldNoData)
+{
+    DecoderConfiguration config;
+    const GridReader reader(config, cv::Mat(100, 100, CV_8UC3, cv::Scalar::all(255)), 5, 3);
+    const auto modules = reader.readModules({50, 50}, 0, RingGrid{3, 10, 30});
+    ASSERT_TRUE(modules);
+    EXPECT_TRUE(modules->empty());
+}
+
+TEST(ReadGridData, DecodesAWrittenCode)
+{
+    const int M = 32;
+    const RingGrid grid{6, 60, 160};
+    DecoderConfiguration config;
+    const std::string text = "Ring grid 42";
+    for (int mask : {0, 3}) {
+        const auto modules = writeModules(text, Automatic, Medium, config.layout, mask, grid.ringCount,
+                                          dataModulesPerRing(M), 1);
+        const cv::Mat image = paintGrid(modules, M, grid, 2.0);
+        Outputs out;
+        ASSERT_EQ(readGridData(StageInput{config, image}, out.context(M, 2.0), grid), Success) << "mask " << mask;
+        EXPECT_EQ(out.text, text);
+        EXPECT_EQ(out.eccType, Medium);
+    }
+}
+
+TEST(ReadGridData, BadGridsAreWrongGridResults)
+{
+    // A grid that leaves the image must come back as a result, not end the
+    // whole decode, so the corrections and the mirrored attempt still run.
+    const int M = 32;
+    DecoderConfiguration config;
+    const cv::Mat image(400, 400, CV_8UC3, cv::Scalar::all(255));
+    Outputs out;
+    ResultCode rc = Success;
+    EXPECT_NO_THROW(rc = readGridData(StageInput{config, image}, out.context(M, 0.5), RingGrid{6, 100, 260}));
+    EXPECT_EQ(rc, WrongGrid);
+    // One ring has no pitch.
+    EXPECT_EQ(readGridData(StageInput{config, image}, out.context(M, 0.5), RingGrid{1, 100, 100}), WrongGrid);
+    EXPECT_EQ(readGridData(StageInput{config, image}, out.context(M, 0.5), RingGrid{0, 0, 0}), WrongGrid);
+    // A grid that fits but holds no code fails in the payload, not the grid.
+    rc = readGridData(StageInput{config, image}, out.context(M, 0.5), RingGrid{6, 60, 160});
+    EXPECT_NE(rc, Success);
+    EXPECT_NE(rc, WrongGrid);
+    EXPECT_TRUE(out.text.empty());
+}
+
+} // namespace
+} // namespace orb
