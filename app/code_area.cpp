@@ -74,10 +74,12 @@ cv::Rect CodeAreaFinder::find(const cv::Mat& image)
     return {x, y, width, height};
 }
 
-cv::Rect findCodeArea(const cv::Mat& image)
+CodeAreaFinder& cameraCodeAreaFinder()
 {
     static CodeAreaFinder finder;
-    return finder.find(image);
+    return finder;
 }
+
+cv::Rect findCodeArea(const cv::Mat& image) { return cameraCodeAreaFinder().find(image); }
 
 } // namespace app

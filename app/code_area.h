@@ -17,8 +17,10 @@ private:
     cv::Mat previous_;
 };
 
-// findCodeArea on the one finder the camera loop uses, which outlives a
-// camera run so the next run starts from the last frame seen.
+// The one finder the camera loop uses. It outlives a camera run, so the
+// next run starts from the last frame seen.
+CodeAreaFinder& cameraCodeAreaFinder();
+// The camera loop's finder applied to `image`.
 cv::Rect findCodeArea(const cv::Mat& image);
 
 } // namespace app

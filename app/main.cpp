@@ -3,19 +3,8 @@
 
 #include "app/command_line.h"
 #include "app/file_mode.h"
+#include "app/interactive.h"
 #include "orb/decoder_configuration.h"
-
-namespace {
-
-// Stands in for the interactive menu until it exists.
-int runInteractivePending(const std::string& codeTypeList, const std::string& levelList)
-{
-    app::printUsage(codeTypeList, levelList);
-    std::cout << "Interactive mode is not available yet." << std::endl;
-    return 0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -27,5 +16,5 @@ int main(int argc, char** argv)
 
     // Exactly one argument is an image file; anything else is interactive.
     if (argc == 2) return app::runFileMode(commandLine, config);
-    return runInteractivePending(codeTypeList, levelList);
+    return app::runInteractive(codeTypeList, levelList);
 }

@@ -1,0 +1,50 @@
+#pragma once
+// The live camera run: grab frames, apply the chosen modifications, decode
+// the part that moved, and react to keys pressed in the "Camera" window.
+#include <cstdint>
+#include <iostream>
+#include <ostream>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "app/code_area.h"
+#include "app/image_modification.h"
+#include "app/settings.h"
+
+namespace app {
+
+inline constexpr const char* kCameraWindow = "Camera";
+
+// What the keys change during one camera run.
+struct CameraRunState {
+    int codeType = 0; // orb::CodeType
+    bool measuring = true;
+    bool showOutput = true;
+    bool binarized = false;
+    bool enhanced = false;
+    bool inverted = false;
+    DistortionTarget target = DistortionTarget::None;
+    DistortionLevels levels;
+    std::uint64_t frameCount = 0;
+    std::int64_t startTicks = 0;
+};
+
+// Applies one key code from the window; returns false when it ends the run.
+bool handleCameraKey(CameraRunState& state, int key, std::ostream& out);
+
+// "30 fps | BlackAndWhite | Inverted: false | Binarized: false | Enhanced: false"
+std::string cameraStatusText(const CameraRunState& state, int fps);
+
+// One frame's work before it is shown: counts it, applies inversion,
+// binarisation and distortions to `frame` in place, decodes the area that
+// moved and writes an "Output:" line for a code read. Returns the average
+// frame rate of the run so far.
+int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out);
+
+// One camera run with the camera of `settings`; writes back the frame size
+// the camera delivers, a refused mode as -1 and, when the user ends the run,
+// the code type chosen in the window.
+void runCamera(AppSettings& settings);
+
+} // namespace app
