@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "app/file_mode.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs the built program as a user would, in its own empty directory.
+class ScanBenchRun : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "file_mode_test_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Standard output of the run; standard input is empty.
+    std::string run(const std::string& arguments)
+    {
+        const std::string command = "cd '" + dir.string() + "' && '" ORB_BINARY_DIR "/ScanBench' " + arguments +
+                                    " < /dev/null 2> stderr.txt";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return "popen failed";
+        std::string out;
+        char buffer[4096];
+        while (const size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+        const int status = pclose(pipe);
+        exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return out;
+    }
+
+    fs::path dir;
+    int exitStatus = -1;
+};
+
+const std::regex kTimingLines(R"(\n[0-9]+(\.[0-9]+)?(e[-+][0-9]+)? ms\n[0-9]+ ns\n$)");
+
+} // namespace
+
+TEST(PrintElapsed, MillisecondsWithFractionThenNanoseconds)
+{
+    std::ostringstream out;
+    app::printElapsed(1532210, out);
+    EXPECT_EQ(out.str(), "153.221 ms\n153221000 ns\n");
+}
+
+TEST_F(ScanBenchRun, ImageWithoutCodeReportsTheFailureAndTimes)
+{
+    cv::Mat page(480, 640, CV_8UC3, cv::Scalar(255, 255, 255));
+    cv::putText(page, "no code here", cv::Point(40, 240), cv::FONT_HERSHEY_SIMPLEX, 2, cv::Scalar(0, 0, 0), 3);
+    ASSERT_TRUE(cv::imwrite((dir / "page.png").string(), page));
+
+    const std::string out = run("page.png");
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_EQ(out.find("ScanBench"), 0u) << out;
+    EXPECT_NE(out.find("1.23.38\n\nDecode Orbel Codes\n\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nRead orbel code image file 'page.png'\n\nError\tInner circle not found\n"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(std::regex_search(out, kTimingLines)) << out;
+    EXPECT_EQ(out.find("No data found"), std::string::npos);
+
+    // The Error line reaches the log file as well, framed by the run's Start and Stop lines.
+    run("page.png");
+    const std::string log = readFile(dir / "log.txt");
+    const std::string block = std::string(80, '-') + "\nStart logging on [^\n]+\nError\tInner circle not found\n"
+                              "Stop logging on [^\n]+\n" + std::string(80, '-') + "\n";
+    EXPECT_TRUE(std::regex_match(log, std::regex(block + block))) << log;
+    EXPECT_FALSE(fs::exists(dir / "decoder_settings.json"));
+}
+
+TEST_F(ScanBenchRun, UnreadableFileIsNamedAndStillTimed)
+{
+    std::ofstream(dir / "broken.png") << "not an image";
+    for (const std::string name : {"missing.png", "broken.png", "-ll"}) {
+        const std::string out = run("'" + name + "'");
+        EXPECT_EQ(exitStatus, 0);
+        EXPECT_NE(out.find("Read orbel code image file '" + name + "'\n\nError\tImage file '" + name +
+                           "' cannot be read\n"),
+                  std::string::npos)
+            << out;
+        EXPECT_TRUE(std::regex_search(out, kTimingLines)) << out;
+        EXPECT_EQ(readFile(dir / "stderr.txt"), "");
+    }
+}
+
+TEST_F(ScanBenchRun, OtherArgumentCountsDoNotDecode)
+{
+    for (const std::string arguments : {"", "-r page.png", "a b c"}) {
+        const std::string out = run(arguments);
+        EXPECT_EQ(exitStatus, 0) << arguments;
+        EXPECT_NE(out.find("Decode Orbel Codes"), std::string::npos);
+        EXPECT_EQ(out.find("Read orbel code image file"), std::string::npos) << out;
+    }
+}
