@@ -1,0 +1,115 @@
+#include "orb/drawing/code_drawer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <opencv2/imgproc.hpp>
+
+namespace orb {
+
+namespace {
+
+// Painting happens on a finer grid and is averaged down, which anti-aliases
+// every edge without blending neighbouring shapes into seams.
+constexpr int kMostSupersampling = 4;
+constexpr int kLargestFineSide = 4096;
+constexpr int kFixedPointShift = 8;
+// Largest gap between an arc and the chords that stand for it, fine pixels.
+constexpr double kArcTolerance = 0.05;
+
+// Arcs are chords between vertices on one angular grid per radius, anchored
+// at the module edges. A slice and the disc it is painted on then share
+// their vertices exactly; OpenCV snaps vertices to whole rows, and shapes
+// with different vertices would leave hairline seams between them.
+std::vector<cv::Point> shapePolygon(const CodeShape& shape, const CodePlacement& placement, int modulesPerRing,
+                                    int scale)
+{
+    const double fixedOne = 1 << kFixedPointShift;
+    // Fine pixel centres sit at (x + 0.5) * scale - 0.5 in canvas pixels.
+    const cv::Point2d c((placement.centre.x + 0.5) * scale - 0.5, (placement.centre.y + 0.5) * scale - 0.5);
+    const double radius = shape.radius * scale;
+    const double moduleStep = kTwoPi / modulesPerRing;
+    const double chordStep =
+        radius > kArcTolerance ? 2.0 * std::acos(1.0 - kArcTolerance / radius) : moduleStep;
+    const int perModule = std::max(1, static_cast<int>(std::ceil(moduleStep / chordStep)));
+    const double step = moduleStep / perModule;
+    const double anchor = placement.startAngle + moduleStep / 2;
+
+    const bool disc = shape.isDisc();
+    const long first = disc ? 0 : std::lround((shape.fromAngle - anchor) / step);
+    const long last = disc ? static_cast<long>(modulesPerRing) * perModule - 1
+                           : std::lround((shape.toAngle - anchor) / step);
+
+    std::vector<cv::Point> points;
+    points.reserve(static_cast<std::size_t>(last - first + 2));
+    auto add = [&](double x, double y) {
+        points.emplace_back(static_cast<int>(std::lround(x * fixedOne)), static_cast<int>(std::lround(y * fixedOne)));
+    };
+    if (!disc) add(c.x, c.y);
+    for (long j = first; j <= last; ++j) {
+        const double a = anchor + static_cast<double>(j) * step;
+        add(c.x + radius * std::cos(a), c.y - radius * std::sin(a));
+    }
+    return points;
+}
+
+} // namespace
+
+CodePlan planCode(const std::vector<std::uint8_t>& modules, int modulesPerRing, int ringCount,
+                  const DrawOptions& options)
+{
+    CodeGeometry geometry;
+    geometry.modulesPerRing = modulesPerRing;
+    geometry.ringCount = ringCount;
+
+    cv::Size canvas = options.canvas;
+    if (options.hubRadius > 0)
+        geometry.hubRadius = options.hubRadius;
+    else if (!canvas.empty())
+        geometry.hubRadius = hubRadiusFor((canvas.width + canvas.height) / 2.0, options.pitch);
+    else
+        geometry.hubRadius = hubRadiusForOwnImage(ringCount, options.quietZone);
+
+    if (canvas.empty()) {
+        const double reach = (geometry.outerRadius() + std::max(0.0, options.quietZone)) * options.pitch +
+                             std::max(std::abs(options.centreOffset.x), std::abs(options.centreOffset.y));
+        // Bounded so that absurd pitches are refused by planCode, not allocated.
+        const int side = 2 * static_cast<int>(std::ceil(std::clamp(reach, 1.0, 1e6)));
+        canvas = {side, side};
+    }
+
+    CodePlacement placement;
+    placement.canvas = canvas;
+    placement.centre = {canvas.width * 0.5 + options.centreOffset.x, canvas.height * 0.5 + options.centreOffset.y};
+    placement.pitch = options.pitch;
+    placement.startAngle = options.startAngle;
+    return planCode(geometry, placement, modules, options.codeType == Color ? 3 : 1);
+}
+
+cv::Mat renderCode(const CodePlan& plan)
+{
+    const cv::Size canvas = plan.placement.canvas;
+    const int scale =
+        std::clamp(kLargestFineSide / std::max(canvas.width, canvas.height), 1, kMostSupersampling);
+    cv::Mat fine(canvas * scale, CV_8UC3, cv::Scalar(255, 255, 255));
+    // Without a finer grid, OpenCV's own anti-aliasing has to do.
+    const int lineType = scale > 1 ? cv::LINE_8 : cv::LINE_AA;
+    for (const CodeShape& shape : plan.shapes) {
+        const std::vector<std::vector<cv::Point>> polygon{shapePolygon(shape, plan.placement, plan.geometry.modulesPerRing, scale)};
+        cv::fillPoly(fine, polygon, shape.colour, lineType, kFixedPointShift);
+    }
+    if (scale == 1) return fine;
+    cv::Mat image;
+    cv::resize(fine, image, canvas, 0, 0, cv::INTER_AREA);
+    return image;
+}
+
+DrawnCode drawCode(const std::vector<std::uint8_t>& modules, int modulesPerRing, int ringCount,
+                   const DrawOptions& options)
+{
+    CodePlan plan = planCode(modules, modulesPerRing, ringCount, options);
+    cv::Mat image = renderCode(plan);
+    return {std::move(image), std::move(plan)};
+}
+
+} // namespace orb
