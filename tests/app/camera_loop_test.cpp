@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/camera_loop.h"
+#include "app/file_mode.h"
+#include "camera_clip.h"
+#include "child_process.h"
+#include "orb/decoder.h"
+
+using namespace app;
+using testing_support::countOf;
+
+namespace {
+
+bool decodes(const cv::Mat& image)
+{
+    try {
+        return orb::decode(orb::DecoderConfiguration{}, image, false) == testing_support::kClipText;
+    } catch (const orb::OCException&) {
+        return false;
+    }
+}
+
+// The scene of a card held up on a 640 x 480 frame.
+class CameraFrames : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        card = testing_support::codeCard(testing_support::kClipText, 300, 8);
+        if (!decodes(card)) GTEST_SKIP() << "the decoder cannot read the drawn code yet";
+        blank = testing_support::sceneFrame(size);
+        withCode = testing_support::sceneFrame(size, card, {170, 90});
+        state.startTicks = currentTicks();
+    }
+
+    // Runs the frame work on a copy, so the scene frames stay as drawn.
+    std::string process(const cv::Mat& frame)
+    {
+        std::ostringstream out;
+        cv::Mat copy = frame.clone();
+        processCameraFrame(state, copy, finder, out);
+        return out.str();
+    }
+
+    const cv::Size size{640, 480};
+    cv::Mat card, blank, withCode;
+    CameraRunState state;
+    CodeAreaFinder finder;
+};
+
+} // namespace
+
+TEST_F(CameraFrames, DecodesTheFirstFrameWholeThenOnlyWhatMoves)
+{
+    // A close-up of the card: the first frame is decoded whole.
+    const std::string first = process(card);
+    EXPECT_EQ(first.rfind("Output:\tHELLO CAMERA\t", 0), 0u) << first;
+    EXPECT_NE(first.find(" ms, \t"), std::string::npos);
+    EXPECT_NE(first.find(" fps\n"), std::string::npos);
+    EXPECT_EQ(process(card), "") << "a still scene is not decoded again";
+    // The card held up in a wider scene: only the part that moved is read.
+    EXPECT_EQ(process(blank), "");
+    EXPECT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA\t"), 1);
+    EXPECT_EQ(process(withCode), "");
+    EXPECT_EQ(process(blank), "") << "nothing to read where the card left";
+    state.measuring = false;
+    EXPECT_EQ(process(withCode), "Output:\tHELLO CAMERA\n");
+    EXPECT_EQ(state.frameCount, 7u);
+}
+
+TEST_F(CameraFrames, BinarizedColourReadsNothingUntilCodeTypeOrBinarizationChanges)
+{
+    process(blank);
+    state.binarized = true;
+    state.codeType = orb::Color;
+    EXPECT_EQ(process(withCode), "");
+    process(blank);
+    state.codeType = orb::BlackAndWhite;
+    EXPECT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA"), 1);
+    // The frame left behind is the one-channel picture the decoder saw.
+    cv::Mat frame = withCode.clone();
+    processCameraFrame(state, frame, finder, std::cout);
+    EXPECT_EQ(frame.channels(), 1);
+}
+
+TEST_F(CameraFrames, InvertedFramesAreComplemented)
+{
+    state.inverted = true;
+    cv::Mat frame = blank.clone();
+    std::ostringstream out;
+    processCameraFrame(state, frame, finder, out);
+    EXPECT_EQ(frame.at<cv::Vec3b>(0, 0), cv::Vec3b(185, 185, 185));
+    EXPECT_EQ(frame.at<cv::Vec3b>(479, 0), cv::Vec3b(45, 45, 45));
+}
+
+TEST(CameraKeys, SpaceResetsCodeTypeAndDistortionsButNotTheToggles)
+{
+    CameraRunState state;
+    std::ostringstream out;
+    for (char key : {'c', 'b', 'e', 'i', 'n', '9', 'p', '4'}) EXPECT_TRUE(handleCameraKey(state, key, out));
+    EXPECT_EQ(state.codeType, orb::Color);
+    EXPECT_DOUBLE_EQ(state.levels.noise, 0.225);
+    EXPECT_DOUBLE_EQ(state.levels.perspective, 0.2);
+    EXPECT_TRUE(handleCameraKey(state, ' ', out));
+    EXPECT_EQ(state.codeType, orb::BlackAndWhite);
+    EXPECT_EQ(state.target, DistortionTarget::None);
+    EXPECT_DOUBLE_EQ(state.levels.noise, 0);
+    EXPECT_DOUBLE_EQ(state.levels.perspective, 0);
+    EXPECT_TRUE(state.binarized && state.enhanced && state.inverted);
+    EXPECT_EQ(out.str(), "Set code type to Color\n"
+                         "Noise [0,9]\n"
+                         "Noise Level: 9\n"
+                         "Perspective Distortion [0,9]\n"
+                         "Perspective Distortion Level: 4\n"
+                         "No Distortion, code type = BlackAndWhite\n");
+}
+
+TEST(CameraKeys, DigitsWithoutTargetAndUnknownKeysChangeNothing)
+{
+    CameraRunState state;
+    std::ostringstream out;
+    for (int key : {int('5'), int('0'), -1, int('z'), 255, int('X')}) EXPECT_TRUE(handleCameraKey(state, key, out));
+    EXPECT_EQ(out.str(), "");
+    EXPECT_DOUBLE_EQ(state.levels.perspective + state.levels.noise + state.levels.area, 0);
+    EXPECT_TRUE(handleCameraKey(state, 't', out));
+    EXPECT_TRUE(handleCameraKey(state, 'v', out));
+    EXPECT_FALSE(state.measuring || state.showOutput);
+    EXPECT_FALSE(handleCameraKey(state, 27, out));
+    EXPECT_FALSE(handleCameraKey(state, 'x', out));
+}
+
+TEST(CameraKeys, StatusTextShowsRateCodeTypeAndToggles)
+{
+    CameraRunState state;
+    state.codeType = orb::Color;
+    state.binarized = true;
+    EXPECT_EQ(cameraStatusText(state, 27), "27 fps | Color | Inverted: false | Binarized: true | Enhanced: false");
+}
