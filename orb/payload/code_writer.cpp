@@ -43,7 +43,7 @@ CodeCapacity codeCapacity(int ringCount, int modulesPerRing, int bitsPerModule, 
                                      dataModules);
     room.eccLength = eccLength(room.capacity, eccType);
     room.dataBlockLength = room.capacity - room.eccLength;
-    room.maxPayload = std::clamp(room.dataBlockLength - kFrameOverhead, 0, kMaxPayloadLength);
+    room.maxPayload = std::clamp(room.dataBlockLength - kFrameOverhead, -1, kMaxPayloadLength);
     return room;
 }
 

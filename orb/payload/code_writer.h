@@ -13,7 +13,7 @@ struct CodeCapacity {
     int capacity = 0;        // codeword length c: trunc(bits / 8), at most 255
     int eccLength = 0;       // parity bytes E
     int dataBlockLength = 0; // k = c - E: header, length, payload, checksum, filler, tail
-    int maxPayload = 0;      // most packed payload bytes the frame holds (0 when none fit)
+    int maxPayload = -1;     // most packed payload bytes the frame holds; -1: not even an empty frame fits
 };
 
 // Room of a grid of `ringCount` rings with `modulesPerRing` modules each (the

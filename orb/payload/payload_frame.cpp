@@ -25,6 +25,23 @@ std::string bytesInBraces(const std::vector<std::uint8_t>& bytes)
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
+constexpr int kFillerAttempts = 16;
+
+// True when the reader's search, which starts at High, would accept
+// `codeword` under an ECC type stronger than the one it was written with.
+bool readsAsStrongerType(const std::vector<std::uint8_t>& codeword, std::uint8_t eccType)
+{
+    const int capacity = static_cast<int>(codeword.size());
+    for (int stronger = High; stronger > eccType; --stronger) {
+        const auto strength = static_cast<std::uint8_t>(stronger);
+        const std::vector<std::uint8_t> block = decodeRS(codeword, static_cast<std::size_t>(eccLength(capacity, strength)));
+        std::vector<std::uint8_t> payload;
+        std::uint8_t dataType = 0;
+        if (!block.empty() && checkFrame(block, strength, payload, dataType) == Success) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int parityShare(std::uint8_t eccType)
@@ -89,18 +106,26 @@ std::vector<std::uint8_t> buildFrameCodeword(const std::string& text, const std:
     for (const std::uint8_t byte : payload) checksum ^= byte;
 
     std::vector<std::uint8_t> block;
-    block.reserve(capacity);
-    block.push_back(header);
-    block.push_back(static_cast<std::uint8_t>(length));
-    block.insert(block.end(), payload.begin(), payload.end());
-    block.push_back(checksum);
-    while (static_cast<int>(block.size()) < blockLength - 1) block.push_back(static_cast<std::uint8_t>(std::rand()));
-    // The tail names the type the reader will accept, so a raw-byte frame
-    // (Binary, BigLetters) reads back instead of failing its tail check.
-    const int tailType = acceptedDataType(dataType & 7);
-    block.push_back(static_cast<std::uint8_t>(eccType * 64 | ((tailType * 8 + kFrameMarker) & 63)));
-
-    std::vector<std::uint8_t> codeword = encodeRS(block, static_cast<std::size_t>(ecc));
+    std::vector<std::uint8_t> codeword;
+    // The reader tries stronger ECC types first. Rarely a codeword (with its
+    // random filler) also passes as a frame of a stronger type and would
+    // read back under it; fresh filler avoids that.
+    for (int attempt = 0; attempt < kFillerAttempts; ++attempt) {
+        block.clear();
+        block.reserve(capacity);
+        block.push_back(header);
+        block.push_back(static_cast<std::uint8_t>(length));
+        block.insert(block.end(), payload.begin(), payload.end());
+        block.push_back(checksum);
+        while (static_cast<int>(block.size()) < blockLength - 1)
+            block.push_back(static_cast<std::uint8_t>(std::rand()));
+        // The tail names the type the reader will accept, so a raw-byte frame
+        // (Binary, BigLetters) reads back instead of failing its tail check.
+        const int tailType = acceptedDataType(dataType & 7);
+        block.push_back(static_cast<std::uint8_t>(eccType * 64 | ((tailType * 8 + kFrameMarker) & 63)));
+        codeword = encodeRS(block, static_cast<std::size_t>(ecc));
+        if (blockLength - kFrameOverhead == length || !readsAsStrongerType(codeword, eccType)) break;
+    }
 
     log.line(LogLevel::Info, "capacity                  [Bytes]: ", capacity);
     log.line(LogLevel::Info, "prefix len: header|length [Bytes]: ", 2);

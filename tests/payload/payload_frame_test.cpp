@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "orb/payload/code_writer.h"
+#include "orb/payload/payload_decoder.h"
+#include "orb/payload/module_layout.h"
+#include "orb/payload/module_mask.h"
+#include "orb/payload/payload_frame.h"
+#include "orb/payload/payload_types.h"
+#include "orb/payload/reed_solomon.h"
+
+using namespace orb;
+
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// A data block of `size` bytes: header, length, payload, checksum, tail.
+Bytes frameBlock(std::uint8_t header, const Bytes& payload, std::size_t size, std::uint8_t tail)
+{
+    Bytes block{header, static_cast<std::uint8_t>(payload.size())};
+    for (auto b : payload) block.push_back(b);
+    std::uint8_t checksum = header ^ static_cast<std::uint8_t>(payload.size());
+    for (auto b : payload) checksum ^= b;
+    block.push_back(checksum);
+    block.resize(size - 1, 0xEE);
+    block.push_back(tail);
+    return block;
+}
+
+} // namespace
+
+TEST(PayloadSizes, CapacityAndParityOfKnownGrids)
+{
+    const int expectedEcc[] = {7, 15, 25, 30};
+    const int expectedRoom[] = {89, 81, 71, 66};
+    for (std::uint8_t ecc = Low; ecc <= High; ++ecc) {
+        const CodeCapacity room = codeCapacity(20, 45, 1, ecc); // 20 rings x 40 data modules
+        EXPECT_EQ(room.capacity, 100);
+        EXPECT_EQ(room.eccLength, expectedEcc[ecc]);
+        EXPECT_EQ(room.maxPayload, expectedRoom[ecc]);
+    }
+    const CodeCapacity ten = codeCapacity(2, 45, 1, Low);
+    EXPECT_EQ(ten.capacity, 10);
+    EXPECT_EQ(ten.eccLength, 1);
+    EXPECT_EQ(ten.maxPayload, 5);
+    EXPECT_EQ(codeCapacity(6, 65, 3, Low).capacity, 135);
+    EXPECT_EQ(codeCapacity(40, 64, 3, High).capacity, 255);
+    EXPECT_EQ(codeCapacity(1, 16, 1, Low).maxPayload, -1); // c = 1: no frame
+    EXPECT_EQ(codeCapacity(1, 45, 1, Low).maxPayload, 0);  // c = 5: an empty frame
+}
+
+TEST(PayloadSizes, FewestRingsHoldsTheTextAndOneLessDoesNot)
+{
+    const std::string text = "Hello World, this is a test of the ring count";
+    for (int modules : {16, 32, 48, 64})
+        for (int bits : {1, 3}) {
+            const int rings = fewestRings(text, Automatic, Quartile, modules, bits);
+            ASSERT_GT(rings, 0);
+            const int length = packedLength(text, Automatic);
+            EXPECT_GE(codeCapacity(rings, modules, bits, Quartile).maxPayload, length);
+            if (rings > 1) {
+                EXPECT_LT(codeCapacity(rings - 1, modules, bits, Quartile).maxPayload, length);
+            }
+            EXPECT_EQ(fewestRings(text, Automatic, Quartile, modules, bits, rings + 3), rings + 3);
+        }
+    EXPECT_EQ(fewestRings(std::string(300, 'x'), Latin1, Low, 64, 3), 0);
+    EXPECT_THROW(fewestRings("abc", Digits, Low, 64, 1), OCException);
+}
+
+TEST(PayloadFrame, ChecksAreMadeInOrder)
+{
+    Bytes payload;
+    std::uint8_t type = 99;
+    const std::uint8_t header = 0x08 | Ascii;
+    const std::uint8_t tail = Medium << 6 | Ascii << 3 | 1;
+
+    EXPECT_EQ(checkFrame(frameBlock(header, {}, 6, tail), Medium, payload, type), Success);
+    EXPECT_TRUE(payload.empty());
+    EXPECT_EQ(type, Ascii);
+    EXPECT_EQ(frameBlock(header, {}, 6, tail)[2], header); // empty payload: checksum = header
+
+    EXPECT_EQ(checkFrame(Bytes{header, 0}, Medium, payload, type), InsufficientCapacity);
+    // Length K - 2 or more: no room for the checksum.
+    EXPECT_EQ(checkFrame(Bytes{header, 4, 1, 2, 3, 4}, Medium, payload, type), InsufficientCapacity);
+    EXPECT_EQ(checkFrame(Bytes{header, 200, 1, 2, 3, 4}, Medium, payload, type), InsufficientCapacity);
+    // Length K - 3: the checksum is the last byte and matches, but no tail.
+    Bytes noTail{header, 3, 1, 2, 3, static_cast<std::uint8_t>(header ^ 3 ^ 1 ^ 2 ^ 3)};
+    EXPECT_EQ(checkFrame(noTail, Medium, payload, type), InsufficientCapacity);
+
+    Bytes badSum = frameBlock(header, {65, 66}, 10, tail);
+    badSum[4] ^= 1;
+    EXPECT_EQ(checkFrame(badSum, Medium, payload, type), WrongChecksum);
+
+    EXPECT_EQ(checkFrame(frameBlock(header, {65}, 8, tail), High, payload, type), TailInconsistent);
+    EXPECT_EQ(checkFrame(frameBlock(header, {65}, 8, tail ^ 0x08), Medium, payload, type), TailInconsistent);
+    EXPECT_EQ(checkFrame(frameBlock(header, {65}, 8, tail ^ 0x02), Medium, payload, type), TailInconsistent);
+}
+
+TEST(PayloadFrame, RawByteTypesAreAcceptedOnlyWithTailTypeZero)
+{
+    Bytes payload;
+    std::uint8_t type = 99;
+    for (std::uint8_t raw : {Binary, BigLetters, Automatic}) {
+        const std::uint8_t header = 0x08 | raw;
+        EXPECT_EQ(checkFrame(frameBlock(header, {200, 7}, 9, Low << 6 | 1), Low, payload, type), Success);
+        EXPECT_EQ(type, Automatic);
+        EXPECT_EQ(payload, (Bytes{200, 7}));
+        EXPECT_EQ(checkFrame(frameBlock(header, {200, 7}, 9, Low << 6 | raw << 3 | 1), Low, payload, type),
+                  raw == Automatic ? Success : TailInconsistent);
+    }
+}
+
+TEST(PayloadDecoder, FindsTheStrengthTheCodeWasWrittenWith)
+{
+    // A Low frame read first as High, Quartile, Medium must not be taken for one.
+    for (std::uint8_t ecc = Low; ecc <= High; ++ecc) {
+        CodeWriter writer(6, 43, 1);
+        writer.buildCodeword(Letters, ecc, "Orbel ring code");
+        writer.fillModules(Horizontal);
+        std::string text;
+        std::uint8_t dataType = 0, eccType = 9;
+        ASSERT_EQ(decodePayload(writer.modules(), 1, text, dataType, eccType), Success);
+        EXPECT_EQ(text, "Orbel ring code");
+        EXPECT_EQ(dataType, Letters);
+        EXPECT_EQ(eccType, ecc);
+    }
+}
+
+TEST(PayloadDecoder, OnlyTheFirst255BytesAreTheCodeword)
+{
+    CodeWriter writer(40, 59, 3); // 885 bytes of modules
+    writer.buildCodeword(Latin1, High, "big grid");
+    EXPECT_EQ(writer.codeword().size(), 255u);
+    writer.fillModules(Vertical);
+    // Unmasked modules in logical order; then spoil everything after the codeword.
+    std::vector<std::uint8_t> modules = writer.modules();
+    applyMask(modules, 0);
+    ASSERT_TRUE(applyMaskAndLayout(modules, 0, Vertical, 40, 59));
+    for (std::size_t t = 255 * 8 / 3 + 1; t < modules.size(); ++t) modules[t] ^= 5;
+    std::string text;
+    std::uint8_t dataType = 0, eccType = 0;
+    ASSERT_EQ(decodePayload(modules, 3, text, dataType, eccType), Success);
+    EXPECT_EQ(text, "big grid");
+}
+
+TEST(PayloadDecoder, SurvivesArbitraryModuleVectors)
+{
+    std::mt19937 rng(31);
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::vector<std::uint8_t> modules(rng() % (trial % 10 == 0 ? 4000 : 200));
+        for (auto& m : modules) m = static_cast<std::uint8_t>(rng());
+        const int bits = trial % 3 == 0 ? 3 : (trial % 3 == 1 ? 1 : static_cast<int>(rng() % 12) - 2);
+        std::string text;
+        std::uint8_t dataType = 0, eccType = 0;
+        ResultCode result = Success;
+        ASSERT_NO_THROW(result = decodePayload(modules, bits, text, dataType, eccType));
+        EXPECT_TRUE(result == Success || result == EccUncorrectable || result == WrongChecksum ||
+                    result == TailInconsistent || result == InsufficientCapacity || result == InvalidConfiguration)
+            << result;
+    }
+}
