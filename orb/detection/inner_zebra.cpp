@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "orb/detection/ray_walk.h"
 #include "orb/detection/slot_assignment.h"
@@ -148,6 +149,14 @@ void cleanFeatures(std::vector<Feature>& features, int moduleWidth, double modul
 }
 
 } // namespace
+
+std::optional<double> moduleAngleFromFeatureWidth(int medianWidth)
+{
+    // A median width of a quarter turn or more rounds to no module at all.
+    const double modules = std::round(kTwoPi / (medianWidth / 10000.0) * 0.125);
+    if (!std::isfinite(modules) || modules < 1) return std::nullopt;
+    return kTwoPi / (8 * modules);
+}
 
 int classifyGap(double gap)
 {
@@ -338,13 +347,10 @@ ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result)
     const int medianWidth = features[features.size() / 2].width;
     std::sort(features.begin(), features.end(), [](const Feature& a, const Feature& b) { return a.angle < b.angle; });
 
-    // Eight modules span one feature period; a median width of a quarter
-    // turn or more leaves no module size to work with.
-    const double modules = std::round(kTwoPi / (medianWidth / 10000.0) * 0.125);
-    if (!std::isfinite(modules) || modules < 1) return WrongPerspectiveMarkerCount;
-    const double moduleAngle = kTwoPi / (8 * modules);
-    const int moduleWidth = static_cast<int>(moduleAngle * 10000);
-    cleanFeatures(features, moduleWidth, moduleAngle);
+    const std::optional<double> moduleAngle = moduleAngleFromFeatureWidth(medianWidth);
+    if (!moduleAngle) return WrongPerspectiveMarkerCount;
+    const int moduleWidth = static_cast<int>(*moduleAngle * 10000);
+    cleanFeatures(features, moduleWidth, *moduleAngle);
 
     std::vector<double> angles;
     for (const Feature& f : features) {

@@ -1,6 +1,7 @@
 #pragma once
 // Inner zebra: the features around the inner circle, which fix the module
 // count per ring and serve as the first perspective markers.
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -24,6 +25,9 @@ ResultCode validateInnerZebra(const cv::Mat& image, const std::vector<double>& a
 // is leave the feature whose run is `expectedRun`.
 double findFeatureEdge(double startAngle, double step, const cv::Mat& image, const cv::Point2d& centre, double R,
                        int expectedRun, double fraction);
+// Angle of one module from the median feature width (units of 0.0001 rad);
+// none when the width is too large to give a module size.
+std::optional<double> moduleAngleFromFeatureWidth(int medianWidth);
 // Class of an angular gap: 0 a quarter turn, 1 an eighth, 2 a twelfth, 3 a
 // sixteenth, 4 none of these.
 int classifyGap(double gap);

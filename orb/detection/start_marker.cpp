@@ -64,8 +64,9 @@ std::vector<ScanEntry> scanLongRuns(const cv::Mat& image, const cv::Point2d& cen
     for (double angle = 0; angle < kTwoPi; angle += kDegree) {
         const int run = blackRunAt(image, centre, r, angle);
         bool accepted = false;
-        // A single ray on a speck is no bar: a neighbour must agree.
-        if (run >= kFraction * longest) {
+        // A single ray on a speck is no bar: a neighbour must agree. A ray
+        // without any black is never a bar, not even while none was seen.
+        if (run > 0 && run >= kFraction * longest) {
             const int before = blackRunAt(image, centre, r, angle - kDegree);
             accepted = before >= kFraction * run;
             if (!accepted) accepted = blackRunAt(image, centre, r, angle + kDegree) >= kFraction * run;

@@ -1,0 +1,85 @@
+#include "orb/detection/inner_zebra.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include "synthetic_code.h"
+
+namespace orb {
+namespace {
+
+TEST(InnerZebra, FeatureCountFixesTheModulesPerRing)
+{
+    for (int modules : {16, 32, 48, 64}) {
+        for (const cv::Point2d centre : {cv::Point2d(320, 240), cv::Point2d(320.37, 240.21)}) {
+            test::SyntheticCode code;
+            code.modulesPerRing = modules;
+            code.centre = centre;
+            ZebraResult result;
+            ASSERT_EQ(findInnerZebra(test::drawSyntheticCode(code), code.hub, result), Success) << modules;
+            EXPECT_EQ(result.count, modules / 4);
+            ASSERT_EQ(result.points.size(), static_cast<std::size_t>(modules / 4));
+            // Markers end where the notches begin.
+            EXPECT_NEAR(result.radius, code.hub + code.z(), 1.5);
+            // Slot 0 is the feature with the smallest angle, a module position 3 mod 4.
+            const int position = test::positionAt(code, result.points[0].angle);
+            EXPECT_EQ(position % 4, 3) << modules;
+            for (std::size_t i = 0; i < result.points.size(); ++i) EXPECT_EQ(result.points[i].slot, static_cast<int>(i));
+        }
+    }
+}
+
+TEST(InnerZebra, MissingFeatureIsInterpolatedBetweenItsNeighbours)
+{
+    test::SyntheticCode code;
+    code.missingFeature = 3;
+    ZebraResult result;
+    ASSERT_EQ(findInnerZebra(test::drawSyntheticCode(code), code.hub, result), Success);
+    EXPECT_EQ(result.count, 8);
+    ASSERT_EQ(result.points.size(), 8u);
+    // Every marker, the interpolated one too, sits on the notch radius.
+    const cv::Point2d centre(320, 240);
+    for (const ZebraPoint& point : result.points) {
+        EXPECT_NEAR(cv::norm(cv::Point2d(point.x, point.y) - centre), code.hub + code.z(), 1.5) << point.slot;
+    }
+}
+
+TEST(InnerZebra, RingWithoutFeaturesIsNoMarker)
+{
+    cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
+    cv::circle(image, {320, 240}, 80, cv::Scalar(0), cv::FILLED);
+    cv::circle(image, {320, 240}, 50, cv::Scalar(255), cv::FILLED);
+    ZebraResult result;
+    EXPECT_EQ(findInnerZebra(image, 50, result), PerspectiveMarkersNotDetected);
+}
+
+TEST(InnerZebra, FeatureWiderThanAQuarterTurnFailsCleanly)
+{
+    // Four evenly spaced notches whose runs differ from the rest of the ring
+    // by one pixel only: measured with the tolerance of the edge search each
+    // spans the whole circle, which leaves no module size.
+    cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
+    cv::circle(image, {320, 240}, 61, cv::Scalar(0), cv::FILLED);
+    for (int i = 0; i < 4; ++i) {
+        cv::ellipse(image, {320, 240}, {61, 61}, 0, i * 90 + 30, i * 90 + 60, cv::Scalar(255), cv::FILLED);
+    }
+    cv::circle(image, {320, 240}, 60, cv::Scalar(0), cv::FILLED);
+    cv::circle(image, {320, 240}, 50, cv::Scalar(255), cv::FILLED);
+    ZebraResult result;
+    EXPECT_EQ(findInnerZebra(image, 50, result), WrongPerspectiveMarkerCount);
+}
+
+TEST(InnerZebra, ModuleSizeNeedsAFeatureNarrowerThanAQuarterTurn)
+{
+    // One module of 32 is 1963 units wide; eight of them make a feature period.
+    ASSERT_TRUE(moduleAngleFromFeatureWidth(1963));
+    EXPECT_NEAR(*moduleAngleFromFeatureWidth(1963), kTwoPi / 32, 1e-12);
+    EXPECT_NEAR(*moduleAngleFromFeatureWidth(15000), kTwoPi / 8, 1e-12);
+    // From a quarter turn on there is no module size (it would divide by zero).
+    EXPECT_FALSE(moduleAngleFromFeatureWidth(16000));
+    EXPECT_FALSE(moduleAngleFromFeatureWidth(63024));
+    EXPECT_FALSE(moduleAngleFromFeatureWidth(0));
+}
+
+} // namespace
+} // namespace orb
