@@ -1,0 +1,80 @@
+// Speed of the reader's payload path: Reed-Solomon at its correction limit
+// and the whole five-mask reading loop of one grid.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "orb/payload/code_writer.h"
+#include "orb/payload/module_layout.h"
+#include "orb/payload/payload_decoder.h"
+#include "orb/payload/payload_frame.h"
+#include "orb/payload/payload_types.h"
+
+using namespace orb;
+
+namespace {
+
+constexpr int kRings = 40;
+constexpr int kColumns = 59; // 64 modules per ring: 2360 bits, codeword capped at 255 bytes
+
+// Logical module stream (1 bit per module) carrying a High codeword with the
+// most byte errors High can correct.
+std::vector<std::uint8_t> modulesWithMaximumErrors()
+{
+    std::srand(1);
+    CodeWriter writer(kRings, kColumns, 1);
+    writer.buildCodeword(Ascii, High, "Reed-Solomon at its limit: thirty-eight bytes in error.");
+    std::vector<std::uint8_t> codeword = writer.codeword();
+    const int correctable = eccLength(static_cast<int>(codeword.size()), High) / 2;
+    std::mt19937 rng(5);
+    std::vector<int> positions(codeword.size());
+    for (std::size_t i = 0; i < positions.size(); ++i) positions[i] = static_cast<int>(i);
+    std::shuffle(positions.begin(), positions.end(), rng);
+    for (int i = 0; i < correctable; ++i) codeword[positions[i]] ^= static_cast<std::uint8_t>(1 + rng() % 255);
+
+    std::vector<std::uint8_t> modules(kRings * kColumns, 0);
+    for (std::size_t t = 0; t < codeword.size() * 8; ++t) modules[t] = (codeword[t / 8] >> (t % 8)) & 1;
+    return modules;
+}
+
+void decodePayloadAtCorrectionLimit(benchmark::State& state)
+{
+    const auto modules = modulesWithMaximumErrors();
+    std::string text;
+    std::uint8_t dataType = 0, eccType = 0;
+    if (decodePayload(modules, 1, text, dataType, eccType) != Success) state.SkipWithError("did not decode");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(decodePayload(modules, 1, text, dataType, eccType));
+        benchmark::DoNotOptimize(text.data());
+    }
+}
+BENCHMARK(decodePayloadAtCorrectionLimit);
+
+// What grid reading does per code: each mask in turn until one decodes. The
+// code carries mask 4, so the four before it are tried and fail first.
+void fiveMaskReadingLoop(benchmark::State& state)
+{
+    const int bits = static_cast<int>(state.range(0));
+    const int rings = bits == 3 ? 14 : kRings;
+    std::srand(2);
+    const auto physical = writeModules("The whole reading loop over five masks", Ascii, Quartile,
+                                       HorizontalSnakeSmall, 4, rings, kColumns, bits);
+    for (auto _ : state) {
+        ResultCode result = EccUncorrectable;
+        for (int mask = 0; mask < 5 && result != Success; ++mask) {
+            std::vector<std::uint8_t> modules = physical;
+            if (!applyMaskAndLayout(modules, mask, HorizontalSnakeSmall, rings, kColumns)) continue;
+            std::string text;
+            std::uint8_t dataType = 0, eccType = 0;
+            result = decodePayload(modules, bits, text, dataType, eccType);
+        }
+        if (result != Success) state.SkipWithError("did not decode");
+        benchmark::DoNotOptimize(result);
+    }
+}
+BENCHMARK(fiveMaskReadingLoop)->Arg(1)->Arg(3);
+
+} // namespace
+
+BENCHMARK_MAIN();
