@@ -135,6 +135,9 @@ bool applyMaskAndLayout(std::vector<std::uint8_t>& modules, int maskIndex, std::
         modules.size() != static_cast<std::size_t>(ringCount) * static_cast<std::size_t>(dataModulesPerRing))
         return false;
 
+    std::vector<int> positions;
+    const bool covers = layoutPositions(layout, ringCount, dataModulesPerRing, positions);
+
     Logger& log = logger();
     log.line(LogLevel::Trace, "dec: try mask ", maskIndex);
     applyMask(modules, maskIndex);
@@ -147,8 +150,8 @@ bool applyMaskAndLayout(std::vector<std::uint8_t>& modules, int maskIndex, std::
     }
 
     log.line(LogLevel::Trace, "dec: ", layoutStepText(layout));
-    std::vector<int> positions;
-    if (!layoutPositions(layout, ringCount, dataModulesPerRing, positions)) return false;
+    if (!covers) return false;
+    if (layout < Vertical || layout > Scrambled) return true; // Horizontal: already in stream order
     std::vector<std::uint8_t> logical(modules.size());
     for (std::size_t p = 0; p < positions.size(); ++p) logical[p] = modules[positions[p]];
     modules = std::move(logical);
