@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include "orb/logger.h"
 #include "synthetic_code.h"
 
 namespace orb {
@@ -79,6 +80,46 @@ TEST(InnerZebra, ModuleSizeNeedsAFeatureNarrowerThanAQuarterTurn)
     EXPECT_FALSE(moduleAngleFromFeatureWidth(16000));
     EXPECT_FALSE(moduleAngleFromFeatureWidth(63024));
     EXPECT_FALSE(moduleAngleFromFeatureWidth(0));
+}
+
+} // namespace
+} // namespace orb
+
+namespace orb {
+namespace {
+
+// Eight notches where every second one is shallower and ragged: at the
+// lowest thresholds only the deep four show, evenly spaced; a little higher
+// the ragged ones break into pieces; higher still all eight show.
+cv::Mat notchesOfTwoDepths()
+{
+    cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
+    for (int y = 0; y < image.rows; ++y) {
+        for (int x = 0; x < image.cols; ++x) {
+            const double rho = std::hypot(x - 320.0, y - 240.0);
+            double degrees = std::atan2(240.0 - y, x - 320.0) * 180 / CV_PI;
+            if (degrees < 0) degrees += 360;
+            double notchStart = 80; // the ring without a notch
+            for (int k = 0; k < 8; ++k) {
+                const double offset = degrees - (10 + 45 * k);
+                if (std::abs(offset) > 5.6) continue;
+                if (k % 2 == 0) notchStart = 58;
+                else notchStart = (k < 4 && offset > 2 && offset < 4) ? 64 : 61;
+            }
+            if (rho >= 50 && rho < notchStart) image.at<std::uint8_t>(y, x) = 0;
+        }
+    }
+    return image;
+}
+
+TEST(InnerZebra, AllFeaturesWinOverAnEvenlySpacedSubset)
+{
+    ZebraResult result;
+    if (getenv("PROBE_TRACE")) logger().setConsoleLevel(0);
+    ASSERT_EQ(findInnerZebra(notchesOfTwoDepths(), 50, result), Success);
+    logger().setConsoleLevel(3);
+    EXPECT_EQ(result.count, 8);
+    EXPECT_EQ(result.points.size(), 8u);
 }
 
 } // namespace
