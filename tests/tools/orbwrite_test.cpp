@@ -1,0 +1,205 @@
+// orbwrite as a user runs it: a shell command, its exit status, what it
+// prints and the file it leaves.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "orb/decoder.h"
+#include "orb/payload/module_layout.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::string quoted(const std::string& arg)
+{
+    std::string q = "'";
+    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class Orbwrite : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::path(ORB_BINARY_DIR) / "tests" /
+               ("orbwrite_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    ToolRun run(const std::vector<std::string>& args) const
+    {
+        std::string command = quoted(std::string(ORB_BINARY_DIR) + "/tools/orbwrite");
+        for (const auto& a : args) command += " " + quoted(a);
+        command += " > " + quoted((dir_ / "out.txt").string()) + " 2> " + quoted((dir_ / "err.txt").string());
+        const int raw = std::system(command.c_str());
+        ToolRun r;
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        r.out = slurp(dir_ / "out.txt");
+        r.err = slurp(dir_ / "err.txt");
+        return r;
+    }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    fs::path dir_;
+};
+
+std::string decodeFile(const std::string& file, std::int32_t codeType, std::int32_t layout)
+{
+    orb::DecoderConfiguration config;
+    config.codeType = codeType;
+    config.layout = layout;
+    const cv::Mat image = cv::imread(file, cv::IMREAD_COLOR);
+    if (image.empty()) return "<unreadable image>";
+    try {
+        return orb::decode(config, image, false);
+    } catch (const orb::OCException& e) {
+        return std::string("<") + orb::resultText(e.code) + ">";
+    }
+}
+
+TEST_F(Orbwrite, HelpListsEveryOption)
+{
+    const ToolRun r = run({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.err.empty());
+    EXPECT_EQ(r.out.rfind("Usage: orbwrite [options] TEXT", 0), 0u) << r.out;
+    for (const char* option : {"-o FILE", "--modules", "--rings", "--ecc", "--type", "--layout", "--mask", "--color",
+                               "--pitch", "--help", "HorizontalSnakeSmall", "Latin1", "Quartile"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+// The defaults make a black-and-white code that the decoder reads.
+TEST_F(Orbwrite, WritesAPngTheDecoderReads)
+{
+    const std::string file = path("hello.png");
+    const ToolRun r = run({"-o", file, "Hello, ScanBench!"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_NE(r.out.find("32 modules per ring"), std::string::npos) << r.out;
+    EXPECT_EQ(decodeFile(file, orb::BlackAndWhite, orb::HorizontalSnakeSmall), "Hello, ScanBench!");
+}
+
+// Every option that changes the code reaches the writer: the reader needs the
+// same layout and code type to read it back.
+TEST_F(Orbwrite, OptionsReachTheCode)
+{
+    const std::string file = path("options.png");
+    const ToolRun r = run({"--modules=48", "--rings", "5", "--ecc", "High", "--type", "Letters", "--layout", "Scrambled",
+                       "--mask", "3", "--color", "--pitch", "14", "-o", file, "ORBEL"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("48 modules per ring, 5 rings, colour, Letters, High ECC, Scrambled, mask 3"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(decodeFile(file, orb::Color, orb::Scrambled), "ORBEL");
+    // Read with the wrong layout it must not come out.
+    EXPECT_NE(decodeFile(file, orb::Color, orb::Horizontal), "ORBEL");
+}
+
+TEST_F(Orbwrite, WritesAnSvgThatRendersToTheSameCode)
+{
+    const std::string file = path("hello.svg");
+    const ToolRun r = run({"--modules", "16", "-o", file, "12345"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string svg = slurp(file);
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
+    if (std::system("command -v rsvg-convert > /dev/null 2>&1") != 0) GTEST_SKIP() << "rsvg-convert is not installed";
+    const std::string png = path("rendered.png");
+    ASSERT_EQ(std::system(("rsvg-convert -b white -o " + quoted(png) + " " + quoted(file)).c_str()), 0);
+    EXPECT_EQ(decodeFile(png, orb::BlackAndWhite, orb::HorizontalSnakeSmall), "12345");
+}
+
+// Each refusal: non-zero status, one line on standard error that names the
+// cause, nothing on standard output and no file left behind.
+TEST_F(Orbwrite, RefusalsAreOneClearLine)
+{
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+    };
+    const std::string file = path("refused.png");
+    const std::string longText(300, 'a');
+    // Printable characters that no packing shortens much.
+    std::string mixed;
+    for (int i = 0; i < 200; ++i) mixed += static_cast<char>(33 + i % 94);
+    const Case cases[] = {
+        {{"-o", file, longText}, 1, "text too long"},
+        {{"-o", file, "--ecc", "High", mixed}, 1, "text too long"},
+        {{"-o", file, "--rings", "2", "Hello, ScanBench!"}, 1, "text too long for 2 rings"},
+        {{"-o", file, "--type", "Digits", "abc"}, 1, "the type Digits cannot carry this text"},
+        {{"-o", file}, 2, "no text given"},
+        {{"Hello"}, 2, "no output file"},
+        {{"-o", path("refused.bmp"), "Hello"}, 2, "must end in .png or .svg"},
+        {{"-o", file, "Hello", "World"}, 2, "one argument"},
+        {{"-o", file, "--modules", "20", "Hello"}, 2, "--modules must be 16, 32, 48 or 64"},
+        {{"-o", file, "--modules", "3x2", "Hello"}, 2, "--modules needs a number"},
+        {{"-o", file, "--rings", "1", "Hello"}, 2, "--rings must be at least 2"},
+        {{"-o", file, "--mask", "5", "Hello"}, 2, "--mask must be 0 to 4"},
+        {{"-o", file, "--pitch", "3", "Hello"}, 2, "--pitch must be 5 to 400"},
+        {{"-o", file, "--ecc", "Huge", "Hello"}, 2, "--ecc must be one of Low, Medium, Quartile, High"},
+        {{"-o", file, "--layout", "Spiral", "Hello"}, 2, "--layout must be one of"},
+        {{"-o", file, "--frobnicate", "Hello"}, 2, "unknown option --frobnicate"},
+        {{"Hello", "-o"}, 2, "-o needs a value"},
+        {{"-o", path("missing/dir/x.png"), "Hello"}, 1, "cannot write"},
+    };
+    for (const Case& c : cases) {
+        std::string shown;
+        for (const auto& a : c.args) shown += " " + a.substr(0, 20);
+        SCOPED_TRACE("orbwrite" + shown);
+        const ToolRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_EQ(r.err.rfind("orbwrite: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_FALSE(fs::exists(file));
+    }
+}
+
+// Written but not readable by this reader: the user is told so.
+TEST_F(Orbwrite, WarnsWhenTheReaderWillRefuseTheType)
+{
+    const ToolRun r = run({"--type", "Binary", "-o", path("binary.png"), "abc"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(path("binary.png")));
+}
+
+// A text that starts with a dash is still a text after "--".
+TEST_F(Orbwrite, DoubleDashEndsTheOptions)
+{
+    const std::string file = path("dash.png");
+    const ToolRun r = run({"-o", file, "--", "-42"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(decodeFile(file, orb::BlackAndWhite, orb::HorizontalSnakeSmall), "-42");
+}
+
+} // namespace

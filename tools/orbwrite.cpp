@@ -1,0 +1,267 @@
+// orbwrite: writes a text as a printable Orbel code, PNG or SVG.
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "orb/drawing/svg_writer.h"
+#include "orb/drawing/text_code.h"
+#include "orb/payload/code_writer.h"
+#include "orb/result_code.h"
+
+namespace {
+
+using namespace orb;
+
+constexpr double kSmallestPitch = 5.0;
+constexpr double kLargestPitch = 400.0;
+
+const char* const kUsage =
+    R"(Usage: orbwrite [options] TEXT
+Writes TEXT as an Orbel code image.
+
+Options:
+  -o FILE              output file, FILE.png (raster) or FILE.svg (vector, for print)
+  --modules N          modules per ring: 16, 32, 48 or 64 (default 32)
+  --rings N            number of data rings, at least 2 (default: the fewest that hold the text)
+  --ecc NAME           error correction: Low, Medium, Quartile or High (default Medium)
+  --type NAME          data type: Automatic, Digits, Letters, Numbers, Ascii, Binary,
+                       BigLetters or Latin1 (default Automatic)
+  --layout NAME        module layout: Horizontal, Vertical, VerticalSnake,
+                       HorizontalSnakeLarge, HorizontalSnakeSmall or Scrambled
+                       (default HorizontalSnakeSmall)
+  --mask N             mask 0 to 4 (default 0; the reader tries all five)
+  --color              a colour code: three bits per module in eight colours
+  --pitch PX           ring pitch in pixels, 5 to 400 (default 12)
+  --help               show this text
+
+Exit status: 0 when the file was written, 1 when the code could not be made
+or written, 2 for wrong usage.
+
+Example: orbwrite -o hello.png "Hello, ScanBench!"
+)";
+
+constexpr double kDefaultPitch = 12.0;
+
+struct Arguments {
+    Arguments()
+    {
+        drawing.pitch = kDefaultPitch;
+        // Centred in its image: the middle of an even canvas is a pixel
+        // corner, half a pixel before the canvas centre the offset counts from.
+        drawing.centreOffset = {-0.5, -0.5};
+    }
+    std::string text;
+    bool haveText = false;
+    std::string output;
+    TextCodeOptions code;
+    DrawOptions drawing;
+    bool help = false;
+};
+
+struct UsageError {
+    std::string message;
+};
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+template <class NameOf>
+int parseName(const std::string& option, const std::string& value, int count, NameOf nameOf)
+{
+    std::string names;
+    for (int i = 0; i < count; ++i) {
+        if (equalsIgnoringCase(value, nameOf(i))) return i;
+        names += std::string(i ? ", " : "") + nameOf(i);
+    }
+    throw UsageError{option + " must be one of " + names + ", not \"" + value + "\""};
+}
+
+template <class T>
+T parseNumber(const std::string& option, const std::string& value)
+{
+    T number{};
+    const char* end = value.data() + value.size();
+    const auto [ptr, ec] = std::from_chars(value.data(), end, number);
+    if (ec != std::errc() || ptr != end || value.empty())
+        throw UsageError{option + " needs a number, not \"" + value + "\""};
+    return number;
+}
+
+Arguments parseArguments(int argc, char** argv)
+{
+    Arguments args;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (args.haveText) throw UsageError{"give the text as one argument (put it in quotes)"};
+            args.text = arg;
+            args.haveText = true;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            args.help = true;
+            continue;
+        }
+        if (arg == "--color" || arg == "--colour") {
+            args.drawing.codeType = Color;
+            continue;
+        }
+        std::optional<std::string> inlineValue;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue) return *inlineValue;
+            if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
+            return argv[++i];
+        };
+        if (arg == "-o" || arg == "--output") {
+            args.output = value();
+        } else if (arg == "--modules") {
+            const std::string v = value();
+            args.code.modulesPerRing = parseNumber<int>(arg, v);
+            if (!isValidModuleCount(args.code.modulesPerRing))
+                throw UsageError{"--modules must be 16, 32, 48 or 64, not " + v};
+        } else if (arg == "--rings") {
+            const std::string v = value();
+            args.code.ringCount = parseNumber<int>(arg, v);
+            if (args.code.ringCount < 2) throw UsageError{"--rings must be at least 2, not " + v};
+        } else if (arg == "--ecc") {
+            args.code.eccType =
+                static_cast<std::uint8_t>(parseName(arg, value(), 4, [](int i) { return eccTypeName(i); }));
+        } else if (arg == "--type") {
+            args.code.dataType =
+                static_cast<std::uint8_t>(parseName(arg, value(), 8, [](int i) { return dataTypeName(i); }));
+        } else if (arg == "--layout") {
+            args.code.layout = parseName(arg, value(), 6, [](int i) { return layoutName(i); });
+        } else if (arg == "--mask") {
+            const std::string v = value();
+            args.code.mask = parseNumber<int>(arg, v);
+            if (args.code.mask < 0 || args.code.mask > 4) throw UsageError{"--mask must be 0 to 4, not " + v};
+        } else if (arg == "--pitch") {
+            const std::string v = value();
+            args.drawing.pitch = parseNumber<double>(arg, v);
+            if (!(args.drawing.pitch >= kSmallestPitch && args.drawing.pitch <= kLargestPitch))
+                throw UsageError{"--pitch must be 5 to 400 pixels, not " + v};
+        } else {
+            throw UsageError{"unknown option " + arg + " (see orbwrite --help)"};
+        }
+    }
+    return args;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
+}
+
+// Names the cause of a refused text in the user's terms.
+std::string explain(const OCException& e, const Arguments& args)
+{
+    const int bits = args.drawing.codeType == Color ? 3 : 1;
+    switch (e.code) {
+    case DataSizeExceedsMaximum:
+        return "text too long: it does not fit a code of 255 bytes with " +
+               std::string(eccTypeName(args.code.eccType)) + " error correction";
+    case InsufficientCapacity: {
+        const CodeCapacity room =
+            codeCapacity(args.code.ringCount, args.code.modulesPerRing, bits, args.code.eccType);
+        return "text too long for " + std::to_string(args.code.ringCount) + " rings: they hold " +
+               std::to_string(room.maxPayload) + (room.maxPayload == 1 ? " byte with " : " bytes with ") +
+               eccTypeName(args.code.eccType) +
+               " error correction (leave out --rings to get enough)";
+    }
+    case CodeCannotBeCreated:
+        if (args.code.dataType != Automatic)
+            return std::string("the type ") + dataTypeName(args.code.dataType) + " cannot carry this text";
+        return std::string("this text cannot be written: ") + e.what();
+    default: return std::string(resultText(e.code)) + (std::string(e.what()).empty() ? "" : ": ") + e.what();
+    }
+}
+
+bool writeFile(const std::string& path, const DrawnCode& code)
+{
+    if (endsWith(path, ".svg")) {
+        std::ofstream file(path, std::ios::binary);
+        file << codeSvg(code.plan);
+        return static_cast<bool>(file.flush());
+    }
+    try {
+        return cv::imwrite(path, code.image);
+    } catch (const cv::Exception&) {
+        return false;
+    }
+}
+
+int run(int argc, char** argv)
+{
+    const Arguments args = parseArguments(argc, argv);
+    if (args.help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!args.haveText) throw UsageError{"no text given (see orbwrite --help)"};
+    if (args.output.empty()) throw UsageError{"no output file given: -o FILE.png or -o FILE.svg"};
+    if (!endsWith(args.output, ".png") && !endsWith(args.output, ".svg"))
+        throw UsageError{"the output file must end in .png or .svg: " + args.output};
+
+    // The writer's filler bytes come from the C library generator.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    DrawnCode code;
+    TextCode modules;
+    try {
+        modules = writeTextCode(args.text, args.code, args.drawing.codeType);
+        code = drawCode(modules.modules, modules.modulesPerRing, modules.ringCount, args.drawing);
+    } catch (const OCException& e) {
+        std::cerr << "orbwrite: " << explain(e, args) << "\n";
+        return 1;
+    }
+    if (!writeFile(args.output, code)) {
+        std::cerr << "orbwrite: cannot write " << args.output << "\n";
+        return 1;
+    }
+    if (modules.dataType == Binary || modules.dataType == BigLetters)
+        std::cerr << "orbwrite: warning: the reader refuses codes of type " << dataTypeName(modules.dataType)
+                  << "; this code will not read back\n";
+    std::cout << "wrote " << args.output << ": " << modules.modulesPerRing << " modules per ring, "
+              << modules.ringCount << " rings, " << (args.drawing.codeType == Color ? "colour" : "black and white")
+              << ", " << dataTypeName(modules.dataType) << ", " << eccTypeName(modules.eccType) << " ECC, "
+              << layoutName(args.code.layout) << ", mask " << args.code.mask << ", " << code.image.cols << "x"
+              << code.image.rows << " px\n";
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return run(argc, argv);
+    } catch (const UsageError& e) {
+        std::cerr << "orbwrite: " << e.message << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "orbwrite: " << e.what() << "\n";
+        return 1;
+    }
+}
