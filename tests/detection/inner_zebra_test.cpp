@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
-#include "orb/logger.h"
 #include "synthetic_code.h"
 
 namespace orb {
@@ -115,9 +114,7 @@ cv::Mat notchesOfTwoDepths()
 TEST(InnerZebra, AllFeaturesWinOverAnEvenlySpacedSubset)
 {
     ZebraResult result;
-    if (getenv("PROBE_TRACE")) logger().setConsoleLevel(0);
     ASSERT_EQ(findInnerZebra(notchesOfTwoDepths(), 50, result), Success);
-    logger().setConsoleLevel(3);
     EXPECT_EQ(result.count, 8);
     EXPECT_EQ(result.points.size(), 8u);
 }
