@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <sstream>
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "orb/geometry/image_corrections.h"
+#include "orb/geometry/perspective_correction.h"
+#include "orb/logger.h"
+
+namespace orb {
+namespace {
+
+cv::Point2d apply(const cv::Matx33d& T, cv::Point2d p)
+{
+    const cv::Vec3d q = T * cv::Vec3d(p.x, p.y, 1);
+    return {q[0] / q[2], q[1] / q[2]};
+}
+
+class LogCapture {
+public:
+    LogCapture()
+    {
+        previous_ = logger().consoleLevel();
+        logger().setConsoleStream(text_);
+        logger().setConsoleLevel(0);
+    }
+    ~LogCapture()
+    {
+        logger().setConsoleLevel(previous_);
+        logger().setConsoleStream(std::cout);
+    }
+    std::string text() const { return text_.str(); }
+
+private:
+    std::ostringstream text_;
+    int previous_;
+};
+
+// Zebra points at their slots on a circle, then seen through `view`.
+ZebraResult zebraSeenThrough(const cv::Matx33d& view, cv::Point2d centre, double radius, int count)
+{
+    ZebraResult zebra;
+    zebra.count = count;
+    zebra.radius = radius;
+    for (int slot = 0; slot < count; slot += (slot % 3 == 0 ? 1 : 2)) {
+        const double theta = 2 * std::numbers::pi * slot / count;
+        const cv::Point2d seen = apply(view, centre + radius * cv::Point2d(std::cos(theta), -std::sin(theta)));
+        zebra.points.push_back({static_cast<float>(seen.x), static_cast<float>(seen.y), theta, slot});
+    }
+    return zebra;
+}
+
+const cv::Matx33d kMildPerspective(1.05, 0.08, -30, -0.04, 0.97, 25, 0.00012, -0.00009, 1);
+
+TEST(AffineTransform, MakesTheInnerCircleRoundAndCentred)
+{
+    DecoderConfiguration config;
+    for (const cv::RotatedRect& ellipse : {cv::RotatedRect({320, 240}, {100, 80}, 0),
+                                           cv::RotatedRect({250.5f, 300.25f}, {90, 60}, 35)}) {
+        cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
+        cv::ellipse(image, ellipse, cv::Scalar(0), cv::FILLED);
+        const double R = std::max(ellipse.size.width, ellipse.size.height) / 2.0;
+        LogCapture log;
+        const CorrectedImage corrected = affineTransform(StageInput{config, image}, ellipse, R);
+        EXPECT_EQ(log.text(), "Debug\t affineTransform\n");
+
+        EXPECT_EQ(corrected.transform(2, 0), 0);
+        EXPECT_EQ(corrected.transform(2, 1), 0);
+        EXPECT_EQ(corrected.transform(2, 2), 1);
+        const cv::Point2d C(320, 240);
+        EXPECT_LT(cv::norm(apply(corrected.transform, ellipse.center) - C), 1e-3);
+        cv::Point2f corners[4];
+        ellipse.points(corners);
+        for (const cv::Point2f& corner : corners)
+            EXPECT_NEAR(cv::norm(apply(corrected.transform, corner) - C), R * std::sqrt(2.0), 1e-3);
+
+        // The ellipse is now a black disc of radius R.
+        ASSERT_EQ(corrected.image.size(), image.size());
+        EXPECT_NEAR(cv::countNonZero(corrected.image == 0), std::numbers::pi * R * R, 0.03 * std::numbers::pi * R * R);
+        EXPECT_EQ(corrected.image.at<uchar>(240, 320), 0);
+        EXPECT_EQ(corrected.image.at<uchar>(240, 320 + static_cast<int>(R) + 2), 255);
+    }
+}
+
+TEST(PerspectiveTransform1, PutsInnerZebraPointsOnTheirSlots)
+{
+    DecoderConfiguration config;
+    cv::Mat image(480, 640, CV_8UC1, cv::Scalar(0));
+    const cv::Point2d C(320, 240);
+    const ZebraResult zebra = zebraSeenThrough(kMildPerspective, {300, 260}, 60, 8);
+    LogCapture log;
+    const CorrectedImage corrected = perspectiveTransform1(StageInput{config, image}, zebra);
+    EXPECT_EQ(log.text(), "Debug\t   perspectiveTransform1\n");
+    for (const ZebraPoint& p : zebra.points) {
+        const double theta = 2 * std::numbers::pi * p.slot / zebra.count;
+        const cv::Point2d target = C + 60 * cv::Point2d(std::cos(theta), -std::sin(theta));
+        EXPECT_LT(cv::norm(apply(corrected.transform, {p.x, p.y}) - target), 0.01) << "slot " << p.slot;
+    }
+    // What the warp uncovers is white.
+    EXPECT_GT(cv::countNonZero(corrected.image), 0);
+}
+
+TEST(PerspectiveTransform2, MapsOuterZebraNearTheBorderAndMovesTheMarker)
+{
+    DecoderConfiguration config;
+    cv::Mat image(480, 640, CV_8UC1, cv::Scalar(0));
+    const cv::Point2d C(320, 240);
+    const ZebraResult zebra = zebraSeenThrough(kMildPerspective, {310, 250}, 180, 32);
+
+    // A bar pointing straight down-left in the undistorted code.
+    const double barAngle = 4.0;
+    const cv::Point2d dir(std::cos(barAngle), -std::sin(barAngle));
+    StartMarker marker;
+    marker.rayStart = apply(kMildPerspective, cv::Point2d(310, 250) + 40 * dir);
+    marker.barEnd = apply(kMildPerspective, cv::Point2d(310, 250) + 180 * dir);
+    marker.firstRunEnd = {1, 2};
+
+    const CorrectedImage corrected = perspectiveTransform2(StageInput{config, image}, marker, zebra);
+    for (const ZebraPoint& p : zebra.points) {
+        const double theta = 2 * std::numbers::pi * p.slot / zebra.count;
+        const cv::Point2d target = C + 230 * cv::Point2d(std::cos(theta), -std::sin(theta));
+        EXPECT_LT(cv::norm(apply(corrected.transform, {p.x, p.y}) - target), 0.01) << "slot " << p.slot;
+    }
+    EXPECT_NEAR(cv::norm(marker.barEnd - C), 230, 0.05);
+    EXPECT_NEAR(cv::norm(marker.rayStart - C), 40 * 230 / 180.0, 0.05);
+    EXPECT_NEAR(marker.angle, barAngle, 1e-4);
+    EXPECT_EQ(marker.firstRunEnd, cv::Point2d(1, 2));
+    // The border is replicated, not painted white.
+    EXPECT_EQ(cv::countNonZero(corrected.image), 0);
+
+    // Angles stay in [0, 2π) for a bar just below the centre line.
+    StartMarker below;
+    below.barEnd = C + cv::Point2d(100, 1);
+    const ZebraResult straight = zebraSeenThrough(cv::Matx33d::eye(), C, 230, 16);
+    perspectiveTransform2(StageInput{config, image}, below, straight);
+    EXPECT_GT(below.angle, 6.2);
+    EXPECT_LT(below.angle, 2 * std::numbers::pi);
+}
+
+TEST(FinalTransform, KeepsOnlyTheCodeRing)
+{
+    DecoderConfiguration config;
+    const cv::Mat binary(480, 640, CV_8UC1, cv::Scalar(0));
+    cv::Mat source(480, 640, CV_8UC3);
+    cv::randu(source, 0, 200);
+    StartMarker marker;
+    marker.rayStart = {320 + 40, 240};
+    marker.barEnd = {320, 240 - 150.7};
+
+    LogCapture log;
+    const cv::Mat F = finalTransform(StageInput{config, binary}, source, cv::Matx33d::eye(), marker);
+    EXPECT_EQ(log.text(), "Debug\t        finalTransform\n");
+    ASSERT_EQ(F.type(), CV_8UC3);
+    const cv::Vec3b white(255, 255, 255);
+    EXPECT_EQ(F.at<cv::Vec3b>(240, 320), white);
+    EXPECT_EQ(F.at<cv::Vec3b>(240, 320 + 37), white);
+    EXPECT_EQ(F.at<cv::Vec3b>(240, 320 + 153), white);
+    EXPECT_EQ(F.at<cv::Vec3b>(10, 10), white);
+    for (cv::Point inside : {cv::Point(320 + 40, 240), cv::Point(320, 240 + 150), cv::Point(320 - 100, 240)})
+        EXPECT_EQ(F.at<cv::Vec3b>(inside), source.at<cv::Vec3b>(inside));
+
+    // The homography moves the source; gray and four-channel sources come out in three channels.
+    const cv::Matx33d shift(1, 0, 5, 0, 1, -3, 0, 0, 1);
+    cv::Mat gray;
+    cv::cvtColor(source, gray, cv::COLOR_BGR2GRAY);
+    const cv::Mat G = finalTransform(StageInput{config, binary}, gray, shift, marker);
+    ASSERT_EQ(G.type(), CV_8UC3);
+    const uchar expected = gray.at<uchar>(240 + 3, 320 - 100 - 5);
+    EXPECT_EQ(G.at<cv::Vec3b>(240, 320 - 100), cv::Vec3b(expected, expected, expected));
+    cv::Mat bgra;
+    cv::cvtColor(source, bgra, cv::COLOR_BGR2BGRA);
+    EXPECT_EQ(finalTransform(StageInput{config, binary}, bgra, shift, marker).type(), CV_8UC3);
+
+    // A ray start at the centre leaves no inner disc to whiten.
+    marker.rayStart = {320, 240};
+    EXPECT_NO_THROW(finalTransform(StageInput{config, binary}, source, cv::Matx33d::eye(), marker));
+}
+
+} // namespace
+} // namespace orb
