@@ -1,4 +1,5 @@
 #include <cmath>
+#include <functional>
 #include <cstdlib>
 #include <random>
 
@@ -244,6 +245,96 @@ TEST(CodeDrawer, HubGrowsWithTheImage)
             EXPECT_EQ(own.geometry.hubRadius, 3.0) << r;
         }
     }
+}
+
+} // namespace
+
+#include "orb/drawing/text_code.h"
+#include "orb/payload/grid_reader.h"
+#include "orb/payload/module_layout.h"
+#include "orb/payload/payload_decoder.h"
+
+namespace {
+
+using namespace orb;
+
+// The library's own grid reader, given the drawn geometry, reads exactly the
+// modules that were drawn, down to the smallest pitch that is drawn.
+TEST(CodeDrawer, GridReaderReadsTheDrawnModules)
+{
+    std::mt19937 rng(17);
+    for (int m : {16, 32, 48, 64})
+        for (int r : {2, 5, 12})
+            for (bool colour : {false, true}) {
+                DrawOptions options;
+                options.pitch = 8;
+                options.startAngle = 0.7 * r + m;
+                options.centreOffset = {0.37, 0.21};
+                options.codeType = colour ? Color : BlackAndWhite;
+                const auto modules = randomModules(r, m, colour ? 3 : 1, rng);
+                const DrawnCode code = drawCode(modules, m, r, options);
+                DecoderConfiguration config;
+                config.codeType = options.codeType;
+                const GridReader reader(config, code.image, m, r);
+                const auto read =
+                    reader.readModules(code.plan.placement.centre, options.startAngle, code.plan.ringGrid());
+                ASSERT_TRUE(read.has_value());
+                EXPECT_EQ(*read, modules) << "M " << m << " R " << r << " colour " << colour;
+            }
+}
+
+// Text in, text out through writer, drawer, grid reader and payload decoder.
+TEST(CodeDrawer, TextRoundTripsThroughTheDrawing)
+{
+    TextCodeOptions text;
+    text.modulesPerRing = 48;
+    text.layout = Scrambled;
+    text.mask = 2;
+    DrawOptions options;
+    options.codeType = Color;
+    options.startAngle = 2.5;
+    const DrawnCode code = drawText("Hello, ScanBench!", text, options);
+    DecoderConfiguration config;
+    config.codeType = Color;
+    const GridReader reader(config, code.image, 48, code.plan.geometry.ringCount);
+    auto modules = reader.readModules(code.plan.placement.centre, options.startAngle, code.plan.ringGrid());
+    ASSERT_TRUE(modules.has_value());
+    ASSERT_TRUE(applyMaskAndLayout(*modules, 2, Scrambled, code.plan.geometry.ringCount, 43));
+    std::string decoded;
+    std::uint8_t dataType = 0, eccType = 0;
+    ASSERT_EQ(decodePayload(*modules, 3, decoded, dataType, eccType), Success);
+    EXPECT_EQ(decoded, "Hello, ScanBench!");
+    EXPECT_EQ(eccType, Medium);
+}
+
+TEST(TextCode, FewestRingsAndRefusals)
+{
+    TextCodeOptions options;
+    const TextCode small = writeTextCode("Hi", options, BlackAndWhite);
+    EXPECT_GE(small.ringCount, 2);
+    const TextCode longer = writeTextCode(std::string(60, 'q'), options, BlackAndWhite);
+    EXPECT_GT(longer.ringCount, small.ringCount);
+    // Colour carries three bits per module: fewer rings for the same text.
+    EXPECT_LT(writeTextCode(std::string(60, 'q'), options, Color).ringCount, longer.ringCount);
+
+    auto code = [](const std::function<void()>& f) {
+        try {
+            f();
+        } catch (const OCException& e) {
+            return static_cast<int>(e.code);
+        }
+        return -1;
+    };
+    EXPECT_EQ(code([&] { writeTextCode(std::string(300, 'a'), options, BlackAndWhite); }), DataSizeExceedsMaximum);
+    TextCodeOptions oneRing = options;
+    oneRing.ringCount = 1;
+    EXPECT_EQ(code([&] { writeTextCode("Hi", oneRing, BlackAndWhite); }), InvalidConfiguration);
+    TextCodeOptions badMask = options;
+    badMask.mask = 5;
+    EXPECT_EQ(code([&] { writeTextCode("Hi", badMask, BlackAndWhite); }), InvalidConfiguration);
+    TextCodeOptions digits = options;
+    digits.dataType = Digits;
+    EXPECT_EQ(code([&] { writeTextCode("abc", digits, BlackAndWhite); }), CodeCannotBeCreated);
 }
 
 } // namespace
