@@ -1,0 +1,211 @@
+// Reading drawn codes from end to end, in groups like a folder of test
+// images: each group states how many of its images must read.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <opencv2/imgproc.hpp>
+
+#include "orb/decoder_configuration.h"
+#include "orb/logger.h"
+#include "orb/payload/module_layout.h"
+#include "orb/payload/payload_types.h"
+#include "support/code_samples.h"
+
+using namespace orb;
+using namespace orb::samples;
+
+namespace {
+
+class ImageSet : public ::testing::Test {
+protected:
+    void SetUp() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Off)); }
+    void TearDown() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Warning)); }
+
+    // Reads the sample, records a failure line for the report and counts.
+    void check(const SampleSpec& spec, const cv::Mat& image, const std::string& label)
+    {
+        ++total_;
+        const Reading reading = read(image, spec.colour ? Color : BlackAndWhite, spec.layout);
+        if (reading.success && reading.text == spec.text) {
+            ++passed_;
+        } else {
+            failures_ += "  " + label + ": " + (reading.success ? "wrong text" : reading.text) + "\n";
+            // A wrong text is never acceptable: it is a silent misread.
+            EXPECT_FALSE(reading.success) << label << " read a different text";
+        }
+    }
+    void check(const SampleSpec& spec, const std::string& label) { check(spec, drawSample(spec).image, label); }
+
+    void expectPassed(int expected)
+    {
+        EXPECT_GE(passed_, expected) << passed_ << " of " << total_ << " read; failures:\n" << failures_;
+        std::cout << "[ pass rate ] " << passed_ << "/" << total_ << std::endl;
+    }
+
+    std::mt19937 random_{20261208};
+    int passed_ = 0;
+    int total_ = 0;
+    std::string failures_;
+};
+
+std::string label(const SampleSpec& s)
+{
+    return "M" + std::to_string(s.modulesPerRing) + " minR" + std::to_string(s.minRings) + " pitch " +
+           std::to_string(s.pitch) + (s.colour ? " colour" : " bw") + " layout " + std::to_string(s.layout) +
+           " ecc " + std::to_string(s.eccType) + " angle " + std::to_string(s.startAngle) + " text '" + s.text + "'";
+}
+
+double randomAngle(std::mt19937& random) { return (random() % 62832) / 10000.0; }
+
+} // namespace
+
+TEST_F(ImageSet, EveryModuleCountAndRingCountHeadOn)
+{
+    for (int m : {16, 32, 48, 64})
+        for (int rings : {2, 3, 4, 6, 8, 10}) {
+            SampleSpec spec;
+            spec.modulesPerRing = m;
+            spec.minRings = rings;
+            spec.pitch = rings >= 8 ? 12 : 16;
+            spec.startAngle = randomAngle(random_);
+            spec.text = randomText(random_, Letters, 3);
+            check(spec, label(spec));
+        }
+    expectPassed(24);
+}
+
+TEST_F(ImageSet, ColourCodes)
+{
+    for (int m : {16, 32, 48, 64})
+        for (int rings : {2, 4, 7}) {
+            SampleSpec spec;
+            spec.colour = true;
+            spec.modulesPerRing = m;
+            spec.minRings = rings;
+            spec.pitch = 16;
+            spec.startAngle = randomAngle(random_);
+            spec.text = randomText(random_, Ascii, 4 + rings);
+            check(spec, label(spec));
+        }
+    expectPassed(12);
+}
+
+TEST_F(ImageSet, EveryLayoutAndEccType)
+{
+    for (std::int32_t layout = Horizontal; layout <= Scrambled; ++layout)
+        for (std::uint8_t ecc = Low; ecc <= High; ++ecc) {
+            SampleSpec spec;
+            spec.layout = layout;
+            spec.eccType = ecc;
+            spec.minRings = 4;
+            spec.startAngle = randomAngle(random_);
+            spec.mask = static_cast<int>(random_() % 5);
+            spec.text = randomText(random_, Ascii, 10);
+            check(spec, label(spec));
+        }
+    expectPassed(24);
+}
+
+TEST_F(ImageSet, EveryDataType)
+{
+    for (std::uint8_t type : {Automatic, Digits, Letters, Numbers, Ascii, Binary, BigLetters, Latin1})
+        for (int length : {1, 9, 20}) {
+            SampleSpec spec;
+            spec.dataType = type;
+            spec.startAngle = randomAngle(random_);
+            spec.text = randomText(random_, type == Automatic ? std::uint8_t(Letters) : type, length);
+            check(spec, label(spec));
+        }
+    expectPassed(24);
+}
+
+TEST_F(ImageSet, RotatedToArbitraryAngles)
+{
+    for (int i = 0; i < 24; ++i) {
+        SampleSpec spec;
+        spec.modulesPerRing = (i % 2) ? 48 : 32;
+        spec.startAngle = i * 0.2618 + 0.05;
+        spec.text = randomText(random_, Letters, 8);
+        check(spec, label(spec));
+    }
+    expectPassed(24);
+}
+
+TEST_F(ImageSet, MirroredCodesReadOnTheSecondAttempt)
+{
+    for (int i = 0; i < 8; ++i) {
+        SampleSpec spec;
+        spec.modulesPerRing = 16 + 16 * (i % 4);
+        spec.mirrored = true;
+        spec.startAngle = randomAngle(random_);
+        spec.text = randomText(random_, Letters, 6);
+        check(spec, label(spec) + " mirrored");
+    }
+    expectPassed(8);
+}
+
+TEST_F(ImageSet, OffCentre)
+{
+    const cv::Point2d offsets[] = {{100, 0}, {-100, 0}, {0, 80}, {0, -80}, {70, 60}, {-70, -60}, {150, 40}, {-150, 40}};
+    for (const auto& offset : offsets) {
+        SampleSpec spec;
+        spec.centreOffset = offset + cv::Point2d(0.37, 0.21);
+        spec.startAngle = randomAngle(random_);
+        spec.text = randomText(random_, Letters, 8);
+        check(spec, label(spec) + " offset " + std::to_string(offset.x) + "," + std::to_string(offset.y));
+    }
+    expectPassed(8);
+}
+
+TEST_F(ImageSet, FromSmallestToLargestPitch)
+{
+    for (double pitch : {6.0, 8.0, 10.0, 14.0, 20.0, 26.0, 32.0}) {
+        SampleSpec spec;
+        spec.pitch = pitch;
+        spec.minRings = 5;
+        spec.startAngle = randomAngle(random_);
+        spec.text = randomText(random_, Letters, 6);
+        check(spec, label(spec));
+    }
+    expectPassed(7);
+}
+
+TEST_F(ImageSet, SmallerFrames)
+{
+    for (cv::Size frame : {cv::Size(640, 480), cv::Size(480, 360), cv::Size(320, 240)})
+        for (int m : {16, 32, 48}) {
+            SampleSpec spec;
+            spec.canvas = frame;
+            spec.modulesPerRing = m;
+            spec.minRings = 4;
+            spec.pitch = frame.height / 30.0;
+            spec.startAngle = randomAngle(random_);
+            spec.text = randomText(random_, Digits, 5);
+            check(spec, label(spec) + " frame " + std::to_string(frame.width));
+        }
+    expectPassed(9);
+}
+
+TEST_F(ImageSet, ImagesWithoutACodeYieldNoText)
+{
+    std::vector<cv::Mat> images;
+    images.push_back(cv::Mat(720, 1280, CV_8UC3, cv::Scalar::all(255)));
+    images.push_back(cv::Mat(720, 1280, CV_8UC3, cv::Scalar::all(0)));
+    cv::Mat noise(480, 640, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    images.push_back(noise);
+    cv::Mat shapes(720, 1280, CV_8UC3, cv::Scalar::all(255));
+    cv::circle(shapes, {640, 360}, 120, cv::Scalar::all(0), cv::FILLED);
+    cv::circle(shapes, {640, 360}, 60, cv::Scalar::all(255), cv::FILLED);
+    cv::rectangle(shapes, {100, 100}, {300, 200}, cv::Scalar::all(0), cv::FILLED);
+    images.push_back(shapes);
+    cv::Mat rings(600, 600, CV_8UC3, cv::Scalar::all(255));
+    for (int r = 280; r > 20; r -= 20)
+        cv::circle(rings, {300, 300}, r, cv::Scalar::all((r / 20) % 2 ? 0 : 255), cv::FILLED);
+    images.push_back(rings);
+    for (const auto& image : images) {
+        const Reading reading = read(image, BlackAndWhite);
+        EXPECT_FALSE(reading.success) << "read '" << reading.text << "' from an image without a code";
+    }
+}
