@@ -1,5 +1,7 @@
 // orbwrite: writes a text as a printable Orbel code, PNG or SVG.
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <charconv>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "orb/drawing/svg_writer.h"
 #include "orb/drawing/text_code.h"
@@ -40,6 +43,7 @@ Options:
   --mask N             mask 0 to 4 (default 0; the reader tries all five)
   --color              a colour code: three bits per module in eight colours
   --pitch PX           ring pitch in pixels, 5 to 400 (default 12)
+  --labels             name the parts of the code beside it (PNG only; for documentation)
   --help               show this text
 
 Exit status: 0 when the file was written, 1 when the code could not be made
@@ -63,6 +67,7 @@ struct Arguments {
     std::string output;
     TextCodeOptions code;
     DrawOptions drawing;
+    bool labels = false;
     bool help = false;
 };
 
@@ -119,6 +124,10 @@ Arguments parseArguments(int argc, char** argv)
         }
         if (arg == "--help" || arg == "-h") {
             args.help = true;
+            continue;
+        }
+        if (arg == "--labels") {
+            args.labels = true;
             continue;
         }
         if (arg == "--color" || arg == "--colour") {
@@ -199,6 +208,82 @@ std::string explain(const OCException& e, const Arguments& args)
     }
 }
 
+struct Label {
+    cv::Point2d target;
+    std::string text;
+};
+
+// The parts of the code, each at a point that lies inside it.
+std::vector<Label> partLabels(const CodePlan& plan)
+{
+    const CodeGeometry& g = plan.geometry;
+    const int m = g.modulesPerRing;
+    const double p = plan.placement.pitch;
+    auto at = [&](double radius, double position) {
+        const double a = plan.placement.startAngle - position * kTwoPi / m;
+        return plan.placement.centre + cv::Point2d(radius * p * std::cos(a), -radius * p * std::sin(a));
+    };
+    const int last = g.ringCount - 1;
+    return {
+        {at(0, 0), "black dot, radius h/3"},
+        {at(g.hubRadius * 0.66, m * 0.375), "white hub, radius h = 3p (the inner circle)"},
+        {at(g.hubRadius + g.zebraBand() / 2, m * 0.625), "inner zebra: solid band, h .. h+z, z = h/6"},
+        {at(g.notchInnerRadius() + g.zebraBand() / 2, 3), "inner zebra: notch at positions 3, 7, ..."},
+        {at(g.outerRadius() - 0.5, 0), "start marker bar, position 0"},
+        {at(g.ringMiddleRadius(last), 1), "corridor, positions 1, M-2, M-1 (white)"},
+        {at(g.ringMiddleRadius(last - 1), 2), "radial zebra, position 2"},
+        {at(g.ringMiddleRadius(0), 3), "data ring 0, the innermost; data from position 3"},
+        {at(g.ringMiddleRadius(last), m * 0.5), "data ring R-1 (outermost), one pitch p per ring"},
+        {at(g.outerRadius() - 0.5, m * 0.75 + 1), "outer zebra, one pitch, even positions black"},
+        {at(g.outerRadius() + 1, m * 0.875), "quiet zone, 2p"},
+    };
+}
+
+// Places the code on a wider canvas and writes the part names beside it,
+// with a leader line to each part.
+cv::Mat labelledImage(const DrawnCode& code)
+{
+    const int font = cv::FONT_HERSHEY_SIMPLEX;
+    const double scale = 0.5;
+    const int lineHeight = 22;
+    const cv::Scalar ink(200, 90, 0);
+    const std::vector<Label> labels = partLabels(code.plan);
+    int margin = 0;
+    for (const Label& label : labels) {
+        int baseline = 0;
+        margin = std::max(margin, cv::getTextSize(label.text, font, scale, 1, &baseline).width + 40);
+    }
+    cv::Mat image(code.image.rows + 40, code.image.cols + 2 * margin, CV_8UC3, cv::Scalar(255, 255, 255));
+    code.image.copyTo(image(cv::Rect(margin, 20, code.image.cols, code.image.rows)));
+    const cv::Point2d shift(margin, 20);
+    const double cx = code.plan.placement.centre.x + margin;
+
+    std::vector<Label> left, right;
+    for (Label label : labels) {
+        label.target += shift;
+        (label.target.x < cx ? left : right).push_back(label);
+    }
+    for (auto* side : {&left, &right}) {
+        std::sort(side->begin(), side->end(), [](const Label& a, const Label& b) { return a.target.y < b.target.y; });
+        const bool onLeft = side == &left;
+        double y = 0;
+        for (const Label& label : *side) {
+            y = std::max(y + lineHeight, label.target.y);
+            int baseline = 0;
+            const cv::Size size = cv::getTextSize(label.text, font, scale, 1, &baseline);
+            const int textX = onLeft ? margin - 16 - size.width : image.cols - margin + 16;
+            const cv::Point textAt(textX, static_cast<int>(y) + size.height / 2);
+            const cv::Point lineFrom(onLeft ? margin - 10 : image.cols - margin + 10, static_cast<int>(y));
+            const cv::Point target(static_cast<int>(std::lround(label.target.x)),
+                                   static_cast<int>(std::lround(label.target.y)));
+            cv::line(image, lineFrom, target, ink, 1, cv::LINE_AA);
+            cv::circle(image, target, 3, ink, cv::FILLED, cv::LINE_AA);
+            cv::putText(image, label.text, textAt, font, scale, ink, 1, cv::LINE_AA);
+        }
+    }
+    return image;
+}
+
 bool writeFile(const std::string& path, const DrawnCode& code)
 {
     if (endsWith(path, ".svg")) {
@@ -224,6 +309,7 @@ int run(int argc, char** argv)
     if (args.output.empty()) throw UsageError{"no output file given: -o FILE.png or -o FILE.svg"};
     if (!endsWith(args.output, ".png") && !endsWith(args.output, ".svg"))
         throw UsageError{"the output file must end in .png or .svg: " + args.output};
+    if (args.labels && !endsWith(args.output, ".png")) throw UsageError{"--labels writes PNG files only"};
 
     // The writer's filler bytes come from the C library generator.
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -236,6 +322,7 @@ int run(int argc, char** argv)
         std::cerr << "orbwrite: " << explain(e, args) << "\n";
         return 1;
     }
+    if (args.labels) code.image = labelledImage(code);
     if (!writeFile(args.output, code)) {
         std::cerr << "orbwrite: cannot write " << args.output << "\n";
         return 1;
