@@ -158,8 +158,13 @@ ResultCode findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Po
 {
     cv::Point2d centre(image.cols * 0.5, image.rows * 0.5);
     const cv::RotatedRect ellipse = fitOuterEllipse(image, centre, trialPoint);
-    const float W = ellipse.size.width;
-    const float H = ellipse.size.height;
+    // A degenerate fit gives nothing to sample rather than absurd axes.
+    const bool usable = std::isfinite(ellipse.size.width) && std::isfinite(ellipse.size.height) &&
+                        std::abs(ellipse.size.width) < 1e6f && std::abs(ellipse.size.height) < 1e6f &&
+                        std::isfinite(centre.x) && std::isfinite(centre.y);
+    if (!usable) centre = cv::Point2d(0, 0);
+    const float W = usable ? ellipse.size.width : 0.0f;
+    const float H = usable ? ellipse.size.height : 0.0f;
     const float alpha = ellipse.angle;
     logger().line(LogLevel::Debug, "     findOuterZebra");
 
