@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include <opencv2/imgproc.hpp>
 
 #include "orb/drawing/text_code.h"
 #include "orb/geometry/inner_circle.h"
 #include "orb/geometry/perspective_correction.h"
 #include "orb/geometry/preprocessing.h"
-#include "orb/logger.h"
+#include "geometry/log_capture.h"
 
 namespace orb {
 namespace {
@@ -23,11 +21,7 @@ struct ChainRun {
 // runs them, with the Debug lines of the run.
 ChainRun runChain(const cv::Mat& picture)
 {
-    std::ostringstream lines;
-    const int previous = logger().consoleLevel();
-    logger().setConsoleStream(lines);
-    logger().setConsoleLevel(static_cast<int>(LogLevel::Debug));
-
+    const LogCapture log(LogLevel::Debug);
     ChainRun run;
     std::uint8_t dataType = 0;
     std::uint8_t eccType = 0;
@@ -45,10 +39,7 @@ ChainRun runChain(const cv::Mat& picture)
     cv::RotatedRect circle;
     run.rc = findCircle(input, circle);
     if (run.rc == Success) run.rc = detectCode(input, context, circle);
-
-    logger().setConsoleLevel(previous);
-    logger().setConsoleStream(std::cout);
-    run.log = lines.str();
+    run.log = log.text();
     return run;
 }
 

@@ -2,14 +2,13 @@
 
 #include <cmath>
 #include <numbers>
-#include <sstream>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "orb/geometry/image_corrections.h"
 #include "orb/geometry/perspective_correction.h"
-#include "orb/logger.h"
+#include "geometry/log_capture.h"
 
 namespace orb {
 namespace {
@@ -20,25 +19,6 @@ cv::Point2d apply(const cv::Matx33d& T, cv::Point2d p)
     return {q[0] / q[2], q[1] / q[2]};
 }
 
-class LogCapture {
-public:
-    LogCapture()
-    {
-        previous_ = logger().consoleLevel();
-        logger().setConsoleStream(text_);
-        logger().setConsoleLevel(0);
-    }
-    ~LogCapture()
-    {
-        logger().setConsoleLevel(previous_);
-        logger().setConsoleStream(std::cout);
-    }
-    std::string text() const { return text_.str(); }
-
-private:
-    std::ostringstream text_;
-    int previous_;
-};
 
 // Zebra points at their slots on a circle, then seen through `view`.
 ZebraResult zebraSeenThrough(const cv::Matx33d& view, cv::Point2d centre, double radius, int count)

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 
 #include <opencv2/imgproc.hpp>
 
 #include "orb/geometry/blob_detector.h"
 #include "orb/geometry/inner_circle.h"
-#include "orb/logger.h"
+#include "geometry/log_capture.h"
 
 namespace orb {
 namespace {
@@ -50,26 +49,6 @@ cv::SimpleBlobDetector::Params whiteBlobParams()
     return params;
 }
 
-// Captures the log lines of one call at Trace level.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        previous_ = logger().consoleLevel();
-        logger().setConsoleStream(text_);
-        logger().setConsoleLevel(0);
-    }
-    ~LogCapture()
-    {
-        logger().setConsoleLevel(previous_);
-        logger().setConsoleStream(std::cout);
-    }
-    std::string text() const { return text_.str(); }
-
-private:
-    std::ostringstream text_;
-    int previous_;
-};
 
 TEST(BlobDetector, KeepsWhiteBlobsAndDropsHoleBorders)
 {
@@ -130,15 +109,6 @@ TEST(BlobDetector, AreaAndCircularityBoundsAreHalfOpen)
     params = whiteBlobParams();
     params.maxCircularity = circularity;
     EXPECT_EQ(count(params), 0u);
-}
-
-TEST(BlobDetector, ParamsRoundTrip)
-{
-    BlobDetector detector(whiteBlobParams());
-    auto params = detector.getParams();
-    params.minArea = 1234;
-    detector.setParams(params);
-    EXPECT_EQ(detector.getParams().minArea, 1234);
 }
 
 TEST(FindCircle, FindsHubAroundBlackDot)
