@@ -82,7 +82,10 @@ CodePlan planCode(const std::vector<std::uint8_t>& modules, int modulesPerRing, 
     placement.canvas = canvas;
     placement.centre = {canvas.width * 0.5 + options.centreOffset.x, canvas.height * 0.5 + options.centreOffset.y};
     placement.pitch = options.pitch;
-    placement.startAngle = options.startAngle;
+    // The reader reports the bar angle in [0, 2pi); the plan says it the same way.
+    placement.startAngle = std::isfinite(options.startAngle)
+                               ? options.startAngle - kTwoPi * std::floor(options.startAngle / kTwoPi)
+                               : options.startAngle;
     return planCode(geometry, placement, modules, options.codeType == Color ? 3 : 1);
 }
 

@@ -168,6 +168,7 @@ TEST_F(Orbwrite, RefusalsAreOneClearLine)
         {{"-o", file, "--layout", "Spiral", "Hello"}, 2, "--layout must be one of"},
         {{"-o", file, "--frobnicate", "Hello"}, 2, "unknown option --frobnicate"},
         {{"Hello", "-o"}, 2, "-o needs a value"},
+        {{"--labels", "-o", path("labels.svg"), "Hello"}, 2, "--labels writes PNG files only"},
         {{"-o", path("missing/dir/x.png"), "Hello"}, 1, "cannot write"},
     };
     for (const Case& c : cases) {
@@ -191,6 +192,19 @@ TEST_F(Orbwrite, WarnsWhenTheReaderWillRefuseTheType)
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(path("binary.png")));
+}
+
+// The documentation picture: the code with its parts named beside it.
+TEST_F(Orbwrite, LabelsWidenThePicture)
+{
+    const std::string plain = path("plain.png"), labelled = path("labelled.png");
+    ASSERT_EQ(run({"--rings", "4", "-o", plain, "Orbel"}).status, 0);
+    ASSERT_EQ(run({"--labels", "--rings", "4", "-o", labelled, "Orbel"}).status, 0);
+    const cv::Mat a = cv::imread(plain), b = cv::imread(labelled);
+    ASSERT_FALSE(a.empty());
+    ASSERT_FALSE(b.empty());
+    EXPECT_GT(b.cols, a.cols + 400);
+    EXPECT_GE(b.rows, a.rows);
 }
 
 // A text that starts with a dash is still a text after "--".
