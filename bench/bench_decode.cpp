@@ -1,0 +1,185 @@
+// Time of one decode of a 1280x720 frame holding a code of 32 modules per
+// ring and 6 rings, whole and stage by stage. Run with
+// --benchmark_repetitions=9 --benchmark_report_aggregates_only=true for medians.
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include <opencv2/imgproc.hpp>
+
+#include "orb/decoder.h"
+#include "orb/detection/inner_zebra.h"
+#include "orb/detection/outer_zebra.h"
+#include "orb/detection/radial_zebra.h"
+#include "orb/detection/start_marker.h"
+#include "orb/geometry/inner_circle.h"
+#include "orb/geometry/perspective_correction.h"
+#include "orb/geometry/preprocessing.h"
+#include "orb/logger.h"
+#include "orb/payload/grid_reader.h"
+#include "orb/payload/payload_decoder.h"
+#include "support/code_samples.h"
+
+using namespace orb;
+using namespace orb::samples;
+
+namespace {
+
+const DecoderConfiguration kConfig;
+
+cv::Mat frame(bool mildPerspective)
+{
+    SampleSpec spec;
+    spec.modulesPerRing = 32;
+    spec.ringCount = 6;
+    spec.pitch = 16;
+    spec.startAngle = 0.7;
+    spec.text = "ScanBench 1.23";
+    cv::Mat image = drawSample(spec).image;
+    if (mildPerspective) {
+        std::mt19937 random(5);
+        image = perspective(image, 0.05, random);
+    }
+    return image;
+}
+
+// The binarised head-on frame after the inner circle search, which the
+// structure stages start from, and what the earlier stages found in it.
+struct Staged {
+    cv::Mat binary;
+    double R = 0;
+    int modulesPerRing = 0;
+    StartMarkerCandidate marker;
+    RingGrid grid;
+};
+
+const Staged& staged()
+{
+    static const Staged s = [] {
+        Staged st;
+        const cv::Mat image = frame(false);
+        st.binary = binarizeImage(enhanceImage(image, BlackAndWhite), BlackAndWhite);
+        cv::RotatedRect circle;
+        findCircle({kConfig, st.binary}, circle);
+        st.R = std::max(circle.size.width, circle.size.height) / 2.0f;
+        ZebraResult inner;
+        findInnerZebra(st.binary, st.R, inner);
+        st.modulesPerRing = inner.count * 4;
+        const auto candidates = findStartMarkers(st.binary, st.R + 5, st.modulesPerRing, false);
+        if (!candidates.empty()) st.marker = candidates.front();
+        const RadialZebraSearch search = makeRadialZebraSearch(st.binary, st.marker.marker, st.modulesPerRing);
+        st.grid = findRadialZebra(search, st.marker.marker.angle - search.step);
+        return st;
+    }();
+    return s;
+}
+
+void quiet() { logger().setConsoleLevel(static_cast<int>(LogLevel::Off)); }
+
+void BM_DecodeHeadOn(benchmark::State& state)
+{
+    quiet();
+    const cv::Mat image = frame(false);
+    for (auto _ : state) benchmark::DoNotOptimize(decode(kConfig, image, true));
+}
+BENCHMARK(BM_DecodeHeadOn)->Unit(benchmark::kMillisecond);
+
+void BM_DecodeMildPerspective(benchmark::State& state)
+{
+    quiet();
+    const cv::Mat image = frame(true);
+    for (auto _ : state) benchmark::DoNotOptimize(decode(kConfig, image, true));
+}
+BENCHMARK(BM_DecodeMildPerspective)->Unit(benchmark::kMillisecond);
+
+void BM_StagePreprocessing(benchmark::State& state)
+{
+    quiet();
+    const cv::Mat image = frame(false);
+    for (auto _ : state) benchmark::DoNotOptimize(binarizeImage(enhanceImage(image, BlackAndWhite), BlackAndWhite));
+}
+BENCHMARK(BM_StagePreprocessing)->Unit(benchmark::kMillisecond);
+
+void BM_StageInnerCircle(benchmark::State& state)
+{
+    quiet();
+    const cv::Mat binary = binarizeImage(enhanceImage(frame(false), BlackAndWhite), BlackAndWhite);
+    for (auto _ : state) {
+        state.PauseTiming();
+        cv::Mat work = binary.clone();
+        state.ResumeTiming();
+        cv::RotatedRect circle;
+        benchmark::DoNotOptimize(findCircle({kConfig, work}, circle));
+    }
+}
+BENCHMARK(BM_StageInnerCircle)->Unit(benchmark::kMillisecond);
+
+void BM_StageInnerZebra(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged();
+    for (auto _ : state) {
+        ZebraResult inner;
+        benchmark::DoNotOptimize(findInnerZebra(s.binary, s.R, inner));
+    }
+}
+BENCHMARK(BM_StageInnerZebra)->Unit(benchmark::kMillisecond);
+
+void BM_StageStartMarker(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged();
+    for (auto _ : state) benchmark::DoNotOptimize(findStartMarkers(s.binary, s.R + 5, s.modulesPerRing, false));
+}
+BENCHMARK(BM_StageStartMarker)->Unit(benchmark::kMillisecond);
+
+void BM_StageOuterZebra(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged();
+    for (auto _ : state) {
+        ZebraResult outer;
+        benchmark::DoNotOptimize(findOuterZebra(s.binary, s.modulesPerRing, s.marker.marker.barEnd, outer));
+    }
+}
+BENCHMARK(BM_StageOuterZebra)->Unit(benchmark::kMillisecond);
+
+void BM_StageRadialZebra(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged();
+    const RadialZebraSearch search = makeRadialZebraSearch(s.binary, s.marker.marker, s.modulesPerRing);
+    for (auto _ : state) benchmark::DoNotOptimize(findRadialZebra(search, s.marker.marker.angle - search.step));
+}
+BENCHMARK(BM_StageRadialZebra)->Unit(benchmark::kMillisecond);
+
+void BM_StageFinalTransform(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged();
+    const cv::Mat image = frame(false);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(finalTransform({kConfig, s.binary}, image, cv::Matx33d::eye(), s.marker.marker));
+}
+BENCHMARK(BM_StageFinalTransform)->Unit(benchmark::kMillisecond);
+
+// Grid reading with its five-mask payload loop, on the warped image.
+void BM_StageGridReading(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged();
+    const cv::Mat warped = finalTransform({kConfig, s.binary}, frame(false), cv::Matx33d::eye(), s.marker.marker);
+    std::string text;
+    std::uint8_t dataType = 0, eccType = 0;
+    StartMarker marker = s.marker.marker;
+    ZebraResult zebra;
+    DetectionContext context{&text, &dataType, &eccType, &warped, &marker, &zebra, cv::Matx33d::eye(),
+                             s.modulesPerRing, 0};
+    for (auto _ : state) benchmark::DoNotOptimize(readGridData({kConfig, warped}, context, s.grid));
+    if (text.empty()) state.SkipWithError("grid reading failed on the staged frame");
+}
+BENCHMARK(BM_StageGridReading)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
