@@ -69,7 +69,9 @@ void checkAlphabet(const std::string& text, std::uint8_t dataType)
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (inAlphabet(c, dataType)) continue;
         std::ostringstream detail;
-        detail << "character code " << static_cast<int>(c) << " at position " << i << " is not in the "
+        detail << "character ";
+        if (c >= 32 && c < 127) detail << "'" << static_cast<char>(c) << "' ";
+        detail << "(code " << static_cast<int>(c) << ") at position " << i << " is not in the "
                << dataTypeName(dataType) << " alphabet";
         throw OCException(CodeCannotBeCreated, detail.str());
     }

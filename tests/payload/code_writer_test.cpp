@@ -179,7 +179,8 @@ TEST(CodeWriter, RequestedTypeMustCarryTheText)
         FAIL();
     } catch (const OCException& e) {
         EXPECT_EQ(e.code, CodeCannotBeCreated);
-        EXPECT_NE(std::string(e.what()).find("position 5"), std::string::npos) << e.what();
+        EXPECT_STREQ(e.what(), "Orbel code cannot be created (character ' ' (code 32) at position 5 is not in the "
+                               "Numbers alphabet)");
     }
 }
 
