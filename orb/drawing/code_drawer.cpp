@@ -10,9 +10,10 @@ namespace orb {
 namespace {
 
 // Painting happens on a finer grid and is averaged down, which anti-aliases
-// every edge without blending neighbouring shapes into seams.
-constexpr int kMostSupersampling = 4;
-constexpr int kLargestFineSide = 4096;
+// every edge without blending neighbouring shapes into seams. Large images
+// are painted in tiles so the fine grid stays small.
+constexpr int kSupersampling = 4;
+constexpr int kTileSide = 512;
 constexpr int kFixedPointShift = 8;
 // Largest gap between an arc and the chords that stand for it, fine pixels.
 constexpr double kArcTolerance = 0.05;
@@ -92,18 +93,32 @@ CodePlan planCode(const std::vector<std::uint8_t>& modules, int modulesPerRing, 
 cv::Mat renderCode(const CodePlan& plan)
 {
     const cv::Size canvas = plan.placement.canvas;
-    const int scale =
-        std::clamp(kLargestFineSide / std::max(canvas.width, canvas.height), 1, kMostSupersampling);
-    cv::Mat fine(canvas * scale, CV_8UC3, cv::Scalar(255, 255, 255));
-    // Without a finer grid, OpenCV's own anti-aliasing has to do.
-    const int lineType = scale > 1 ? cv::LINE_8 : cv::LINE_AA;
-    for (const CodeShape& shape : plan.shapes) {
-        const std::vector<std::vector<cv::Point>> polygon{shapePolygon(shape, plan.placement, plan.geometry.modulesPerRing, scale)};
-        cv::fillPoly(fine, polygon, shape.colour, lineType, kFixedPointShift);
-    }
-    if (scale == 1) return fine;
-    cv::Mat image;
-    cv::resize(fine, image, canvas, 0, 0, cv::INTER_AREA);
+    const int scale = kSupersampling;
+    std::vector<std::vector<cv::Point>> polygons;
+    polygons.reserve(plan.shapes.size());
+    for (const CodeShape& shape : plan.shapes)
+        polygons.push_back(shapePolygon(shape, plan.placement, plan.geometry.modulesPerRing, scale));
+
+    cv::Mat image(canvas, CV_8UC3);
+    cv::Mat fine;
+    for (int y = 0; y < canvas.height; y += kTileSide)
+        for (int x = 0; x < canvas.width; x += kTileSide) {
+            const cv::Rect tile(x, y, std::min(kTileSide, canvas.width - x), std::min(kTileSide, canvas.height - y));
+            fine.create(tile.size() * scale, CV_8UC3);
+            fine.setTo(cv::Scalar(255, 255, 255));
+            const cv::Point origin(tile.x * scale << kFixedPointShift, tile.y * scale << kFixedPointShift);
+            for (std::size_t i = 0; i < plan.shapes.size(); ++i) {
+                const CodeShape& shape = plan.shapes[i];
+                // Shapes that miss the tile cost nothing to skip.
+                const cv::Point2d c = plan.placement.centre;
+                if (c.x + shape.radius < tile.x - 1 || c.x - shape.radius > tile.br().x + 1 ||
+                    c.y + shape.radius < tile.y - 1 || c.y - shape.radius > tile.br().y + 1)
+                    continue;
+                cv::fillPoly(fine, std::vector<std::vector<cv::Point>>{polygons[i]}, shape.colour, cv::LINE_8,
+                             kFixedPointShift, -origin);
+            }
+            cv::resize(fine, image(tile), tile.size(), 0, 0, cv::INTER_AREA);
+        }
     return image;
 }
 

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <functional>
+#include <utility>
 #include <cstdlib>
 #include <random>
 
@@ -153,10 +154,11 @@ TEST(CodeDrawer, EdgesAreAntiAliasedAndInPlace)
 // between rings or modules, which would read as dark noise.
 TEST(CodeDrawer, LightAreasHaveNoSeams)
 {
-    for (int m : {16, 64}) {
+    // The last case is large enough to be painted in several tiles.
+    for (const auto& [m, pitch] : {std::pair{16, 9.5}, std::pair{64, 9.5}, std::pair{32, 45.0}}) {
         const int r = 7;
         DrawOptions options;
-        options.pitch = 9.5;
+        options.pitch = pitch;
         options.startAngle = 0.5;
         options.centreOffset = {0.37, 0.21};
         const DrawnCode code = drawCode(std::vector<std::uint8_t>(r * dataModulesPerRing(m), 0), m, r, options);
@@ -182,7 +184,7 @@ TEST(CodeDrawer, LightAreasHaveNoSeams)
                 if (px[0] < 250 || px[1] < 250 || px[2] < 250) ++seams;
             }
         EXPECT_GT(inside, 1000);
-        EXPECT_EQ(seams, 0) << "M " << m;
+        EXPECT_EQ(seams, 0) << "M " << m << " pitch " << pitch;
     }
 }
 
