@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <sstream>
+
+#include "app/image_modification.h"
 #include "orb/decoder_configuration.h"
 #include "orb/logger.h"
 #include "orb/payload/payload_types.h"
@@ -60,6 +63,22 @@ std::vector<Group> groups()
         jpegGroup.levels.push_back({"q" + std::to_string(quality),
                                     [quality](const cv::Mat& m, std::mt19937&) { return jpeg(m, quality); }});
     all.push_back(jpegGroup);
+    // The camera loop's own distortions, by the digit a user presses.
+    const std::pair<const char*, app::DistortionTarget> targets[] = {{"distort-perspective", app::DistortionTarget::Perspective},
+                                                                    {"distort-noise", app::DistortionTarget::Noise},
+                                                                    {"distort-area", app::DistortionTarget::Area}};
+    for (const auto& [name, target] : targets) {
+        Group group{name, {}};
+        for (int digit : {1, 2, 3, 5, 7, 9})
+            group.levels.push_back({"level " + std::to_string(digit), [target, digit](const cv::Mat& m, std::mt19937& r) {
+                                        app::DistortionLevels levels;
+                                        std::ostringstream ignored;
+                                        app::setDistortionLevel(levels, target, digit, ignored);
+                                        std::srand(static_cast<unsigned>(r()));
+                                        return app::distortImage(levels, m);
+                                    }});
+        all.push_back(group);
+    }
     Group pitchGroup{"pitch", {}};
     for (double factor : {1.0, 0.75, 0.6, 0.5, 0.4})
         pitchGroup.levels.push_back({"scale " + std::to_string(factor).substr(0, 4),

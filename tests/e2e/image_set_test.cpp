@@ -2,6 +2,7 @@
 // images: each group states how many of its images must read.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include <opencv2/imgproc.hpp>
@@ -208,4 +209,46 @@ TEST_F(ImageSet, ImagesWithoutACodeYieldNoText)
         const Reading reading = read(image, BlackAndWhite);
         EXPECT_FALSE(reading.success) << "read '" << reading.text << "' from an image without a code";
     }
+}
+
+namespace {
+
+// A mixed set of eight codes for the degradation groups.
+std::vector<SampleSpec> degradationSet(std::mt19937& random)
+{
+    std::vector<SampleSpec> specs;
+    for (int i = 0; i < 8; ++i) {
+        SampleSpec spec;
+        spec.modulesPerRing = 16 + 16 * (i % 4);
+        spec.colour = i >= 6;
+        spec.minRings = 3 + i % 3;
+        spec.pitch = 14;
+        spec.startAngle = randomAngle(random);
+        spec.text = randomText(random, Letters, 6);
+        specs.push_back(spec);
+    }
+    return specs;
+}
+
+} // namespace
+
+TEST_F(ImageSet, DegradedAtLevelsThatAlwaysRead)
+{
+    struct Level {
+        const char* name;
+        std::function<cv::Mat(const cv::Mat&)> degrade;
+    };
+    const std::vector<Level> levels = {
+        {"perspective 5%", [this](const cv::Mat& m) { return perspective(m, 0.05, random_); }},
+        {"perspective 10%", [this](const cv::Mat& m) { return perspective(m, 0.10, random_); }},
+        {"blur sigma 1", [](const cv::Mat& m) { return gaussianBlur(m, 1.0); }},
+        {"blur sigma 2", [](const cv::Mat& m) { return gaussianBlur(m, 2.0); }},
+        {"salt and pepper 5%", [this](const cv::Mat& m) { return saltAndPepper(m, 0.05, random_); }},
+        {"jpeg quality 50", [](const cv::Mat& m) { return jpeg(m, 50); }},
+        {"jpeg quality 30", [](const cv::Mat& m) { return jpeg(m, 30); }},
+    };
+    for (const auto& level : levels)
+        for (const auto& spec : degradationSet(random_))
+            check(spec, level.degrade(drawSample(spec).image), std::string(level.name) + " " + label(spec));
+    expectPassed(static_cast<int>(levels.size()) * 8);
 }
