@@ -215,3 +215,13 @@ TEST_F(SettingsFile, UnwritablePlaceIsReported)
     app::saveSettings(AppSettings(), (dir / "no" / "such" / "decoder_settings.json").string());
     EXPECT_EQ(log(), "Error\tSettings file cannot be opened for writing!\nWarning\tSettings have not been saved.\n");
 }
+
+TEST_F(SettingsFile, FailedExistenceQueryCountsAsUnreadable)
+{
+    // A symbolic link to itself exists but cannot be resolved.
+    fs::create_symlink(file.filename(), file);
+    AppSettings settings;
+    app::readSettings(settings, file.string());
+    expectSame(settings, AppSettings());
+    EXPECT_EQ(log(), "Error\tSettings file cannot be opened for reading!\nWarning\tSettings have not been read.\n");
+}
