@@ -16,6 +16,7 @@ namespace orb {
 namespace {
 
 constexpr double kDegree = 0.017453292519943295;
+constexpr double kTenthDegree = 0.0017453292519943296;
 constexpr double kRemoved = -1024; // angle of a feature entry that was dropped
 constexpr int kNeededPoints = 4;
 constexpr double kMaxVarianceCoeff = 0.8;
@@ -329,7 +330,7 @@ ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result)
     const std::vector<ProfileEntry> starts = featuresAt(profile, bestThreshold);
     std::vector<Feature> features;
     for (std::size_t i = 0; i < starts.size(); ++i) {
-        const double lo = findFeatureEdge(starts[i].angle, -kDegree / 10, image, centre, R, starts[i].run, 0.9);
+        const double lo = findFeatureEdge(starts[i].angle, -kTenthDegree, image, centre, R, starts[i].run, 0.9);
         const double hi = findFeatureEdge(starts[i].angle, kDegree, image, centre, R, starts[i].run, 0.9);
         const int width = static_cast<int>(std::lround((hi - lo) * 10000));
         double angle = (hi + lo) / 2;
