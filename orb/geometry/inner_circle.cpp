@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -14,8 +15,10 @@ namespace {
 
 constexpr int kReduction = 7;
 constexpr int kMaxOpenings = 9;
-// Blob centres closer than this to the same distance count as equally distant.
+// Blob distances closer than this count as equal.
 constexpr double kEqualDistance = 1.0;
+// How far (pixels) a blob may differ from the painted centre mark and still be it.
+constexpr float kMarkTolerance = 2.0f;
 
 cv::SimpleBlobDetector::Params innerCircleParams(const StageInput& input)
 {
@@ -46,13 +49,13 @@ double eccentricity(const std::vector<cv::Point>& contour)
 
 // The black dot at the centre of a printed code would split the white hub
 // into a ring; find the dark region around the rough centre on a reduced
-// copy and paint its elliptical fit white.
-void paintBlackCentre(cv::Mat& B, float cx, float cy)
+// copy and paint its elliptical fit white. Returns what it painted.
+std::optional<cv::RotatedRect> paintBlackCentre(cv::Mat& B, float cx, float cy)
 {
     cv::circle(B, cv::Point(static_cast<int>(cx), static_cast<int>(cy)), 10, cv::Scalar(0), cv::FILLED);
 
     const cv::Size reduced(B.cols / kReduction, B.rows / kReduction);
-    if (reduced.width == 0 || reduced.height == 0) return;
+    if (reduced.width == 0 || reduced.height == 0) return std::nullopt;
     cv::Mat b;
     cv::resize(B, b, reduced, 0, 0, cv::INTER_NEAREST);
     const int sx = std::clamp(static_cast<int>(cx / kReduction), 0, b.cols - 1);
@@ -83,7 +86,7 @@ void paintBlackCentre(cv::Mat& B, float cx, float cy)
         if (contours.empty()) break;
         for (auto& contour : contours) collected.push_back(std::move(contour));
     }
-    if (collected.empty()) return;
+    if (collected.empty()) return std::nullopt;
 
     std::size_t chosen = 0;
     if (collected.size() > 1) {
@@ -102,6 +105,17 @@ void paintBlackCentre(cv::Mat& B, float cx, float cy)
     fit.size.width *= kReduction;
     fit.size.height *= kReduction;
     cv::ellipse(B, fit, cv::Scalar(255), cv::FILLED, cv::LINE_8);
+    return fit;
+}
+
+// True when a blob is the painted centre mark itself, left standing apart
+// from the hub by a thin dark rim that the reduced copy could not resolve.
+bool isPaintedMark(const cv::RotatedRect& blob, const std::optional<cv::RotatedRect>& mark)
+{
+    if (!mark) return false;
+    const float blobSide = std::max(blob.size.width, blob.size.height);
+    const float markSide = std::max(mark->size.width, mark->size.height);
+    return cv::norm(blob.center - mark->center) <= kMarkTolerance && std::abs(blobSide - markSide) <= 2 * kMarkTolerance;
 }
 
 } // namespace
@@ -120,7 +134,8 @@ ResultCode findCircle(const StageInput& input, cv::RotatedRect& circle)
     const float cx = std::nearbyint((2.0f * extent.x + extent.width) / 2.0f);
     const float cy = std::nearbyint((2.0f * extent.y + extent.height) / 2.0f);
 
-    if (B.at<uchar>(static_cast<int>(cy), static_cast<int>(cx)) == 0) paintBlackCentre(B, cx, cy);
+    std::optional<cv::RotatedRect> mark;
+    if (B.at<uchar>(static_cast<int>(cy), static_cast<int>(cx)) == 0) mark = paintBlackCentre(B, cx, cy);
 
     const cv::SimpleBlobDetector::Params params = innerCircleParams(input);
     for (int pass = 1;; pass = 2) {
@@ -132,19 +147,20 @@ ResultCode findCircle(const StageInput& input, cv::RotatedRect& circle)
             return InnerCircleNotFound;
         }
 
-        // Closest to the rough centre wins. A white dot cut off inside the
-        // hub is as close as the hub itself, up to the sub-pixel noise of the
-        // fitted rectangles; of such blobs the larger one is the inner circle.
+        // Closest to the rough centre wins. The painted centre mark, when it
+        // stands apart, is as close as the hub around it (up to sub-pixel
+        // noise); between the two the larger one, the hub, is the inner circle.
         cv::RotatedRect winner;
         double winnerDistance = 0;
         for (std::size_t i = 0; i < keypoints.size(); ++i) {
             const cv::RotatedRect rect = cv::minAreaRect(detector.blobContours[i]);
             const double distance = std::hypot(static_cast<double>(rect.center.x) - cx,
                                                static_cast<double>(rect.center.y) - cy);
-            const bool tie = std::abs(distance - winnerDistance) <= kEqualDistance;
-            const bool closer = !tie && distance < winnerDistance;
-            const bool tieButLarger = tie && rect.size.area() > winner.size.area();
-            if (i == 0 || closer || tieButLarger) {
+            bool better = distance < winnerDistance;
+            if (std::abs(distance - winnerDistance) <= kEqualDistance &&
+                (isPaintedMark(rect, mark) || isPaintedMark(winner, mark)))
+                better = rect.size.area() > winner.size.area();
+            if (i == 0 || better) {
                 winner = rect;
                 winnerDistance = distance;
             }

@@ -4,8 +4,10 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "orb/drawing/text_code.h"
 #include "orb/geometry/blob_detector.h"
 #include "orb/geometry/inner_circle.h"
+#include "orb/geometry/preprocessing.h"
 #include "geometry/log_capture.h"
 
 namespace orb {
@@ -174,20 +176,42 @@ TEST(FindCircle, NearestBlobWinsAndSecondPassConfirms)
     EXPECT_NEAR(circle.size.width / 2, 90, 1.5);
 }
 
-TEST(FindCircle, LargerOfEquallyDistantBlobsWins)
+TEST(FindCircle, PaintedDotStandingApartDoesNotBeatTheHub)
 {
-    // A white dot cut off from the hub by a black ring lies exactly as close
-    // to the centre as the hub; the hub is the inner circle.
-    for (auto [dot, gap] : {std::pair{64, 80}, std::pair{70, 100}, std::pair{66, 90}}) {
-        cv::Mat image(720, 1280, CV_8UC1, cv::Scalar(255));
-        cv::circle(image, {640, 360}, 240, cv::Scalar(0), cv::FILLED);
-        cv::circle(image, {640, 360}, 158, cv::Scalar(255), cv::FILLED);
-        cv::circle(image, {640, 360}, gap, cv::Scalar(0), cv::FILLED);
-        cv::circle(image, {640, 360}, dot, cv::Scalar(255), cv::FILLED);
-        DecoderConfiguration config;
+    // A large hub has a centre dot above the smallest blob size. The dot is
+    // painted a little smaller than it is, and the thin dark rim left around
+    // it can make the painted mark a blob of its own, as close to the centre
+    // as the hub.
+    TextCodeOptions options;
+    DrawOptions drawing;
+    drawing.pitch = 10;
+    drawing.hubRadius = 21;
+    drawing.canvas = {1280, 720};
+    DecoderConfiguration config;
+    for (cv::Point2d offset : {cv::Point2d(0.74, 0.21), cv::Point2d(0.37, 0.63), cv::Point2d(0, 0)}) {
+        drawing.centreOffset = offset;
+        cv::Mat image = binarizeImage(drawText("big hub", options, drawing).image, BlackAndWhite);
         cv::RotatedRect circle;
         ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
-        EXPECT_NEAR(circle.size.width / 2, 158, 2) << "dot " << dot;
+        EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 210, 2) << offset;
+    }
+}
+
+TEST(FindCircle, HubInsideACentredWhiteCardWins)
+{
+    // A code on a white card in front of a dark background: the card is a
+    // larger white blob with the same centre, and must not be taken.
+    DecoderConfiguration config;
+    for (cv::Point2d offset : {cv::Point2d(0, 0), cv::Point2d(0.37, 0.21)}) {
+        cv::Mat image(720, 1280, CV_8UC1, cv::Scalar(0));
+        image(cv::Rect(640 - 300, 360 - 300, 600, 600)).setTo(255);
+        const cv::Point2d centre = cv::Point2d(640, 360) + offset;
+        disc(image, centre, 120, 0);
+        disc(image, centre, 80, 255);
+        disc(image, centre, 27, 0);
+        cv::RotatedRect circle;
+        ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+        EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 80, 2) << offset;
     }
 }
 
