@@ -87,6 +87,8 @@ std::optional<std::uint8_t> GridReader::sampleModule(cv::Point point, double the
 std::optional<std::vector<std::uint8_t>> GridReader::readModules(cv::Point2d centre, double startAngle,
                                                                  const RingGrid& grid) const
 {
+    // One ring gives no pitch; fewer than five modules leave no data position.
+    if (ringCount < 2 || modulesPerRing < 5) return std::nullopt;
     const double alpha = kTwoPi / modulesPerRing;
     const double pitch = std::max((grid.lastRadius - grid.firstRadius) / (ringCount - 1), kMinimumPitch);
     const int radialExtent = static_cast<int>(pitch) - 4;
@@ -121,13 +123,11 @@ ResultCode readGridData(const StageInput& warped, const DetectionContext& contex
 {
     logger().line(LogLevel::Debug, "         readGridData");
     const int M = context.modulesPerRing;
-    // One ring gives no pitch; fewer than five modules leave no data position.
-    if (grid.ringCount < 2 || M < 5) return WrongGrid;
-
     const GridReader reader(warped.config, warped.image, M, grid.ringCount);
     const cv::Point2d centre(warped.image.cols * 0.5, warped.image.rows * 0.5);
-    // A grid that leaves the image is a wrong geometry guess: report it so
-    // the remaining corrections and the mirrored attempt still get their turn.
+    // A grid that leaves the image (or has a single ring) is a wrong geometry
+    // guess: report it so the remaining corrections and the mirrored attempt
+    // still get their turn.
     const auto modules = reader.readModules(centre, context.startMarker->angle, grid);
     if (!modules) return WrongGrid;
 

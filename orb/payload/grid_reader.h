@@ -24,7 +24,7 @@ struct GridReader {
 
     // The data modules in physical order, outermost ring first, each ring
     // clockwise from the first data position; nothing when a sample falls
-    // outside the image.
+    // outside the image or the grid has fewer than two rings.
     std::optional<std::vector<std::uint8_t>> readModules(cv::Point2d centre, double startAngle,
                                                          const RingGrid& grid) const;
 
