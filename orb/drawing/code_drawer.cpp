@@ -18,41 +18,74 @@ constexpr int kFixedPointShift = 8;
 // Largest gap between an arc and the chords that stand for it, fine pixels.
 constexpr double kArcTolerance = 0.05;
 
-// Arcs are chords between vertices on one angular grid per radius, anchored
-// at the module edges. A slice and the disc it is painted on then share
-// their vertices exactly; OpenCV snaps vertices to whole rows, and shapes
-// with different vertices would leave hairline seams between them.
-std::vector<cv::Point> shapePolygon(const CodeShape& shape, const CodePlacement& placement, int modulesPerRing,
-                                    int scale)
-{
-    const double fixedOne = 1 << kFixedPointShift;
-    // Fine pixel centres sit at (x + 0.5) * scale - 0.5 in canvas pixels.
-    const cv::Point2d c((placement.centre.x + 0.5) * scale - 0.5, (placement.centre.y + 0.5) * scale - 0.5);
-    const double radius = shape.radius * scale;
-    const double moduleStep = kTwoPi / modulesPerRing;
-    const double chordStep =
-        radius > kArcTolerance ? 2.0 * std::acos(1.0 - kArcTolerance / radius) : moduleStep;
-    const int perModule = std::max(1, static_cast<int>(std::ceil(moduleStep / chordStep)));
-    const double step = moduleStep / perModule;
-    const double anchor = placement.startAngle + moduleStep / 2;
-
-    const bool disc = shape.isDisc();
-    const long first = disc ? 0 : std::lround((shape.fromAngle - anchor) / step);
-    const long last = disc ? static_cast<long>(modulesPerRing) * perModule - 1
-                           : std::lround((shape.toAngle - anchor) / step);
-
-    std::vector<cv::Point> points;
-    points.reserve(static_cast<std::size_t>(last - first + 2));
-    auto add = [&](double x, double y) {
-        points.emplace_back(static_cast<int>(std::lround(x * fixedOne)), static_cast<int>(std::lround(y * fixedOne)));
-    };
-    if (!disc) add(c.x, c.y);
-    for (long j = first; j <= last; ++j) {
-        const double a = anchor + static_cast<double>(j) * step;
-        add(c.x + radius * std::cos(a), c.y - radius * std::sin(a));
+// Arcs are chords between vertices on one angular grid, anchored at the
+// module edges. Neighbouring shapes then share their vertices exactly;
+// OpenCV snaps vertices to whole rows, and shapes with different vertices
+// would leave hairline seams between them.
+class ArcGrid {
+public:
+    ArcGrid(const CodePlacement& placement, int modulesPerRing, int scale)
+        : scale_(scale), moduleStep_(kTwoPi / modulesPerRing), modulesPerRing_(modulesPerRing),
+          anchor_(placement.startAngle + moduleStep_ / 2),
+          // Fine pixel centres sit at (x + 0.5) * scale - 0.5 in canvas pixels.
+          centre_((placement.centre.x + 0.5) * scale - 0.5, (placement.centre.y + 0.5) * scale - 0.5)
+    {
     }
-    return points;
-}
+
+    std::vector<cv::Point> polygon(const CodeShape& shape) const
+    {
+        std::vector<cv::Point> points;
+        if (shape.isDisc()) {
+            addArc(points, shape.outerRadius, 0, static_cast<long>(modulesPerRing_) * stepsPerModule(shape.outerRadius) - 1);
+            return points;
+        }
+        addArc(points, shape.outerRadius, shape.fromAngle, shape.toAngle);
+        if (shape.innerRadius > 0)
+            addArc(points, shape.innerRadius, shape.toAngle, shape.fromAngle);
+        else
+            add(points, centre_.x, centre_.y);
+        return points;
+    }
+
+private:
+    int stepsPerModule(double radius) const
+    {
+        const double r = radius * scale_;
+        const double chordStep = r > kArcTolerance ? 2.0 * std::acos(1.0 - kArcTolerance / r) : moduleStep_;
+        return std::max(1, static_cast<int>(std::ceil(moduleStep_ / chordStep)));
+    }
+
+    // Vertices from angle `from` to angle `to` (either direction).
+    void addArc(std::vector<cv::Point>& points, double radius, double from, double to) const
+    {
+        const double step = moduleStep_ / stepsPerModule(radius);
+        addArc(points, radius, std::lround((from - anchor_) / step), std::lround((to - anchor_) / step));
+    }
+
+    void addArc(std::vector<cv::Point>& points, double radius, long first, long last) const
+    {
+        const double step = moduleStep_ / stepsPerModule(radius);
+        const double r = radius * scale_;
+        const long direction = last >= first ? 1 : -1;
+        for (long j = first;; j += direction) {
+            const double a = anchor_ + static_cast<double>(j) * step;
+            add(points, centre_.x + r * std::cos(a), centre_.y - r * std::sin(a));
+            if (j == last) break;
+        }
+    }
+
+    static void add(std::vector<cv::Point>& points, double x, double y)
+    {
+        const double fixedOne = 1 << kFixedPointShift;
+        points.emplace_back(static_cast<int>(std::lround(x * fixedOne)), static_cast<int>(std::lround(y * fixedOne)));
+    }
+
+    int scale_;
+    double moduleStep_;
+    int modulesPerRing_;
+    double anchor_;
+    cv::Point2d centre_;
+};
 
 } // namespace
 
@@ -94,27 +127,32 @@ cv::Mat renderCode(const CodePlan& plan)
 {
     const cv::Size canvas = plan.placement.canvas;
     const int scale = kSupersampling;
-    std::vector<std::vector<cv::Point>> polygons;
-    polygons.reserve(plan.shapes.size());
-    for (const CodeShape& shape : plan.shapes)
-        polygons.push_back(shapePolygon(shape, plan.placement, plan.geometry.modulesPerRing, scale));
+    const ArcGrid grid(plan.placement, plan.geometry.modulesPerRing, scale);
+    struct Polygon {
+        std::vector<cv::Point> points;
+        double reach; // outer radius, pixels
+        cv::Scalar colour;
+    };
+    std::vector<Polygon> polygons;
+    for (const CodeLayer& layer : plan.layers)
+        for (const CodeShape& shape : layer.shapes)
+            polygons.push_back({grid.polygon(shape), shape.outerRadius, layer.colour});
 
     cv::Mat image(canvas, CV_8UC3);
     cv::Mat fine;
+    const cv::Point2d c = plan.placement.centre;
     for (int y = 0; y < canvas.height; y += kTileSide)
         for (int x = 0; x < canvas.width; x += kTileSide) {
             const cv::Rect tile(x, y, std::min(kTileSide, canvas.width - x), std::min(kTileSide, canvas.height - y));
             fine.create(tile.size() * scale, CV_8UC3);
             fine.setTo(cv::Scalar(255, 255, 255));
             const cv::Point origin(tile.x * scale << kFixedPointShift, tile.y * scale << kFixedPointShift);
-            for (std::size_t i = 0; i < plan.shapes.size(); ++i) {
-                const CodeShape& shape = plan.shapes[i];
+            for (const Polygon& p : polygons) {
                 // Shapes that miss the tile cost nothing to skip.
-                const cv::Point2d c = plan.placement.centre;
-                if (c.x + shape.radius < tile.x - 1 || c.x - shape.radius > tile.br().x + 1 ||
-                    c.y + shape.radius < tile.y - 1 || c.y - shape.radius > tile.br().y + 1)
+                if (c.x + p.reach < tile.x - 1 || c.x - p.reach > tile.br().x + 1 || c.y + p.reach < tile.y - 1 ||
+                    c.y - p.reach > tile.br().y + 1)
                     continue;
-                cv::fillPoly(fine, std::vector<std::vector<cv::Point>>{polygons[i]}, shape.colour, cv::LINE_8,
+                cv::fillPoly(fine, std::vector<std::vector<cv::Point>>{p.points}, p.colour, cv::LINE_8,
                              kFixedPointShift, -origin);
             }
             cv::resize(fine, image(tile), tile.size(), 0, 0, cv::INTER_AREA);

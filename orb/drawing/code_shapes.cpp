@@ -43,27 +43,41 @@ void validate(const CodeGeometry& g, const CodePlacement& p, const std::vector<s
         refuse("the code does not fit its canvas");
 }
 
-class ShapeList {
+class LayerList {
 public:
-    ShapeList(const CodePlacement& placement, int modulesPerRing)
+    LayerList(const CodePlacement& placement, int modulesPerRing)
         : placement_(placement), moduleAngle_(kTwoPi / modulesPerRing), modulesPerRing_(modulesPerRing)
     {
     }
 
-    void disc(double radius, const cv::Scalar& colour)
+    // The black ground under everything else.
+    void ground(double radius) { layers.push_back({kBlack, {{0.0, radius * placement_.pitch, 0.0, kTwoPi}}}); }
+
+    void disc(const cv::Scalar& colour, double radius)
     {
-        shapes.push_back({radius * placement_.pitch, 0.0, kTwoPi, colour});
+        layer(colour).shapes.push_back({0.0, radius * placement_.pitch, 0.0, kTwoPi});
     }
 
-    // Positions first .. last (clockwise, so decreasing angle) as one slice.
-    void slice(double radius, int first, int last, const cv::Scalar& colour)
+    // Positions first .. last (clockwise, so decreasing angle) between two
+    // radii, as one sector.
+    void sector(const cv::Scalar& colour, double inner, double outer, int first, int last)
     {
         const double to = moduleAngle(placement_.startAngle, first, modulesPerRing_) + moduleAngle_ / 2;
         const double from = moduleAngle(placement_.startAngle, last, modulesPerRing_) - moduleAngle_ / 2;
-        shapes.push_back({radius * placement_.pitch, from, to, colour});
+        layer(colour).shapes.push_back({inner * placement_.pitch, outer * placement_.pitch, from, to});
     }
 
-    std::vector<CodeShape> shapes;
+    // One layer per light colour, after the ground; light parts never
+    // overlap, so their order does not matter.
+    CodeLayer& layer(const cv::Scalar& colour)
+    {
+        for (std::size_t i = 1; i < layers.size(); ++i)
+            if (layers[i].colour == colour) return layers[i];
+        layers.push_back({colour, {}});
+        return layers.back();
+    }
+
+    std::vector<CodeLayer> layers;
 
 private:
     CodePlacement placement_;
@@ -94,15 +108,17 @@ CodePlan planCode(const CodeGeometry& g, const CodePlacement& placement, const s
     validate(g, placement, modules, bitsPerModule);
     const int m = g.modulesPerRing;
     const int n = dataModulesPerRing(m);
-    ShapeList list(placement, m);
+    LayerList list(placement, m);
 
-    // Painted from the outside in: each ring is a black disc with its lighter
-    // runs as pie slices, and the next ring inwards covers the middle. Every
-    // edge is then one shape over another, so anti-aliasing leaves no seams
-    // between neighbouring modules of the same colour.
-    list.disc(g.outerRadius(), kBlack);
+    // Everything inside the outer edge starts black; every light part is a
+    // sector on top of it. Light sectors never overlap and share their
+    // edges exactly, so a renderer that fills a layer as one path draws a
+    // light area of many modules without hairlines between them, and every
+    // edge of a black-and-white code is one light edge over black.
+    list.ground(g.outerRadius());
     for (int position = 1; position < m; position += 2)
-        if (!g.outerZebraBlack(position)) list.slice(g.outerRadius(), position, position, kWhite);
+        if (!g.outerZebraBlack(position))
+            list.sector(kWhite, g.outerZebraInnerRadius(), g.outerRadius(), position, position);
 
     for (int ring = g.ringCount - 1; ring >= 0; --ring) {
         const std::uint8_t* row = modules.data() + static_cast<std::size_t>(gridRow(ring, g.ringCount)) * n;
@@ -112,26 +128,26 @@ CodePlan planCode(const CodeGeometry& g, const CodePlacement& placement, const s
             if (position == CodeGeometry::kRadialZebraPosition) return g.radialZebraBlack(ring) ? 1 : 0;
             return row[position - kFirstDataPosition];
         };
-        const double radius = g.ringOuterRadius(ring);
-        list.disc(radius, kBlack);
         // The bar keeps position 0 black, so no run wraps around.
         for (int first = 0; first < m;) {
             const std::uint8_t value = valueAt(first);
             int last = first;
             while (last + 1 < m && valueAt(last + 1) == value) ++last;
-            if (value != 1) list.slice(radius, first, last, moduleColour(value));
+            if (value != 1) {
+                const double outer = g.ringOuterRadius(ring);
+                list.sector(moduleColour(value), outer - 1.0, outer, first, last);
+            }
             first = last + 1;
         }
     }
 
-    list.disc(g.dataInnerRadius(), kBlack);
     for (int position = 0; position < m; ++position)
-        if (g.isNotch(position)) list.slice(g.dataInnerRadius(), position, position, kWhite);
-    list.disc(g.notchInnerRadius(), kBlack);
-    list.disc(g.hubRadius, kWhite);
-    list.disc(g.dotRadius(), kBlack);
+        if (g.isNotch(position)) list.sector(kWhite, g.notchInnerRadius(), g.dataInnerRadius(), position, position);
+    list.disc(kWhite, g.hubRadius);
+    // A layer of its own: on top of the hub it is one dark edge over light.
+    list.layers.push_back({kBlack, {{0.0, g.dotRadius() * placement.pitch, 0.0, kTwoPi}}});
 
-    return {g, placement, std::move(list.shapes)};
+    return {g, placement, std::move(list.layers)};
 }
 
 } // namespace orb

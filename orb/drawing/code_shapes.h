@@ -1,7 +1,9 @@
 #pragma once
-// One description of a drawn code, in pixels: an ordered list of filled
-// discs and pie slices, painted one over the other. The raster drawer and the
-// vector writer both paint exactly this list, so the two cannot disagree.
+// One description of a drawn code, in pixels: layers of one colour each,
+// painted in order over a white canvas. A layer is a set of annular sectors
+// and discs around the code centre that never overlap one another, so a
+// vector renderer can fill each layer as one path. The raster drawer and the
+// vector writer both paint exactly these layers, so the two cannot disagree.
 #include <cstdint>
 #include <vector>
 
@@ -12,14 +14,20 @@
 
 namespace orb {
 
-// A disc (full turn) or a pie slice from `fromAngle` counter-clockwise to
-// `toAngle`, centred on the code centre.
+// An annular sector from `fromAngle` counter-clockwise to `toAngle` between
+// two radii around the code centre; a full turn with no inner radius is a
+// disc.
 struct CodeShape {
-    double radius = 0;    // pixels
-    double fromAngle = 0; // radians, counter-clockwise on screen
+    double innerRadius = 0; // pixels; 0: the sector reaches the centre
+    double outerRadius = 0; // pixels
+    double fromAngle = 0;   // radians, counter-clockwise on screen
     double toAngle = 0;
-    cv::Scalar colour;    // blue, green, red
     bool isDisc() const { return toAngle - fromAngle >= kTwoPi; }
+};
+
+struct CodeLayer {
+    cv::Scalar colour; // blue, green, red
+    std::vector<CodeShape> shapes;
 };
 
 // Where and how large the code sits on its canvas.
@@ -34,7 +42,7 @@ struct CodePlacement {
 struct CodePlan {
     CodeGeometry geometry;
     CodePlacement placement;
-    std::vector<CodeShape> shapes; // in painting order, over a white canvas
+    std::vector<CodeLayer> layers; // in painting order, over a white canvas
 
     // Radius (pixels) of the middle of the innermost and outermost data ring.
     double firstRadius() const { return geometry.ringMiddleRadius(0) * placement.pitch; }

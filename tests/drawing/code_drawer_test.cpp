@@ -156,35 +156,10 @@ TEST(CodeDrawer, LightAreasHaveNoSeams)
 {
     // The last case is large enough to be painted in several tiles.
     for (const auto& [m, pitch] : {std::pair{16, 9.5}, std::pair{64, 9.5}, std::pair{32, 45.0}}) {
-        const int r = 7;
-        DrawOptions options;
-        options.pitch = pitch;
-        options.startAngle = 0.5;
-        options.centreOffset = {0.37, 0.21};
-        const DrawnCode code = drawCode(std::vector<std::uint8_t>(r * dataModulesPerRing(m), 0), m, r, options);
-        const CodeGeometry& g = code.plan.geometry;
-        const cv::Point2d c = code.plan.placement.centre;
-        const double e = kTwoPi / m;
-        // The data positions 3 .. M-3 of all rings form one light annular sector.
-        const double from = moduleAngle(options.startAngle, m - 3, m) - e / 2;
-        const double to = moduleAngle(options.startAngle, kFirstDataPosition, m) + e / 2;
-        int seams = 0, inside = 0;
-        for (int y = 0; y < code.image.rows; ++y)
-            for (int x = 0; x < code.image.cols; ++x) {
-                const double dx = x - c.x, dy = c.y - y;
-                const double rho = std::hypot(dx, dy);
-                double a = std::atan2(dy, dx);
-                while (a < from) a += kTwoPi;
-                if (rho < g.dataInnerRadius() * options.pitch + 1 ||
-                    rho > g.outerZebraInnerRadius() * options.pitch - 1 || a > to ||
-                    rho * std::sin(std::min(a - from, to - a)) < 1)
-                    continue;
-                ++inside;
-                const cv::Vec3b px = code.image.at<cv::Vec3b>(y, x);
-                if (px[0] < 250 || px[1] < 250 || px[2] < 250) ++seams;
-            }
-        EXPECT_GT(inside, 1000);
-        EXPECT_EQ(seams, 0) << "M " << m << " pitch " << pitch;
+        const DrawnCode code = drawing_test::drawLightCode(m, pitch);
+        const auto seams = drawing_test::countSeams(code.image, code.plan);
+        EXPECT_GT(seams.inside, 1000);
+        EXPECT_EQ(seams.dark, 0) << "M " << m << " pitch " << pitch;
     }
 }
 

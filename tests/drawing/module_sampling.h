@@ -10,7 +10,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "orb/drawing/code_shapes.h"
+#include "orb/drawing/code_drawer.h"
 #include "orb/payload/module_geometry.h"
 
 namespace drawing_test {
@@ -116,6 +116,50 @@ inline ModuleCheck checkModules(const cv::Mat& image, const orb::CodePlan& plan,
         }
     }
     return check;
+}
+
+// A code whose data modules are all light, so its data rings form one light
+// annular sector from position 3 to M-3.
+inline orb::DrawnCode drawLightCode(int modulesPerRing, double pitch)
+{
+    const int rings = 7;
+    orb::DrawOptions options;
+    options.pitch = pitch;
+    options.startAngle = 0.5;
+    options.centreOffset = {0.37, 0.21};
+    return orb::drawCode(std::vector<std::uint8_t>(rings * orb::dataModulesPerRing(modulesPerRing), 0),
+                         modulesPerRing, rings, options);
+}
+
+struct SeamCount {
+    int inside = 0; // pixels at least 1 px inside the light sector
+    int dark = 0;   // of those, pixels not white
+};
+
+inline SeamCount countSeams(const cv::Mat& image, const orb::CodePlan& plan)
+{
+    const orb::CodeGeometry& g = plan.geometry;
+    const int m = g.modulesPerRing;
+    const double p = plan.placement.pitch;
+    const cv::Point2d c = plan.placement.centre;
+    const double e = orb::kTwoPi / m;
+    const double from = orb::moduleAngle(plan.placement.startAngle, m - 3, m) - e / 2;
+    const double to = orb::moduleAngle(plan.placement.startAngle, orb::kFirstDataPosition, m) + e / 2;
+    SeamCount count;
+    for (int y = 0; y < image.rows; ++y)
+        for (int x = 0; x < image.cols; ++x) {
+            const double dx = x - c.x, dy = c.y - y;
+            const double rho = std::hypot(dx, dy);
+            double a = std::atan2(dy, dx);
+            while (a < from) a += orb::kTwoPi;
+            if (rho < g.dataInnerRadius() * p + 1 || rho > g.outerZebraInnerRadius() * p - 1 || a > to ||
+                rho * std::sin(std::min(a - from, to - a)) < 1)
+                continue;
+            ++count.inside;
+            const cv::Vec3b px = image.at<cv::Vec3b>(y, x);
+            if (px[0] < 250 || px[1] < 250 || px[2] < 250) ++count.dark;
+        }
+    return count;
 }
 
 } // namespace drawing_test

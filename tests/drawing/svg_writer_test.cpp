@@ -3,11 +3,13 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "drawing/module_sampling.h"
 #include "orb/drawing/code_drawer.h"
 #include "orb/drawing/svg_writer.h"
 
@@ -55,7 +57,7 @@ TEST(SvgWriter, RenderedSvgMatchesTheRasterDrawing)
         bool colour;
     };
     for (const Case& c : {Case{16, 2, 8.0, false}, Case{32, 6, 11.5, true}, Case{64, 12, 9.0, false},
-                          Case{48, 5, 21.0, true}}) {
+                          Case{48, 5, 21.0, true}, Case{64, 12, 8.0, true}}) {
         const int bits = c.colour ? 3 : 1;
         std::vector<std::uint8_t> modules(c.r * dataModulesPerRing(c.m));
         for (auto& v : modules) v = static_cast<std::uint8_t>(rng() % (1u << bits));
@@ -71,6 +73,21 @@ TEST(SvgWriter, RenderedSvgMatchesTheRasterDrawing)
         EXPECT_LT(shareDifferingBy(vector, code.image, 64), 0.01) << "M " << c.m << " R " << c.r;
         // And the two are the same picture, not merely similar in places.
         EXPECT_LT(shareDifferingBy(vector, code.image, 160), 0.001) << "M " << c.m << " R " << c.r;
+    }
+}
+
+// Vector renderers anti-alias each path on its own; light modules that meet
+// must still render as one light area, without hairlines between them.
+TEST(SvgWriter, RenderedLightAreasHaveNoSeams)
+{
+    if (!haveRsvg()) GTEST_SKIP() << "rsvg-convert is not installed";
+    for (const auto& [m, pitch] : {std::pair{16, 9.5}, std::pair{64, 30.0}}) {
+        const DrawnCode code = drawing_test::drawLightCode(m, pitch);
+        const cv::Mat vector = renderSvg(codeSvg(code.plan), "svg_seams_" + std::to_string(m));
+        ASSERT_FALSE(vector.empty()) << "rsvg-convert failed";
+        const auto seams = drawing_test::countSeams(vector, code.plan);
+        EXPECT_GT(seams.inside, 1000);
+        EXPECT_EQ(seams.dark, 0) << "M " << m << " pitch " << pitch;
     }
 }
 
