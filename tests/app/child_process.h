@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -191,8 +192,12 @@ public:
         if (pipe(numberPipe) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
-            dup2(numberPipe[1], 3);
+            // Close the read end first: it may itself be descriptor 3.
             close(numberPipe[0]);
+            if (numberPipe[1] != 3) {
+                dup2(numberPipe[1], 3);
+                close(numberPipe[1]);
+            }
             const int devnull = open("/dev/null", O_WRONLY);
             dup2(devnull, 1);
             dup2(devnull, 2);
@@ -203,8 +208,9 @@ public:
         close(numberPipe[1]);
         // The server writes its display number once it accepts connections.
         std::string number;
+        pollfd ready{numberPipe[0], POLLIN, 0};
         char c;
-        while (read(numberPipe[0], &c, 1) == 1 && c != '\n') number += c;
+        while (poll(&ready, 1, 30000) == 1 && read(numberPipe[0], &c, 1) == 1 && c != '\n') number += c;
         close(numberPipe[0]);
         if (!number.empty()) name_ = ":" + number;
     }

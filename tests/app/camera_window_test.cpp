@@ -1,0 +1,199 @@
+// The camera loop as a user meets it: the program's menu starts a camera run
+// on a clip, the "Camera" window opens on a private X display, and keys are
+// typed into it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/image_modification.h"
+#include "camera_clip.h"
+#include "child_process.h"
+#include "orb/decoder.h"
+
+using testing_support::ChildProcess;
+using testing_support::countOf;
+using testing_support::TempDir;
+using testing_support::waitUntil;
+
+namespace {
+
+constexpr const char* kOutputLine = "Output:\tHELLO CAMERA\t";
+constexpr const char* kMenuLine = "-----------------Menu-----------------\n";
+
+bool decodes(const cv::Mat& image)
+{
+    try {
+        return orb::decode(orb::DecoderConfiguration{}, image, false) == testing_support::kClipText;
+    } catch (const orb::OCException&) {
+        return false;
+    }
+}
+
+class CameraWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        card = testing_support::codeCard(testing_support::kClipText, 300, 8);
+        if (!decodes(card)) GTEST_SKIP() << "the decoder cannot read the drawn code yet";
+        ASSERT_TRUE(display.ready()) << "Xvfb (package xvfb) could not be started";
+    }
+
+    // Starts the program on the clip in frames/ and the camera run.
+    void startCamera()
+    {
+        program = std::make_unique<ChildProcess>(
+            std::vector<std::string>{std::string(ORB_BINARY_DIR) + "/ScanBench"}, directory.path(),
+            std::map<std::string, std::string>{{"DISPLAY", display.name()}, {"QT_QPA_PLATFORM", ""}});
+        ASSERT_TRUE(program->started());
+        program->write("p\nframes/%04d.png\nb\n2000\ns\n");
+    }
+
+    // Ends the menu and waits for the program to save and leave.
+    void exitProgram()
+    {
+        program->write("x\n");
+        ASSERT_TRUE(program->waitForExit(60)) << program->output();
+        EXPECT_EQ(program->exitCode(), 0);
+    }
+
+    std::string findWindow()
+    {
+        std::string window;
+        waitUntil(
+            [&] {
+                ChildProcess search({"/usr/bin/env", "xdotool", "search", "--name", "^Camera$"}, directory.path(),
+                                    {{"DISPLAY", display.name()}}, "search");
+                search.waitForExit(10);
+                window = search.output();
+                window = window.substr(0, window.find('\n'));
+                return !window.empty();
+            },
+            60);
+        return window;
+    }
+
+    void sendKey(const std::string& window, const std::string& key)
+    {
+        ChildProcess xdotool({"/usr/bin/env", "xdotool", "key", "--window", window, key}, directory.path(),
+                             {{"DISPLAY", display.name()}}, "xdotool");
+        ASSERT_TRUE(xdotool.waitForExit(20));
+        ASSERT_EQ(xdotool.exitCode(), 0) << "xdotool (package xdotool) failed: " << xdotool.errors();
+    }
+
+    bool outputShows(const std::string& text, double seconds)
+    {
+        return waitUntil([&] { return program->output().find(text) != std::string::npos; }, seconds);
+    }
+
+    std::string settingsFile() { return testing_support::readText(directory.path() / "decoder_settings.json"); }
+
+    TempDir directory{"scanbench_camera_window"};
+    testing_support::VirtualDisplay display;
+    std::unique_ptr<ChildProcess> program;
+    cv::Mat card;
+};
+
+} // namespace
+
+TEST_F(CameraWindow, StillCloseUpIsReadOnceAndTheEndOfTheClipEndsTheRun)
+{
+    testing_support::writeFrame(directory.path(), 0, card);
+    for (int i = 1; i < 40; ++i) testing_support::repeatFrame(directory.path(), i, testing_support::framePath(directory.path(), 0));
+    startCamera();
+    ASSERT_TRUE(waitUntil([&] { return program->errors().find("Camera stream ended\n") != std::string::npos; }, 90))
+        << program->errors();
+    exitProgram();
+    const std::string output = program->output();
+    // Only the first frame is read (whole); the rest of the still scene is not.
+    EXPECT_EQ(countOf(output, "Output:"), 1) << output;
+    EXPECT_EQ(countOf(output, kOutputLine), 1);
+    EXPECT_NE(output.find("------------Modification Options------------\n"), std::string::npos);
+    EXPECT_EQ(countOf(output, kMenuLine), 4); // before p, b, s and after the run
+    const std::string saved = settingsFile();
+    EXPECT_NE(saved.find("\"width\": 300"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\"height\": 300"), std::string::npos);
+}
+
+TEST_F(CameraWindow, MovingCardIsReadInTheFramesThatHoldIt)
+{
+    const cv::Size size(640, 480);
+    const cv::Mat blank = testing_support::sceneFrame(size);
+    std::srand(3);
+    app::DistortionLevels tilt;
+    tilt.perspective = 1 / 20.0;
+    int index = 0;
+    for (int i = 0; i < 4; ++i) testing_support::writeFrame(directory.path(), index++, blank);
+    const int codeFrames = 8;
+    for (int k = 0; k < codeFrames; ++k) {
+        const cv::Point at(40 + (k * 53) % 280, 20 + (k * 31) % 140);
+        testing_support::writeFrame(directory.path(), index++,
+                                    testing_support::sceneFrame(size, app::distortImage(tilt, card), at));
+        testing_support::writeFrame(directory.path(), index++, blank);
+    }
+    startCamera();
+    ASSERT_TRUE(waitUntil([&] { return program->errors().find("Camera stream ended\n") != std::string::npos; }, 90))
+        << program->errors();
+    exitProgram();
+    const std::string output = program->output();
+    // Grid sampling draws random numbers, so allow one unlucky frame.
+    EXPECT_EQ(countOf(output, "Output:"), countOf(output, kOutputLine)) << output;
+    EXPECT_GE(countOf(output, kOutputLine), codeFrames - 1) << output;
+    EXPECT_LE(countOf(output, kOutputLine), codeFrames) << output;
+    EXPECT_NE(settingsFile().find("\"width\": 640"), std::string::npos);
+}
+
+TEST_F(CameraWindow, KeysToggleBinarizationCodeTypeAndDistortionAndEscapeEndsTheRun)
+{
+    // The card shows in every eighth frame of a clip long enough for the keys.
+    const cv::Size size(640, 480);
+    testing_support::writeFrame(directory.path(), 0, testing_support::sceneFrame(size));
+    testing_support::writeFrame(directory.path(), 4, testing_support::sceneFrame(size, card, {170, 90}));
+    const auto blankFile = testing_support::framePath(directory.path(), 0);
+    const auto cardFile = testing_support::framePath(directory.path(), 4);
+    for (int i = 1; i < 12000; ++i)
+        if (i != 4) testing_support::repeatFrame(directory.path(), i, i % 8 == 4 ? cardFile : blankFile);
+    startCamera();
+    const std::string window = findWindow();
+    ASSERT_FALSE(window.empty()) << program->errors();
+    ASSERT_TRUE(outputShows(kOutputLine, 60)) << program->output();
+
+    // Binarized colour decoding fails on the one-channel picture: no output
+    // until the code type is black and white again.
+    sendKey(window, "b");
+    sendKey(window, "c");
+    ASSERT_TRUE(outputShows("Set code type to Color\n", 30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    sendKey(window, "c");
+    ASSERT_TRUE(outputShows("Set code type to BlackAndWhite\n", 30));
+    {
+        const std::string output = program->output();
+        const std::size_t colour = output.find("Set code type to Color\n");
+        const std::size_t blackAndWhite = output.find("Set code type to BlackAndWhite\n");
+        EXPECT_EQ(countOf(output.substr(colour, blackAndWhite - colour), "Output:"), 0) << output;
+    }
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const std::string output = program->output();
+            return output.find(kOutputLine, output.find("Set code type to BlackAndWhite\n")) != std::string::npos;
+        },
+        60))
+        << "binarized black-and-white frames are read";
+
+    sendKey(window, "p");
+    sendKey(window, "1");
+    EXPECT_TRUE(outputShows("Perspective Distortion [0,9]\n", 30));
+    EXPECT_TRUE(outputShows("Perspective Distortion Level: 1\n", 30));
+    sendKey(window, "space");
+    EXPECT_TRUE(outputShows("No Distortion, code type = BlackAndWhite\n", 30));
+    sendKey(window, "c");
+    ASSERT_TRUE(waitUntil([&] { return countOf(program->output(), "Set code type to Color\n") == 2; }, 30));
+    sendKey(window, "Escape");
+    ASSERT_TRUE(waitUntil([&] { return countOf(program->output(), kMenuLine) == 4; }, 30)) << program->output();
+    exitProgram();
+    EXPECT_EQ(program->errors().find("Camera stream ended"), std::string::npos) << "ended by ESC, not by the clip";
+    const std::string saved = settingsFile();
+    EXPECT_NE(saved.find("\"codeType\": \"Color\""), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\"width\": 640"), std::string::npos);
+    EXPECT_NE(saved.find("\"height\": 480"), std::string::npos);
+}
