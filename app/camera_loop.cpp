@@ -215,7 +215,7 @@ void runCamera(AppSettings& settings)
         printModificationOptions(std::cout);
         std::string reason;
         if (!displayAvailable(reason)) throw std::runtime_error("Camera window cannot be shown: " + reason);
-        cv::namedWindow(kCameraWindow, cv::WINDOW_AUTOSIZE);
+        cv::namedWindow(kCameraWindow, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL); // no toolbar over the picture
         windowOpen = true;
         state.startTicks = currentTicks();
         std::int64_t lastFrameTicks = state.startTicks;
