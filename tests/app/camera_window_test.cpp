@@ -39,14 +39,15 @@ protected:
         ASSERT_TRUE(display.ready()) << "Xvfb (package xvfb) could not be started";
     }
 
-    // Starts the program on the clip in frames/ and the camera run.
-    void startCamera()
+    // Starts the program on the clip in frames/ and the camera run, after
+    // the menu entries in `before`.
+    void startCamera(const std::string& before = "")
     {
         program = std::make_unique<ChildProcess>(
             std::vector<std::string>{std::string(ORB_BINARY_DIR) + "/ScanBench"}, directory.path(),
             std::map<std::string, std::string>{{"DISPLAY", display.name()}, {"QT_QPA_PLATFORM", ""}});
         ASSERT_TRUE(program->started());
-        program->write("p\nframes/%04d.png\nb\n2000\ns\n");
+        program->write(before + "p\nframes/%04d.png\nb\n2000\ns\n");
     }
 
     // Ends the menu and waits for the program to save and leave.
@@ -100,17 +101,21 @@ TEST_F(CameraWindow, StillCloseUpIsReadOnceAndTheEndOfTheClipEndsTheRun)
 {
     testing_support::writeFrame(directory.path(), 0, card);
     for (int i = 1; i < 40; ++i) testing_support::repeatFrame(directory.path(), i, testing_support::framePath(directory.path(), 0));
-    startCamera();
+    // A clip has no modes and a fixed frame size: both requests are refused.
+    startCamera("m\n3\nw\n320\nh\n200\n");
     ASSERT_TRUE(waitUntil([&] { return program->errors().find("Camera stream ended\n") != std::string::npos; }, 90))
         << program->errors();
     exitProgram();
     const std::string output = program->output();
+    EXPECT_NE(output.find("Warning\tCamera mode 3 not supported. Use default mode.\n"), std::string::npos);
+    EXPECT_NE(output.find("Warning\tFrame size 320 x 200 not supported. Use last valid size.\n"), std::string::npos);
     // Only the first frame is read (whole); the rest of the still scene is not.
     EXPECT_EQ(countOf(output, "Output:"), 1) << output;
     EXPECT_EQ(countOf(output, kOutputLine), 1);
     EXPECT_NE(output.find("------------Modification Options------------\n"), std::string::npos);
-    EXPECT_EQ(countOf(output, kMenuLine), 4); // before p, b, s and after the run
+    EXPECT_EQ(countOf(output, kMenuLine), 7); // before m, w, h, p, b, s and after the run
     const std::string saved = settingsFile();
+    EXPECT_NE(saved.find("\"mode\": -1"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\"width\": 300"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\"height\": 300"), std::string::npos);
 }
