@@ -204,7 +204,7 @@ std::string explain(const OCException& e, const Arguments& args)
         if (args.code.dataType != Automatic)
             return std::string("the type ") + dataTypeName(args.code.dataType) + " cannot carry this text";
         return std::string("this text cannot be written: ") + e.what();
-    default: return std::string(resultText(e.code)) + (std::string(e.what()).empty() ? "" : ": ") + e.what();
+    default: return e.what();
     }
 }
 
@@ -317,9 +317,14 @@ int run(int argc, char** argv)
     TextCode modules;
     try {
         modules = writeTextCode(args.text, args.code, args.drawing.codeType);
-        code = drawCode(modules.modules, modules.modulesPerRing, modules.ringCount, args.drawing);
     } catch (const OCException& e) {
         std::cerr << "orbwrite: " << explain(e, args) << "\n";
+        return 1;
+    }
+    try {
+        code = drawCode(modules.modules, modules.modulesPerRing, modules.ringCount, args.drawing);
+    } catch (const OCException& e) {
+        std::cerr << "orbwrite: cannot draw the code: " << e.what() << "\n";
         return 1;
     }
     if (args.labels) code.image = labelledImage(code);

@@ -11,7 +11,8 @@ namespace {
 
 const cv::Scalar kWhite(255, 255, 255);
 const cv::Scalar kBlack(0, 0, 0);
-constexpr int kLargestCanvasSide = 20000;
+// Keeps a runaway pitch or ring count from asking for gigabytes.
+constexpr int kLargestCanvasSide = 10000;
 
 [[noreturn]] void refuse(const std::string& why) { throw OCException(CodeCannotBeCreated, why); }
 
@@ -35,7 +36,8 @@ void validate(const CodeGeometry& g, const CodePlacement& p, const std::vector<s
         if (v > largest) refuse("module value " + std::to_string(v) + " is out of range");
     if (p.canvas.width <= 0 || p.canvas.height <= 0 || p.canvas.width > kLargestCanvasSide ||
         p.canvas.height > kLargestCanvasSide)
-        refuse("the canvas must be 1 to " + std::to_string(kLargestCanvasSide) + " pixels on each side");
+        refuse("an image of " + std::to_string(p.canvas.width) + "x" + std::to_string(p.canvas.height) +
+               " pixels; the drawer makes 1 to " + std::to_string(kLargestCanvasSide) + " on each side");
     // Pixel x covers x - 0.5 .. x + 0.5.
     const double r = g.outerRadius() * p.pitch;
     if (!(p.centre.x - r >= -0.5 && p.centre.y - r >= -0.5 && p.centre.x + r <= p.canvas.width - 0.5 &&

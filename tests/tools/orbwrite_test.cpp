@@ -170,6 +170,7 @@ TEST_F(Orbwrite, RefusalsAreOneClearLine)
         {{"Hello", "-o"}, 2, "-o needs a value"},
         {{"--labels", "-o", path("labels.svg"), "Hello"}, 2, "--labels writes PNG files only"},
         {{"-o", path("missing/dir/x.png"), "Hello"}, 1, "cannot write"},
+        {{"-o", file, "--pitch", "400", "--rings", "30", "Hello"}, 1, "cannot draw the code"},
     };
     for (const Case& c : cases) {
         std::string shown;
