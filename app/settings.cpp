@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include <opencv2/core/persistence.hpp>
+#include <opencv2/core/utils/logger.hpp>
 
 #include "orb/logger.h"
 
@@ -62,6 +63,19 @@ void writeString(cv::FileStorage& storage, const char* key, const std::string& t
     storage << key << quoted;
 }
 
+// Keeps the storage's own complaint about a file it cannot open off the
+// console while it is opened; the outcome is logged here in our words.
+class QuietStorageOpen {
+public:
+    QuietStorageOpen() : previous_(cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT)) {}
+    ~QuietStorageOpen() { cv::utils::logging::setLogLevel(previous_); }
+    QuietStorageOpen(const QuietStorageOpen&) = delete;
+    QuietStorageOpen& operator=(const QuietStorageOpen&) = delete;
+
+private:
+    cv::utils::logging::LogLevel previous_;
+};
+
 enum class Presence { Exists, NotFound, Unknown };
 
 // Any kind of entry counts as present. Only "not found" kinds of failure mean
@@ -100,6 +114,7 @@ bool readSettingsFile(AppSettings& settings, const std::string& fileName)
 {
     cv::FileStorage storage;
     try {
+        const QuietStorageOpen quiet;
         storage.open(fileName, cv::FileStorage::READ);
     } catch (const std::exception&) {
         // The storage parses the whole file on opening, so malformed content fails here.
@@ -132,6 +147,7 @@ bool writeSettingsFile(const AppSettings& settings, const std::string& fileName)
 {
     cv::FileStorage storage;
     try {
+        const QuietStorageOpen quiet;
         storage.open(fileName, cv::FileStorage::WRITE | cv::FileStorage::FORMAT_JSON);
     } catch (const std::exception&) {
         storage.release();
