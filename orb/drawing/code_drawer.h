@@ -14,7 +14,10 @@ namespace orb {
 struct DrawOptions {
     double pitch = 10.0;                   // ring pitch, pixels
     double startAngle = kTwoPi / 4.0;      // bar angle, radians (default: bar pointing up)
-    cv::Point2d centreOffset{0.0, 0.0};    // code centre relative to the canvas centre, pixels
+    // Code centre relative to the canvas centre (cols / 2, rows / 2), pixels.
+    // That centre is a pixel centre on an even canvas; (-0.5, -0.5) puts the
+    // code in the exact middle of its image.
+    cv::Point2d centreOffset{0.0, 0.0};
     cv::Size canvas{};                     // empty: the code and its quiet zone
     double quietZone = 2.0;                // pitches of white around the code on the automatic canvas
     double hubRadius = 0.0;                // pitches; 0 chooses one the reader finds in this canvas

@@ -27,6 +27,7 @@ struct CodeGeometry {
     double dataInnerRadius() const { return hubRadius + 2.0 * zebraBand(); }
     // Middle of data ring n (0 = innermost): where the reader samples it.
     double ringMiddleRadius(int ring) const { return dataInnerRadius() + ring + 0.5; }
+    double ringInnerRadius(int ring) const { return dataInnerRadius() + ring; }
     double ringOuterRadius(int ring) const { return dataInnerRadius() + ring + 1.0; }
     // The outer angular zebra is exactly one pitch thick: a thicker one is
     // not found.

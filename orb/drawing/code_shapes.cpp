@@ -135,10 +135,8 @@ CodePlan planCode(const CodeGeometry& g, const CodePlacement& placement, const s
             const std::uint8_t value = valueAt(first);
             int last = first;
             while (last + 1 < m && valueAt(last + 1) == value) ++last;
-            if (value != 1) {
-                const double outer = g.ringOuterRadius(ring);
-                list.sector(moduleColour(value), outer - 1.0, outer, first, last);
-            }
+            if (value != 1)
+                list.sector(moduleColour(value), g.ringInnerRadius(ring), g.ringOuterRadius(ring), first, last);
             first = last + 1;
         }
     }
