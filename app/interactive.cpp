@@ -1,7 +1,6 @@
 #include "app/interactive.h"
 
 #include <cstdio>
-#include <functional>
 #include <limits>
 #include <vector>
 
@@ -38,8 +37,8 @@ void writeFormatted(std::ostream& out, const std::string& format, Arguments... a
 
 // Reads one whole number; a rejected entry discards the rest of its line so
 // the next prompt starts afresh. Empty at the end of the input.
-template <class Accept>
-std::optional<int> readNumber(std::istream& in, Accept accept, const std::function<void()>& showPrompt)
+template <class Accept, class ShowPrompt>
+std::optional<int> readNumber(std::istream& in, Accept accept, ShowPrompt showPrompt)
 {
     for (;;) {
         in.clear();
