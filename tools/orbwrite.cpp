@@ -25,6 +25,7 @@ using namespace orb;
 
 constexpr double kSmallestPitch = 5.0;
 constexpr double kLargestPitch = 400.0;
+constexpr int kMostRings = 1000;
 
 const char* const kUsage =
     R"(Usage: orbwrite [options] TEXT
@@ -33,7 +34,7 @@ Writes TEXT as an Orbel code image.
 Options:
   -o FILE              output file, FILE.png (raster) or FILE.svg (vector, for print)
   --modules N          modules per ring: 16, 32, 48 or 64 (default 32)
-  --rings N            number of data rings, at least 2 (default: the fewest that hold the text)
+  --rings N            number of data rings, 2 to 1000 (default: the fewest that hold the text)
   --ecc NAME           error correction: Low, Medium, Quartile or High (default Medium)
   --type NAME          data type: Automatic, Digits, Letters, Numbers, Ascii, Binary,
                        BigLetters or Latin1 (default Automatic)
@@ -154,7 +155,10 @@ Arguments parseArguments(int argc, char** argv)
         } else if (arg == "--rings") {
             const std::string v = value();
             args.code.ringCount = parseNumber<int>(arg, v);
-            if (args.code.ringCount < 2) throw UsageError{"--rings must be at least 2, not " + v};
+            // More rings than fit the largest image the drawer makes are refused
+            // here, before the writer allocates their modules.
+            if (args.code.ringCount < 2 || args.code.ringCount > kMostRings)
+                throw UsageError{"--rings must be 2 to 1000, not " + v};
         } else if (arg == "--ecc") {
             args.code.eccType =
                 static_cast<std::uint8_t>(parseName(arg, value(), 4, [](int i) { return eccTypeName(i); }));
