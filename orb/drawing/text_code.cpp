@@ -8,6 +8,9 @@ namespace orb {
 namespace {
 // Fewer rings leave the radial zebra without a pitch to measure.
 constexpr int kFewestRings = 2;
+// More would not fit the largest image the drawer makes even at its
+// smallest pitch; refused before the writer allocates their modules.
+constexpr int kMostRings = 2500;
 } // namespace
 
 TextCode writeTextCode(const std::string& text, const TextCodeOptions& options, std::int32_t codeType)
@@ -15,9 +18,9 @@ TextCode writeTextCode(const std::string& text, const TextCodeOptions& options, 
     if (!isValidModuleCount(options.modulesPerRing))
         throw OCException(InvalidConfiguration,
                           "modules per ring must be 16, 32, 48 or 64, not " + std::to_string(options.modulesPerRing));
-    if (options.ringCount != 0 && options.ringCount < kFewestRings)
+    if (options.ringCount != 0 && (options.ringCount < kFewestRings || options.ringCount > kMostRings))
         throw OCException(InvalidConfiguration,
-                          "a code needs at least 2 rings, not " + std::to_string(options.ringCount));
+                          "a code has 2 to 2500 rings, not " + std::to_string(options.ringCount));
     if (options.mask < 0 || options.mask > 4)
         throw OCException(InvalidConfiguration, "mask must be 0 to 4, not " + std::to_string(options.mask));
 

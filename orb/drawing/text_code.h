@@ -33,7 +33,7 @@ struct TextCode {
 // The modules of a code carrying `text`. Throws OCException: the writer's
 // codes (CodeCannotBeCreated for a text the data type cannot carry,
 // DataSizeExceedsMaximum, InsufficientCapacity, ...), InvalidConfiguration
-// for a module count, ring count or mask out of range, and
+// for a module count, ring count (2 to 2500) or mask out of range, and
 // DataSizeExceedsMaximum when no ring count holds the text.
 TextCode writeTextCode(const std::string& text, const TextCodeOptions& options, std::int32_t codeType);
 

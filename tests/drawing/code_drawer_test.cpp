@@ -306,6 +306,9 @@ TEST(TextCode, FewestRingsAndRefusals)
     TextCodeOptions oneRing = options;
     oneRing.ringCount = 1;
     EXPECT_EQ(code([&] { writeTextCode("Hi", oneRing, BlackAndWhite); }), InvalidConfiguration);
+    TextCodeOptions absurd = options;
+    absurd.ringCount = 2000000000;
+    EXPECT_EQ(code([&] { writeTextCode("Hi", absurd, BlackAndWhite); }), InvalidConfiguration);
     TextCodeOptions badMask = options;
     badMask.mask = 5;
     EXPECT_EQ(code([&] { writeTextCode("Hi", badMask, BlackAndWhite); }), InvalidConfiguration);
