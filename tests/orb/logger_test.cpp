@@ -7,6 +7,8 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "orb/logger.h"
 
@@ -179,4 +181,27 @@ TEST_F(LoggerFiles, UnopenableFileIsReportedAndConsoleGoesOn)
     log.line(LogLevel::Warning, "still here");
     EXPECT_EQ(console.str(), "Warning\tstill here\n");
     EXPECT_FALSE(fs::exists(file));
+}
+
+TEST(Logger, LinesOfConcurrentThreadsStayWhole)
+{
+    Logger log;
+    std::ostringstream console;
+    log.setConsoleStream(console);
+    log.setConsoleLevel(0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&log, t] {
+            for (int i = 0; i < 300; ++i) {
+                log.beginLine(LogLevel::Debug) << "thread " << t << " line " << i << " end";
+                log.endLine();
+            }
+        });
+    for (auto& thread : threads) thread.join();
+
+    std::istringstream lines(console.str());
+    const std::regex whole(R"(Debug\tthread [0-3] line [0-9]+ end)");
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) EXPECT_TRUE(std::regex_match(line, whole)) << line;
+    EXPECT_EQ(count, 1200);
 }
