@@ -88,7 +88,8 @@ TEST(StartMarker, BarSplitByAWhiteGapEndsBeyondTheGap)
             image.at<std::uint8_t>(cvRound(p.y), cvRound(p.x)) = 255;
         }
     }
-    const StartMarkerCandidate* top = best(findStartMarkers(image, code.hub + 5, 32, false));
+    const std::vector<StartMarkerCandidate> candidates = findStartMarkers(image, code.hub + 5, 32, false);
+    const StartMarkerCandidate* top = best(candidates);
     ASSERT_NE(top, nullptr);
     EXPECT_LT(cv::norm(top->marker.firstRunEnd - centre), gapRadius + 1);
     EXPECT_NEAR(cv::norm(top->marker.barEnd - centre), code.outerRadius(), 2.5);
