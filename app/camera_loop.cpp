@@ -36,8 +36,9 @@ const char* flagText(bool flag) { return flag ? "true" : "false"; }
 // process when it finds none, so a missing display has to be caught first.
 bool displayAvailable(std::string& reason)
 {
+    // A platform other than X chosen by the user (offscreen, wayland, ...).
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    if (platform != nullptr && *platform != '\0') return true; // chosen by the user
+    if (platform != nullptr && *platform != '\0' && std::strncmp(platform, "xcb", 3) != 0) return true;
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         reason = "no display available (DISPLAY is not set)";
@@ -52,7 +53,7 @@ bool displayAvailable(std::string& reason)
 
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    // Try the abstract name the X server also listens on, then the file.
+    // The socket file first, then the abstract name the server also listens on.
     for (bool abstract : {false, true}) {
         const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         if (fd < 0) break;

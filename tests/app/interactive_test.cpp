@@ -212,4 +212,13 @@ TEST(InteractiveProgram, CameraFailuresReturnToTheMenu)
     EXPECT_EQ(countOf(output, "-----------------Menu-----------------\n"), 6);
     const std::string saved = readText(directory.path() / "decoder_settings.json");
     EXPECT_NE(saved.find("\"width\": 64"), std::string::npos) << saved;
+
+    // A display named but not there is no display either.
+    ChildProcess again({scanBench()}, directory.path(), {{"DISPLAY", ":3917"}, {"QT_QPA_PLATFORM", ""}});
+    again.write("s\nx\n");
+    ASSERT_TRUE(again.waitForExit(60));
+    EXPECT_EQ(again.exitCode(), 0);
+    EXPECT_NE(again.errors().find("Error: Camera window cannot be shown: cannot connect to display ':3917'\n"),
+              std::string::npos)
+        << again.errors();
 }
