@@ -180,9 +180,9 @@ TEST_F(ImageSet, SmallerFrames)
             spec.canvas = frame;
             spec.modulesPerRing = m;
             spec.minRings = 4;
-            spec.pitch = frame.height / 30.0;
+            spec.pitch = frame.height / 28.0;
             spec.startAngle = randomAngle(random_);
-            spec.text = randomText(random_, Digits, 5);
+            spec.text = randomText(random_, Digits, 3);
             check(spec, label(spec) + " frame " + std::to_string(frame.width));
         }
     expectPassed(9);
