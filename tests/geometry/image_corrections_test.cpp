@@ -121,6 +121,36 @@ TEST(PerspectiveTransform2, MapsOuterZebraNearTheBorderAndMovesTheMarker)
     EXPECT_LT(below.angle, 2 * std::numbers::pi);
 }
 
+TEST(PerspectiveTransform1, PointsThatAdmitNoFitLeaveNothingToRetry)
+{
+    // Four features on one spot: the least-squares fit has no solution. The
+    // retry is skipped and the stage's own result comes back.
+    DecoderConfiguration config;
+    const cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
+    ZebraResult zebra;
+    zebra.count = 8;
+    zebra.radius = 50;
+    for (int slot : {0, 2, 4, 6}) zebra.points.push_back({100, 100, 0, slot});
+    EXPECT_TRUE(perspectiveTransform1(StageInput{config, image}, zebra).image.empty());
+
+    std::string text;
+    std::uint8_t dataType = 0;
+    std::uint8_t eccType = 0;
+    StartMarker marker;
+    ZebraResult empty;
+    DetectionContext context;
+    context.payload = &text;
+    context.dataType = &dataType;
+    context.eccType = &eccType;
+    context.sourceImage = &image;
+    context.startMarker = &marker;
+    context.zebra = &empty;
+    context.modulesPerRing = 32;
+    ResultCode rc = Success;
+    EXPECT_NO_THROW(rc = correctWithInnerZebra(StageInput{config, image}, context, zebra, 50));
+    EXPECT_EQ(rc, StartMarkerNotDetected);
+}
+
 TEST(FinalTransform, KeepsOnlyTheCodeRing)
 {
     DecoderConfiguration config;
