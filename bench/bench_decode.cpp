@@ -29,13 +29,13 @@ const DecoderConfiguration kConfig;
 
 cv::Mat frame(bool mildPerspective)
 {
-    SampleSpec spec;
-    spec.modulesPerRing = 32;
-    spec.ringCount = 6;
-    spec.pitch = 16;
-    spec.startAngle = 0.7;
-    spec.text = "ScanBench 1.23";
-    cv::Mat image = drawSample(spec).image;
+    SampleRecipe recipe;
+    recipe.modulesPerRing = 32;
+    recipe.ringCount = 6;
+    recipe.pitch = 16;
+    recipe.startAngle = 0.7;
+    recipe.text = "ScanBench 1.23";
+    cv::Mat image = drawSample(recipe).image;
     if (mildPerspective) {
         std::mt19937 random(5);
         image = perspective(image, 0.05, random);

@@ -111,25 +111,25 @@ int main(int argc, char** argv)
             std::mt19937 random(seed);
             int passed = 0;
             for (int i = 0; i < count; ++i) {
-                SampleSpec spec;
-                spec.modulesPerRing = moduleCounts[i % 4];
-                spec.colour = (i / 4) % 2 == 1;
-                spec.text = randomText(random, Letters, 4 + static_cast<int>(random() % 10));
-                spec.minRings = 3 + static_cast<int>(random() % 4);
-                spec.pitch = 14;
-                spec.startAngle = (random() % 6283) / 1000.0;
-                spec.centreOffset = {(random() % 200) / 10.0 - 10 + 0.37, (random() % 200) / 10.0 - 10 + 0.21};
-                spec.mask = static_cast<int>(random() % 5);
+                SampleRecipe recipe;
+                recipe.modulesPerRing = moduleCounts[i % 4];
+                recipe.colour = (i / 4) % 2 == 1;
+                recipe.text = randomText(random, Letters, 4 + static_cast<int>(random() % 10));
+                recipe.minRings = 3 + static_cast<int>(random() % 4);
+                recipe.pitch = 14;
+                recipe.startAngle = (random() % 6283) / 1000.0;
+                recipe.centreOffset = {(random() % 200) / 10.0 - 10 + 0.37, (random() % 200) / 10.0 - 10 + 0.21};
+                recipe.mask = static_cast<int>(random() % 5);
                 Sample sample;
                 try {
-                    sample = drawSample(spec);
+                    sample = drawSample(recipe);
                 } catch (const std::exception&) {
                     // Too long for this ring count at this pitch: a shorter text.
-                    spec.text.resize(4);
-                    sample = drawSample(spec);
+                    recipe.text.resize(4);
+                    sample = drawSample(recipe);
                 }
-                const Reading reading = read(level.degrade(sample.image, random), spec.colour ? Color : BlackAndWhite,
-                                             spec.layout);
+                const Reading reading = read(level.degrade(sample.image, random), recipe.colour ? Color : BlackAndWhite,
+                                             recipe.layout);
                 if (reading.success && reading.text == sample.text) ++passed;
             }
             std::cout << group.name << "\t" << level.name << "\t" << passed << "/" << count << std::endl;

@@ -24,11 +24,11 @@ protected:
     void TearDown() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Warning)); }
 
     // Reads the sample, records a failure line for the report and counts.
-    void check(const SampleSpec& spec, const cv::Mat& image, const std::string& label)
+    void check(const SampleRecipe& recipe, const cv::Mat& image, const std::string& label)
     {
         ++total_;
-        const Reading reading = read(image, spec.colour ? Color : BlackAndWhite, spec.layout);
-        if (reading.success && reading.text == spec.text) {
+        const Reading reading = read(image, recipe.colour ? Color : BlackAndWhite, recipe.layout);
+        if (reading.success && reading.text == recipe.text) {
             ++passed_;
         } else {
             failures_ += "  " + label + ": " + (reading.success ? "wrong text" : reading.text) + "\n";
@@ -36,7 +36,7 @@ protected:
             EXPECT_FALSE(reading.success) << label << " read a different text";
         }
     }
-    void check(const SampleSpec& spec, const std::string& label) { check(spec, drawSample(spec).image, label); }
+    void check(const SampleRecipe& recipe, const std::string& label) { check(recipe, drawSample(recipe).image, label); }
 
     void expectPassed(int expected)
     {
@@ -50,7 +50,7 @@ protected:
     std::string failures_;
 };
 
-std::string label(const SampleSpec& s)
+std::string label(const SampleRecipe& s)
 {
     return "M" + std::to_string(s.modulesPerRing) + " minR" + std::to_string(s.minRings) + " pitch " +
            std::to_string(s.pitch) + (s.colour ? " colour" : " bw") + " layout " + std::to_string(s.layout) +
@@ -65,13 +65,13 @@ TEST_F(ImageSet, EveryModuleCountAndRingCountHeadOn)
 {
     for (int m : {16, 32, 48, 64})
         for (int rings : {2, 3, 4, 6, 8, 10}) {
-            SampleSpec spec;
-            spec.modulesPerRing = m;
-            spec.minRings = rings;
-            spec.pitch = rings >= 8 ? 12 : 16;
-            spec.startAngle = randomAngle(random_);
-            spec.text = randomText(random_, Letters, 3);
-            check(spec, label(spec));
+            SampleRecipe recipe;
+            recipe.modulesPerRing = m;
+            recipe.minRings = rings;
+            recipe.pitch = rings >= 8 ? 12 : 16;
+            recipe.startAngle = randomAngle(random_);
+            recipe.text = randomText(random_, Letters, 3);
+            check(recipe, label(recipe));
         }
     expectPassed(24);
 }
@@ -80,14 +80,14 @@ TEST_F(ImageSet, ColourCodes)
 {
     for (int m : {16, 32, 48, 64})
         for (int rings : {2, 4, 7}) {
-            SampleSpec spec;
-            spec.colour = true;
-            spec.modulesPerRing = m;
-            spec.minRings = rings;
-            spec.pitch = 16;
-            spec.startAngle = randomAngle(random_);
-            spec.text = randomText(random_, Ascii, 4 + rings);
-            check(spec, label(spec));
+            SampleRecipe recipe;
+            recipe.colour = true;
+            recipe.modulesPerRing = m;
+            recipe.minRings = rings;
+            recipe.pitch = 16;
+            recipe.startAngle = randomAngle(random_);
+            recipe.text = randomText(random_, Ascii, 4 + rings);
+            check(recipe, label(recipe));
         }
     expectPassed(12);
 }
@@ -96,14 +96,14 @@ TEST_F(ImageSet, EveryLayoutAndEccType)
 {
     for (std::int32_t layout = Horizontal; layout <= Scrambled; ++layout)
         for (std::uint8_t ecc = Low; ecc <= High; ++ecc) {
-            SampleSpec spec;
-            spec.layout = layout;
-            spec.eccType = ecc;
-            spec.minRings = 4;
-            spec.startAngle = randomAngle(random_);
-            spec.mask = static_cast<int>(random_() % 5);
-            spec.text = randomText(random_, Ascii, 10);
-            check(spec, label(spec));
+            SampleRecipe recipe;
+            recipe.layout = layout;
+            recipe.eccType = ecc;
+            recipe.minRings = 4;
+            recipe.startAngle = randomAngle(random_);
+            recipe.mask = static_cast<int>(random_() % 5);
+            recipe.text = randomText(random_, Ascii, 10);
+            check(recipe, label(recipe));
         }
     expectPassed(24);
 }
@@ -112,11 +112,11 @@ TEST_F(ImageSet, EveryDataType)
 {
     for (std::uint8_t type : {Automatic, Digits, Letters, Numbers, Ascii, Binary, BigLetters, Latin1})
         for (int length : {1, 9, 20}) {
-            SampleSpec spec;
-            spec.dataType = type;
-            spec.startAngle = randomAngle(random_);
-            spec.text = randomText(random_, type == Automatic ? std::uint8_t(Letters) : type, length);
-            check(spec, label(spec));
+            SampleRecipe recipe;
+            recipe.dataType = type;
+            recipe.startAngle = randomAngle(random_);
+            recipe.text = randomText(random_, type == Automatic ? std::uint8_t(Letters) : type, length);
+            check(recipe, label(recipe));
         }
     expectPassed(24);
 }
@@ -124,11 +124,11 @@ TEST_F(ImageSet, EveryDataType)
 TEST_F(ImageSet, RotatedToArbitraryAngles)
 {
     for (int i = 0; i < 24; ++i) {
-        SampleSpec spec;
-        spec.modulesPerRing = (i % 2) ? 48 : 32;
-        spec.startAngle = i * 0.2618 + 0.05;
-        spec.text = randomText(random_, Letters, 8);
-        check(spec, label(spec));
+        SampleRecipe recipe;
+        recipe.modulesPerRing = (i % 2) ? 48 : 32;
+        recipe.startAngle = i * 0.2618 + 0.05;
+        recipe.text = randomText(random_, Letters, 8);
+        check(recipe, label(recipe));
     }
     expectPassed(24);
 }
@@ -136,12 +136,12 @@ TEST_F(ImageSet, RotatedToArbitraryAngles)
 TEST_F(ImageSet, MirroredCodesReadOnTheSecondAttempt)
 {
     for (int i = 0; i < 8; ++i) {
-        SampleSpec spec;
-        spec.modulesPerRing = 16 + 16 * (i % 4);
-        spec.mirrored = true;
-        spec.startAngle = randomAngle(random_);
-        spec.text = randomText(random_, Letters, 6);
-        check(spec, label(spec) + " mirrored");
+        SampleRecipe recipe;
+        recipe.modulesPerRing = 16 + 16 * (i % 4);
+        recipe.mirrored = true;
+        recipe.startAngle = randomAngle(random_);
+        recipe.text = randomText(random_, Letters, 6);
+        check(recipe, label(recipe) + " mirrored");
     }
     expectPassed(8);
 }
@@ -150,11 +150,11 @@ TEST_F(ImageSet, OffCentre)
 {
     const cv::Point2d offsets[] = {{100, 0}, {-100, 0}, {0, 80}, {0, -80}, {70, 60}, {-70, -60}, {150, 40}, {-150, 40}};
     for (const auto& offset : offsets) {
-        SampleSpec spec;
-        spec.centreOffset = offset + cv::Point2d(0.37, 0.21);
-        spec.startAngle = randomAngle(random_);
-        spec.text = randomText(random_, Letters, 8);
-        check(spec, label(spec) + " offset " + std::to_string(offset.x) + "," + std::to_string(offset.y));
+        SampleRecipe recipe;
+        recipe.centreOffset = offset + cv::Point2d(0.37, 0.21);
+        recipe.startAngle = randomAngle(random_);
+        recipe.text = randomText(random_, Letters, 8);
+        check(recipe, label(recipe) + " offset " + std::to_string(offset.x) + "," + std::to_string(offset.y));
     }
     expectPassed(8);
 }
@@ -162,12 +162,12 @@ TEST_F(ImageSet, OffCentre)
 TEST_F(ImageSet, FromSmallestToLargestPitch)
 {
     for (double pitch : {6.0, 8.0, 10.0, 14.0, 20.0, 26.0, 32.0}) {
-        SampleSpec spec;
-        spec.pitch = pitch;
-        spec.minRings = 5;
-        spec.startAngle = randomAngle(random_);
-        spec.text = randomText(random_, Letters, 6);
-        check(spec, label(spec));
+        SampleRecipe recipe;
+        recipe.pitch = pitch;
+        recipe.minRings = 5;
+        recipe.startAngle = randomAngle(random_);
+        recipe.text = randomText(random_, Letters, 6);
+        check(recipe, label(recipe));
     }
     expectPassed(7);
 }
@@ -176,14 +176,14 @@ TEST_F(ImageSet, SmallerFrames)
 {
     for (cv::Size frame : {cv::Size(640, 480), cv::Size(480, 360), cv::Size(320, 240)})
         for (int m : {16, 32, 48}) {
-            SampleSpec spec;
-            spec.canvas = frame;
-            spec.modulesPerRing = m;
-            spec.minRings = 4;
-            spec.pitch = frame.height / 28.0;
-            spec.startAngle = randomAngle(random_);
-            spec.text = randomText(random_, Digits, 3);
-            check(spec, label(spec) + " frame " + std::to_string(frame.width));
+            SampleRecipe recipe;
+            recipe.canvas = frame;
+            recipe.modulesPerRing = m;
+            recipe.minRings = 4;
+            recipe.pitch = frame.height / 28.0;
+            recipe.startAngle = randomAngle(random_);
+            recipe.text = randomText(random_, Digits, 3);
+            check(recipe, label(recipe) + " frame " + std::to_string(frame.width));
         }
     expectPassed(9);
 }
@@ -214,20 +214,20 @@ TEST_F(ImageSet, ImagesWithoutACodeYieldNoText)
 namespace {
 
 // A mixed set of eight codes for the degradation groups.
-std::vector<SampleSpec> degradationSet(std::mt19937& random)
+std::vector<SampleRecipe> degradationSet(std::mt19937& random)
 {
-    std::vector<SampleSpec> specs;
+    std::vector<SampleRecipe> recipes;
     for (int i = 0; i < 8; ++i) {
-        SampleSpec spec;
-        spec.modulesPerRing = 16 + 16 * (i % 4);
-        spec.colour = i >= 6;
-        spec.minRings = 3 + i % 3;
-        spec.pitch = 14;
-        spec.startAngle = randomAngle(random);
-        spec.text = randomText(random, Letters, 6);
-        specs.push_back(spec);
+        SampleRecipe recipe;
+        recipe.modulesPerRing = 16 + 16 * (i % 4);
+        recipe.colour = i >= 6;
+        recipe.minRings = 3 + i % 3;
+        recipe.pitch = 14;
+        recipe.startAngle = randomAngle(random);
+        recipe.text = randomText(random, Letters, 6);
+        recipes.push_back(recipe);
     }
-    return specs;
+    return recipes;
 }
 
 } // namespace
@@ -248,7 +248,7 @@ TEST_F(ImageSet, DegradedAtLevelsThatAlwaysRead)
         {"jpeg quality 30", [](const cv::Mat& m) { return jpeg(m, 30); }},
     };
     for (const auto& level : levels)
-        for (const auto& spec : degradationSet(random_))
-            check(spec, level.degrade(drawSample(spec).image), std::string(level.name) + " " + label(spec));
+        for (const auto& recipe : degradationSet(random_))
+            check(recipe, level.degrade(drawSample(recipe).image), std::string(level.name) + " " + label(recipe));
     expectPassed(static_cast<int>(levels.size()) * 8);
 }

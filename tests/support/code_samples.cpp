@@ -13,25 +13,25 @@
 
 namespace orb::samples {
 
-Sample drawSample(const SampleSpec& spec)
+Sample drawSample(const SampleRecipe& recipe)
 {
-    const int bits = spec.colour ? 3 : 1;
-    int rings = spec.ringCount;
+    const int bits = recipe.colour ? 3 : 1;
+    int rings = recipe.ringCount;
     if (rings == 0)
-        rings = fewestRings(spec.text, spec.dataType, spec.eccType, spec.modulesPerRing, bits, spec.minRings);
+        rings = fewestRings(recipe.text, recipe.dataType, recipe.eccType, recipe.modulesPerRing, bits, recipe.minRings);
     if (rings <= 0) throw OCException(InsufficientCapacity, "text too long for any ring count");
-    const auto modules = writeModules(spec.text, spec.dataType, spec.eccType, spec.layout, spec.mask, rings,
-                                      spec.modulesPerRing - 5, bits);
+    const auto modules = writeModules(recipe.text, recipe.dataType, recipe.eccType, recipe.layout, recipe.mask, rings,
+                                      recipe.modulesPerRing - 5, bits);
     DrawOptions options;
-    options.pitch = spec.pitch;
-    options.startAngle = spec.startAngle;
-    options.centreOffset = spec.centreOffset;
-    options.canvas = spec.canvas;
-    options.codeType = spec.colour ? Color : BlackAndWhite;
+    options.pitch = recipe.pitch;
+    options.startAngle = recipe.startAngle;
+    options.centreOffset = recipe.centreOffset;
+    options.canvas = recipe.canvas;
+    options.codeType = recipe.colour ? Color : BlackAndWhite;
     Sample sample;
-    sample.image = drawCode(modules, spec.modulesPerRing, rings, options).image;
-    if (spec.mirrored) cv::flip(sample.image, sample.image, 1);
-    sample.text = spec.text;
+    sample.image = drawCode(modules, recipe.modulesPerRing, rings, options).image;
+    if (recipe.mirrored) cv::flip(sample.image, sample.image, 1);
+    sample.text = recipe.text;
     sample.ringCount = rings;
     return sample;
 }

@@ -10,7 +10,7 @@
 
 namespace orb::samples {
 
-struct SampleSpec {
+struct SampleRecipe {
     int modulesPerRing = 32;
     int ringCount = 0;            // 0: the fewest rings that hold the text
     int minRings = 2;
@@ -33,8 +33,8 @@ struct Sample {
     int ringCount = 0;
 };
 
-// Draws the code of `spec`. Throws OCException when the text does not fit.
-Sample drawSample(const SampleSpec& spec);
+// Draws the code of `recipe`. Throws OCException when the text does not fit.
+Sample drawSample(const SampleRecipe& recipe);
 
 // A random text of `length` characters that packs as `dataType`.
 std::string randomText(std::mt19937& random, std::uint8_t dataType, int length);
