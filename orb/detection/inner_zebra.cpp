@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "orb/detection/angular_edge.h"
 #include "orb/detection/ray_walk.h"
 #include "orb/detection/slot_assignment.h"
 #include "orb/geometry/perspective_correction.h"
@@ -170,23 +171,11 @@ int classifyGap(double gap)
 double findFeatureEdge(double startAngle, double step, const cv::Mat& image, const cv::Point2d& centre, double R,
                        int expectedRun, double fraction)
 {
-    double angle = startAngle;
-    bool halving = false;
-    while (std::abs(step) > 0.00025 && std::abs(startAngle - angle) <= kTwoPi / 2) {
+    return findAngularEdge(startAngle, step, [&](double angle) {
         const cv::Point2d direction = rayDirection(angle);
         cv::Point2d point = centre + R * direction;
-        const int run = countBlackRun(point, direction, image, true);
-        if (run <= expectedRun / fraction + 1) {
-            if (halving) step /= 2;
-            angle += step;
-        } else {
-            step /= 2;
-            halving = true;
-            angle -= step;
-        }
-    }
-    if ((step > 0 && startAngle > angle) || (step < 0 && startAngle < angle)) return startAngle;
-    return angle;
+        return countBlackRun(point, direction, image, true) <= expectedRun / fraction + 1;
+    });
 }
 
 ResultCode validateInnerZebra(const cv::Mat& image, const std::vector<double>& angles, const cv::Point2d& centre,

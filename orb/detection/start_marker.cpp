@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "orb/detection/outer_zebra.h"
+#include "orb/detection/angular_edge.h"
 #include "orb/detection/ray_walk.h"
 #include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
@@ -97,9 +98,7 @@ std::vector<ScanEntry> scanLongRuns(const cv::Mat& image, const cv::Point2d& cen
 double findBarEdge(double startAngle, double step, const cv::Mat& image, const cv::Point2d& centre, double r,
                    int expectedRun, double fraction)
 {
-    double angle = startAngle;
-    bool halving = false;
-    while (std::abs(step) > 0.00025 && std::abs(startAngle - angle) <= kTwoPi / 2) {
+    return findAngularEdge(startAngle, step, [&](double angle) {
         const cv::Point2d direction = rayDirection(angle);
         cv::Point2d point = centre + r * direction;
         int run = countBlackRun(point, direction, image, true);
@@ -111,17 +110,8 @@ double findBarEdge(double startAngle, double step, const cv::Mat& image, const c
                 run += expectedRun;
             }
         }
-        if (run >= expectedRun * fraction) {
-            if (halving) step /= 2;
-            angle += step;
-        } else {
-            step /= 2;
-            halving = true;
-            angle -= step;
-        }
-    }
-    if ((step > 0 && startAngle > angle) || (step < 0 && startAngle < angle)) return startAngle;
-    return angle;
+        return run >= expectedRun * fraction;
+    });
 }
 
 std::vector<StartMarkerCandidate> findStartMarkers(const cv::Mat& image, double r, int modulesPerRing, bool strict)
