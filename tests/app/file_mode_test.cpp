@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -14,29 +15,22 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/file_mode.h"
+#include "support/temporary_directory.h"
 
 namespace fs = std::filesystem;
+using orb::testing::readFile;
 
 namespace {
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Runs the built program as a user would, in its own empty directory.
 class ScanBenchRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "file_mode_test_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        temporary = std::make_unique<orb::testing::TemporaryDirectory>("file_mode_test");
+        dir = temporary->path();
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { temporary.reset(); }
 
     // Standard output of the run; standard input is empty.
     std::string run(const std::string& arguments)
@@ -53,6 +47,7 @@ protected:
         return out;
     }
 
+    std::unique_ptr<orb::testing::TemporaryDirectory> temporary;
     fs::path dir;
     int exitStatus = -1;
 };

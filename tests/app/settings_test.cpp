@@ -3,24 +3,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
 #include "app/settings.h"
 #include "orb/logger.h"
+#include "support/temporary_directory.h"
 
 namespace fs = std::filesystem;
+using orb::testing::readFile;
 using app::AppSettings;
 
 namespace {
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A temporary directory, and every log line of the program-wide logger
 // captured from the console sink.
@@ -28,9 +23,8 @@ class SettingsFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "settings_test_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        temporary = std::make_unique<orb::testing::TemporaryDirectory>("settings_test");
+        dir = temporary->path();
         file = dir / "decoder_settings.json";
         previousLevel = orb::logger().consoleLevel();
         orb::logger().setConsoleStream(console);
@@ -40,11 +34,12 @@ protected:
     {
         orb::logger().setConsoleStream(std::cout);
         orb::logger().setConsoleLevel(previousLevel);
-        fs::remove_all(dir);
+        temporary.reset();
     }
     void writeJson(const std::string& text) { std::ofstream(file) << text; }
     std::string log() const { return console.str(); }
 
+    std::unique_ptr<orb::testing::TemporaryDirectory> temporary;
     fs::path dir;
     fs::path file;
     std::ostringstream console;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <iostream>
 #include <regex>
 #include <sstream>
@@ -11,31 +12,25 @@
 #include <vector>
 
 #include "orb/logger.h"
+#include "support/temporary_directory.h"
 
 using namespace orb;
 namespace fs = std::filesystem;
+using orb::testing::readFile;
 
 namespace {
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class LoggerFiles : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "logger_test_XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
+        temporary = std::make_unique<orb::testing::TemporaryDirectory>("logger_test");
+        dir = temporary->path();
         log.setConsoleStream(console);
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { temporary.reset(); }
 
+    std::unique_ptr<orb::testing::TemporaryDirectory> temporary;
     fs::path dir;
     std::ostringstream console;
     Logger log;
