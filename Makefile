@@ -26,9 +26,9 @@ bench: build
 
 # Address and undefined-behaviour sanitizer build of the tests.
 sanitize: deps
-	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORB_SANITIZE=ON > /dev/null
+	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORB_SANITIZE=ON -DORB_BUILD_BENCH=OFF > /dev/null
 	@cmake --build build-sanitize -j $(JOBS)
-	cd build-sanitize && ctest --output-on-failure -j $(JOBS)
+	cd build-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD_DIR) build-sanitize

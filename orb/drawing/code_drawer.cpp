@@ -107,8 +107,10 @@ CodePlan planCode(const std::vector<std::uint8_t>& modules, int modulesPerRing, 
     if (canvas.empty()) {
         const double reach = (geometry.outerRadius() + std::max(0.0, options.quietZone)) * options.pitch +
                              std::max(std::abs(options.centreOffset.x), std::abs(options.centreOffset.y));
-        // Bounded so that absurd pitches are refused by planCode, not allocated.
-        const int side = 2 * static_cast<int>(std::ceil(std::clamp(reach, 1.0, 1e6)));
+        // Bounded so that absurd or undefined pitches are refused by planCode,
+        // not allocated or converted.
+        const double bounded = std::isfinite(reach) ? std::clamp(reach, 1.0, 1e6) : 1.0;
+        const int side = 2 * static_cast<int>(std::ceil(bounded));
         canvas = {side, side};
     }
 
