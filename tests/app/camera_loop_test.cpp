@@ -28,7 +28,7 @@ protected:
     void SetUp() override
     {
         card = testing_support::codeCard(testing_support::kClipText, 300, 8);
-        if (!decodes(card)) GTEST_SKIP() << "the decoder cannot read the drawn code yet";
+        ASSERT_TRUE(decodes(card)) << "the drawn code card must read before the camera loop can";
         blank = testing_support::sceneFrame(size);
         withCode = testing_support::sceneFrame(size, card, {170, 90});
         state.startTicks = currentTicks();
