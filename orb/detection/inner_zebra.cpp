@@ -71,6 +71,26 @@ std::vector<ProfileEntry> featuresAt(const std::vector<ProfileEntry>& profile, i
     return starts;
 }
 
+// The first ray of a stretch can graze the feature's edge and measure nearly
+// the ring's full run; taken as the expected run it lets the edge search run
+// on into the ring. Start instead at the first ray that the stretch's typical
+// (median) run counts as inside. The stretch is not followed across 2π, so a
+// feature spanning angle 0 keeps its start before 2π.
+ProfileEntry settledStart(const std::vector<ProfileEntry>& profile, const ProfileEntry& start, int threshold,
+                          double fraction)
+{
+    auto first = std::find_if(profile.begin(), profile.end(),
+                              [&](const ProfileEntry& e) { return e.angle == start.angle; });
+    auto last = std::find_if(first, profile.end(), [&](const ProfileEntry& e) { return e.run >= threshold; });
+    if (first == last) return start;
+    std::vector<int> runs;
+    for (auto it = first; it != last; ++it) runs.push_back(it->run);
+    auto middle = runs.begin() + (runs.size() - 1) / 2;
+    std::nth_element(runs.begin(), middle, runs.end());
+    const double inside = *middle / fraction + 1;
+    return *std::find_if(first, last, [&](const ProfileEntry& e) { return e.run <= inside; });
+}
+
 // How unevenly the features spread over the four quadrants.
 double quadrantVarCoeff(const std::vector<ProfileEntry>& features)
 {
@@ -316,7 +336,8 @@ ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result)
     }
 
     // Refine each feature to its centre and angular width.
-    const std::vector<ProfileEntry> starts = featuresAt(profile, bestThreshold);
+    std::vector<ProfileEntry> starts = featuresAt(profile, bestThreshold);
+    for (ProfileEntry& start : starts) start = settledStart(profile, start, bestThreshold, 0.9);
     std::vector<Feature> features;
     for (std::size_t i = 0; i < starts.size(); ++i) {
         const double lo = findFeatureEdge(starts[i].angle, -kTenthDegree, image, centre, R, starts[i].run, 0.9);

@@ -119,5 +119,38 @@ TEST(InnerZebra, AllFeaturesWinOverAnEvenlySpacedSubset)
     EXPECT_EQ(result.points.size(), 8u);
 }
 
+// Four notches; the second starts a degree late behind a one-degree sliver
+// whose run falls just short of the ring's, as a ray grazing a blurred edge
+// does. With the sliver the stretches start evenly spaced, so the threshold
+// that includes it wins.
+cv::Mat notchBehindAGrazingRay()
+{
+    cv::Mat image(400, 400, CV_8UC1, cv::Scalar(255));
+    for (int y = 0; y < image.rows; ++y) {
+        for (int x = 0; x < image.cols; ++x) {
+            const double rho = std::hypot(x - 200.0, y - 200.0);
+            double degrees = std::atan2(200.0 - y, x - 200.0) * 180 / CV_PI;
+            if (degrees < 0) degrees += 360;
+            double blackEnd = 90; // the ring without a notch
+            for (const double start : {10.5, 101.5, 190.5, 280.5}) {
+                if (degrees >= start && degrees < start + 20) blackEnd = 72;
+            }
+            if (degrees >= 100.5 && degrees < 101.5) blackEnd = 86;
+            if (rho >= 60 && rho < blackEnd) image.at<std::uint8_t>(y, x) = 0;
+        }
+    }
+    return image;
+}
+
+TEST(InnerZebra, GrazingRayDoesNotWidenItsFeature)
+{
+    ZebraResult result;
+    ASSERT_EQ(findInnerZebra(notchBehindAGrazingRay(), 60, result), Success);
+    EXPECT_EQ(result.count, 4);
+    ASSERT_EQ(result.points.size(), 4u);
+    // The late notch is found at its own centre, not pulled into the ring.
+    EXPECT_NEAR(result.points[1].angle * 180 / CV_PI, 111.5, 1.5);
+}
+
 } // namespace
 } // namespace orb
