@@ -201,7 +201,9 @@ public:
             const int devnull = open("/dev/null", O_WRONLY);
             dup2(devnull, 1);
             dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+            // No reset when a client leaves: the window searches come and go,
+            // and a slow program connecting during a reset is refused.
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
                    static_cast<char*>(nullptr));
             _exit(127);
         }
