@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "orb/decoder.h"
 #include "orb/drawing/code_drawer.h"
 #include "orb/payload/code_writer.h"
 #include "orb/payload/payload_types.h"
@@ -67,6 +68,16 @@ inline void writeFrame(const std::filesystem::path& directory, int index, const 
 inline void repeatFrame(const std::filesystem::path& directory, int index, const std::filesystem::path& source)
 {
     std::filesystem::create_hard_link(source, framePath(directory, index));
+}
+
+// True when the decoder reads the clip's text from `image` as it stands.
+inline bool readsClipText(const cv::Mat& image)
+{
+    try {
+        return orb::decode(orb::DecoderConfiguration{}, image, false) == kClipText;
+    } catch (const orb::OCException&) {
+        return false;
+    }
 }
 
 } // namespace testing_support

@@ -13,22 +13,13 @@ using testing_support::countOf;
 
 namespace {
 
-bool decodes(const cv::Mat& image)
-{
-    try {
-        return orb::decode(orb::DecoderConfiguration{}, image, false) == testing_support::kClipText;
-    } catch (const orb::OCException&) {
-        return false;
-    }
-}
-
 // The scene of a card held up on a 640 x 480 frame.
 class CameraFrames : public ::testing::Test {
 protected:
     void SetUp() override
     {
         card = testing_support::codeCard(testing_support::kClipText, 300, 8);
-        ASSERT_TRUE(decodes(card)) << "the drawn code card must read before the camera loop can";
+        ASSERT_TRUE(testing_support::readsClipText(card)) << "the drawn code card must read before the camera loop can";
         blank = testing_support::sceneFrame(size);
         withCode = testing_support::sceneFrame(size, card, {170, 90});
         state.startTicks = currentTicks();

@@ -10,10 +10,11 @@
 #include "camera_clip.h"
 #include "child_process.h"
 #include "orb/decoder.h"
+#include "support/temporary_directory.h"
 
 using testing_support::ChildProcess;
 using testing_support::countOf;
-using testing_support::TempDir;
+using TempDir = orb::testing::TemporaryDirectory;
 using testing_support::waitUntil;
 
 namespace {
@@ -21,21 +22,12 @@ namespace {
 constexpr const char* kOutputLine = "Output:\tHELLO CAMERA\t";
 constexpr const char* kMenuLine = "-----------------Menu-----------------\n";
 
-bool decodes(const cv::Mat& image)
-{
-    try {
-        return orb::decode(orb::DecoderConfiguration{}, image, false) == testing_support::kClipText;
-    } catch (const orb::OCException&) {
-        return false;
-    }
-}
-
 class CameraWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
         card = testing_support::codeCard(testing_support::kClipText, 300, 8);
-        ASSERT_TRUE(decodes(card)) << "the drawn code card must read before the camera loop can";
+        ASSERT_TRUE(testing_support::readsClipText(card)) << "the drawn code card must read before the camera loop can";
         ASSERT_TRUE(display.ready()) << "Xvfb (package xvfb) could not be started";
     }
 
@@ -87,7 +79,7 @@ protected:
         return waitUntil([&] { return program->output().find(text) != std::string::npos; }, seconds);
     }
 
-    std::string settingsFile() { return testing_support::readText(directory.path() / "decoder_settings.json"); }
+    std::string settingsFile() { return orb::testing::readFile(directory.path() / "decoder_settings.json"); }
 
     TempDir directory{"scanbench_camera_window"};
     testing_support::VirtualDisplay display;

@@ -18,17 +18,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/temporary_directory.h"
+
 extern char** environ;
 
 namespace testing_support {
-
-inline std::string readText(const std::filesystem::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 inline int countOf(const std::string& text, const std::string& part)
 {
@@ -48,34 +42,6 @@ inline bool waitUntil(const std::function<bool()>& done, double seconds)
     }
     return true;
 }
-
-// A fresh directory, removed with everything in it at the end of the test.
-class TempDir {
-public:
-    explicit TempDir(const std::string& name)
-    {
-        path_ = std::filesystem::temp_directory_path() /
-                (name + "_" + std::to_string(getpid()) + "_" + std::to_string(counter()++));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    static int& counter()
-    {
-        static int value = 0;
-        return value;
-    }
-    std::filesystem::path path_;
-};
 
 // A child process whose standard input is a pipe and whose standard output
 // and error go to files in the working directory.
@@ -172,8 +138,8 @@ public:
     // Exit code, or -1 while running or after a signal.
     int exitCode() const { return status_ >= 0 && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
 
-    std::string output() const { return readText(stdoutPath_); }
-    std::string errors() const { return readText(stderrPath_); }
+    std::string output() const { return orb::testing::readFile(stdoutPath_); }
+    std::string errors() const { return orb::testing::readFile(stderrPath_); }
 
 private:
     pid_t pid_ = -1;

@@ -7,12 +7,13 @@
 #include "camera_clip.h"
 #include "child_process.h"
 #include "orb/logger.h"
+#include "support/temporary_directory.h"
 
 using namespace app;
 using testing_support::ChildProcess;
 using testing_support::countOf;
-using testing_support::readText;
-using testing_support::TempDir;
+using orb::testing::readFile;
+using TempDir = orb::testing::TemporaryDirectory;
 
 namespace {
 
@@ -172,12 +173,12 @@ TEST(InteractiveProgram, ReadsTheSettingsFileAndSavesAfterExit)
               std::string::npos);
     EXPECT_EQ(countOf(output, "Enter camera device number (>= 0): "), 2);
 
-    const std::string saved = readText(directory.path() / "decoder_settings.json");
+    const std::string saved = readFile(directory.path() / "decoder_settings.json");
     EXPECT_NE(saved.find("\"codeType\": \"Color\""), std::string::npos) << saved;
     EXPECT_NE(saved.find("\"device\": 0"), std::string::npos);
     EXPECT_NE(saved.find("\"backend\": 200"), std::string::npos);
     EXPECT_NE(saved.find("\"logLevelConsole\": \"Warning\""), std::string::npos);
-    EXPECT_NE(readText(directory.path() / "run.log").find("Settings have been saved."), std::string::npos);
+    EXPECT_NE(readFile(directory.path() / "run.log").find("Settings have been saved."), std::string::npos);
 }
 
 TEST(InteractiveProgram, EndOfInputSavesTheSettingsToo)
@@ -189,7 +190,7 @@ TEST(InteractiveProgram, EndOfInputSavesTheSettingsToo)
     ASSERT_TRUE(program.waitForExit(30));
     EXPECT_EQ(program.exitCode(), 0);
     EXPECT_NE(program.output().find("Warning\tSettings not found!\n"), std::string::npos);
-    const std::string saved = readText(directory.path() / "decoder_settings.json");
+    const std::string saved = readFile(directory.path() / "decoder_settings.json");
     EXPECT_NE(saved.find("\"width\": 640"), std::string::npos) << saved;
     EXPECT_NE(saved.find("\"height\": 0"), std::string::npos);
 }
@@ -210,7 +211,7 @@ TEST(InteractiveProgram, CameraFailuresReturnToTheMenu)
     // The menu came back after each camera run, and the settings were saved.
     const std::string output = program.output();
     EXPECT_EQ(countOf(output, "-----------------Menu-----------------\n"), 6);
-    const std::string saved = readText(directory.path() / "decoder_settings.json");
+    const std::string saved = readFile(directory.path() / "decoder_settings.json");
     EXPECT_NE(saved.find("\"width\": 64"), std::string::npos) << saved;
 
     // A display named but not there is no display either.

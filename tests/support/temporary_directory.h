@@ -33,7 +33,7 @@ private:
 
 inline std::string readFile(const std::filesystem::path& path)
 {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
