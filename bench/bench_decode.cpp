@@ -13,7 +13,7 @@
 #include "orb/detection/radial_zebra.h"
 #include "orb/detection/start_marker.h"
 #include "orb/geometry/inner_circle.h"
-#include "orb/geometry/perspective_correction.h"
+#include "orb/geometry/image_corrections.h"
 #include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 #include "orb/payload/grid_reader.h"
@@ -59,12 +59,9 @@ const Staged& staged()
         Staged st;
         const cv::Mat image = frame(false);
         st.binary = binarizeImage(enhanceImage(image, BlackAndWhite), BlackAndWhite);
-        cv::RotatedRect circle;
-        findCircle({kConfig, st.binary}, circle);
+        const cv::RotatedRect circle = findCircle({kConfig, st.binary}).value;
         st.R = std::max(circle.size.width, circle.size.height) / 2.0f;
-        ZebraResult inner;
-        findInnerZebra(st.binary, st.R, inner);
-        st.modulesPerRing = inner.count * 4;
+        st.modulesPerRing = findInnerZebra(st.binary, st.R)->count * 4;
         const auto candidates = findStartMarkers(st.binary, st.R + 5, st.modulesPerRing, false);
         if (!candidates.empty()) st.marker = candidates.front();
         const RadialZebraSearch search = makeRadialZebraSearch(st.binary, st.marker.marker, st.modulesPerRing);
@@ -108,8 +105,7 @@ void BM_StageInnerCircle(benchmark::State& state)
         state.PauseTiming();
         cv::Mat work = binary.clone();
         state.ResumeTiming();
-        cv::RotatedRect circle;
-        benchmark::DoNotOptimize(findCircle({kConfig, work}, circle));
+        benchmark::DoNotOptimize(findCircle({kConfig, work}));
     }
 }
 BENCHMARK(BM_StageInnerCircle)->Unit(benchmark::kMillisecond);
@@ -118,10 +114,7 @@ void BM_StageInnerZebra(benchmark::State& state)
 {
     quiet();
     const Staged& s = staged();
-    for (auto _ : state) {
-        ZebraResult inner;
-        benchmark::DoNotOptimize(findInnerZebra(s.binary, s.R, inner));
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(findInnerZebra(s.binary, s.R));
 }
 BENCHMARK(BM_StageInnerZebra)->Unit(benchmark::kMillisecond);
 
@@ -137,10 +130,7 @@ void BM_StageOuterZebra(benchmark::State& state)
 {
     quiet();
     const Staged& s = staged();
-    for (auto _ : state) {
-        ZebraResult outer;
-        benchmark::DoNotOptimize(findOuterZebra(s.binary, s.modulesPerRing, s.marker.marker.barEnd, outer));
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(findOuterZebra(s.binary, s.modulesPerRing, s.marker.marker.barEnd));
 }
 BENCHMARK(BM_StageOuterZebra)->Unit(benchmark::kMillisecond);
 
@@ -169,14 +159,13 @@ void BM_StageGridReading(benchmark::State& state)
     quiet();
     const Staged& s = staged();
     const cv::Mat warped = finalTransform({kConfig, s.binary}, frame(false), cv::Matx33d::eye(), s.marker.marker);
-    std::string text;
-    std::uint8_t dataType = 0, eccType = 0;
-    StartMarker marker = s.marker.marker;
-    ZebraResult zebra;
-    DetectionContext context{&text, &dataType, &eccType, &warped, &marker, &zebra, cv::Matx33d::eye(),
-                             s.modulesPerRing, 0};
-    for (auto _ : state) benchmark::DoNotOptimize(readGridData({kConfig, warped}, context, s.grid));
-    if (text.empty()) state.SkipWithError("grid reading failed on the staged frame");
+    const std::vector<std::int32_t> layouts{kConfig.layout};
+    Found<GridReading> read;
+    for (auto _ : state) {
+        read = readGridData({kConfig, warped}, s.modulesPerRing, s.marker.marker.angle, s.grid, layouts);
+        benchmark::DoNotOptimize(read);
+    }
+    if (!read) state.SkipWithError("grid reading failed on the staged frame");
 }
 BENCHMARK(BM_StageGridReading)->Unit(benchmark::kMillisecond);
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include <opencv2/core.hpp>
+
 namespace orb {
 
 enum CodeType : std::int32_t { BlackAndWhite = 0, Color = 1 };
@@ -14,6 +16,14 @@ struct DecoderConfiguration {
 
     std::int32_t codeType = BlackAndWhite;
     std::int32_t layout = 4; // ModuleLayout HorizontalSnakeSmall
+};
+
+// The pair a stage works on: the configuration and the current working
+// image (binarised, one channel, 0 black and 255 white, for the detection
+// stages; the warped colour image for grid reading).
+struct StageInput {
+    const DecoderConfiguration& config;
+    cv::Mat image;
 };
 
 } // namespace orb

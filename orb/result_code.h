@@ -33,6 +33,18 @@ enum ResultCode : std::int32_t {
 // Fixed English text of a code; "" for values not in the table.
 const char* resultText(std::int32_t code);
 
+// What a stage found, or why it found nothing: `value` is meaningful only
+// when `code` is Success. Stages return it so that failures travel as values.
+template <class T>
+struct Found {
+    ResultCode code = Success;
+    T value{};
+
+    explicit operator bool() const { return code == Success; }
+    const T& operator*() const { return value; }
+    const T* operator->() const { return &value; }
+};
+
 class OCException : public std::runtime_error {
 public:
     OCException(std::int32_t code, const std::string& detail);

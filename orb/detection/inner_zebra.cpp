@@ -8,7 +8,7 @@
 #include "orb/detection/angular_edge.h"
 #include "orb/detection/ray_walk.h"
 #include "orb/detection/slot_assignment.h"
-#include "orb/geometry/perspective_correction.h"
+#include "orb/detection/tolerance.h"
 #include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
 
@@ -16,8 +16,7 @@ namespace orb {
 
 namespace {
 
-constexpr double kDegree = 0.017453292519943295;
-constexpr double kTenthDegree = 0.0017453292519943296;
+constexpr double kTenthDegree = kDegree / 10;
 constexpr double kRemoved = -1024; // angle of a feature entry that was dropped
 constexpr int kNeededPoints = 4;
 constexpr double kMaxVarianceCoeff = 0.8;
@@ -34,11 +33,6 @@ struct Feature {
     int width; // angular width in units of 0.0001 rad
     double angle;
 };
-
-bool within(double a, double b, double tolerance)
-{
-    return std::abs(a - b) <= tolerance * std::max(std::abs(a), std::abs(b));
-}
 
 // Distance from radius R to the end of the first black run, one ray per degree.
 std::vector<ProfileEntry> radialProfile(const cv::Mat& image, const cv::Point2d& centre, double R)
@@ -198,11 +192,11 @@ double findFeatureEdge(double startAngle, double step, const cv::Mat& image, con
     });
 }
 
-ResultCode validateInnerZebra(const cv::Mat& image, const std::vector<double>& angles, const cv::Point2d& centre,
-                              double R, ZebraResult& result)
+Found<ZebraResult> validateInnerZebra(const cv::Mat& image, const std::vector<double>& angles,
+                                      const cv::Point2d& centre, double R)
 {
     const int n = static_cast<int>(angles.size());
-    if (n < kNeededPoints) return WrongPerspectiveMarkerCount;
+    if (n < kNeededPoints) return {WrongPerspectiveMarkerCount, {}};
 
     // Group the neighbours by the kind of gap between them.
     std::vector<int> classes[4];
@@ -225,15 +219,16 @@ ResultCode validateInnerZebra(const cv::Mat& image, const std::vector<double>& a
     logger().line(LogLevel::Trace, "maxAngles: ", maxAngles);
     if (classes[winner].size() < kNeededPoints) {
         logger().line(LogLevel::Trace, "m >= NeededPoints: ", classes[winner].size(), " >= ", kNeededPoints);
-        return WrongPerspectiveMarkerCount;
+        return {WrongPerspectiveMarkerCount, {}};
     }
 
     const std::vector<SlotEntry> slots = assignSlots(angles, classes[winner], maxAngles, true);
-    if (static_cast<int>(slots.size()) > maxAngles || slots.size() < kNeededPoints) return WrongPerspectiveMarkerCount;
+    if (static_cast<int>(slots.size()) > maxAngles || slots.size() < kNeededPoints)
+        return {WrongPerspectiveMarkerCount, {}};
 
     // Measure the markers along their rays; interpolated slots wait at R.
+    ZebraResult result;
     result.count = maxAngles;
-    result.points.clear();
     std::vector<double> measuredRadius(maxAngles, -1);
     std::vector<int> pointOfSlot(maxAngles, -1);
     double radiusSum = 0;
@@ -278,13 +273,13 @@ ResultCode validateInnerZebra(const cv::Mat& image, const std::vector<double>& a
         }
         previous = l;
     }
-    return Success;
+    return {Success, std::move(result)};
 }
 
-ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result)
+Found<ZebraResult> findInnerZebra(const cv::Mat& image, double R)
 {
     logger().line(LogLevel::Debug, "  findInnerZebra");
-    const cv::Point2d centre(image.cols * 0.5, image.rows * 0.5);
+    const cv::Point2d centre = imageCentre(image);
     const std::vector<ProfileEntry> profile = radialProfile(image, centre, R);
     int minBlack = std::numeric_limits<int>::max();
     int largest = 0;
@@ -332,7 +327,7 @@ ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result)
         logger().line(LogLevel::Trace, "minBlack: ", minBlack);
         logger().line(LogLevel::Trace, "bestCombyVarCoeff >= maxVarianceCoeff : ", bestCombyVarCoeff, " >= ",
                       kMaxVarianceCoeff);
-        return PerspectiveMarkersNotDetected;
+        return {PerspectiveMarkersNotDetected, {}};
     }
 
     // Refine each feature to its centre and angular width.
@@ -359,7 +354,7 @@ ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result)
     std::sort(features.begin(), features.end(), [](const Feature& a, const Feature& b) { return a.angle < b.angle; });
 
     const std::optional<double> moduleAngle = moduleAngleFromFeatureWidth(medianWidth);
-    if (!moduleAngle) return WrongPerspectiveMarkerCount;
+    if (!moduleAngle) return {WrongPerspectiveMarkerCount, {}};
     const int moduleWidth = static_cast<int>(*moduleAngle * 10000);
     cleanFeatures(features, moduleWidth, *moduleAngle);
 
@@ -367,24 +362,7 @@ ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result)
     for (const Feature& f : features) {
         if (f.angle != kRemoved) angles.push_back(f.angle);
     }
-    return validateInnerZebra(image, angles, centre, R, result);
-}
-
-ResultCode detectInnerZebra(const StageInput& input, const DetectionContext& context, double R)
-{
-    ZebraResult innerZebra;
-    const ResultCode rc = findInnerZebra(input.image, R, innerZebra);
-    if (rc != Success) return rc;
-
-    StartMarker startMarker;
-    ZebraResult zebra;
-    DetectionContext next = context;
-    next.modulesPerRing = (16 * innerZebra.count) / 4;
-    next.innerZebraRadius = static_cast<std::int32_t>(innerZebra.radius);
-    next.startMarker = &startMarker;
-    next.zebra = &zebra;
-    logger().line(LogLevel::Trace, "modules per ring = ", next.modulesPerRing);
-    return correctWithInnerZebra(input, next, innerZebra, R);
+    return validateInnerZebra(image, angles, centre, R);
 }
 
 } // namespace orb

@@ -7,20 +7,17 @@
 #include <opencv2/core.hpp>
 
 #include "orb/detection/zebra_result.h"
-#include "orb/detection_context.h"
 #include "orb/result_code.h"
 
 namespace orb {
 
-ResultCode detectInnerZebra(const StageInput& input, const DetectionContext& context, double R);
-
 // Finds the features at the rim of the inner circle of radius R around the
-// image centre and fills `result` with the markers, their mean radius and
-// their count (4, 8, 12 or 16).
-ResultCode findInnerZebra(const cv::Mat& image, double R, ZebraResult& result);
+// image centre: the markers, their mean radius and their count (4, 8, 12 or
+// 16), which fixes the modules per ring at four times the count.
+Found<ZebraResult> findInnerZebra(const cv::Mat& image, double R);
 // Assigns the cleaned feature angles (ascending) to slots and measures them.
-ResultCode validateInnerZebra(const cv::Mat& image, const std::vector<double>& angles, const cv::Point2d& centre,
-                              double R, ZebraResult& result);
+Found<ZebraResult> validateInnerZebra(const cv::Mat& image, const std::vector<double>& angles,
+                                      const cv::Point2d& centre, double R);
 // Bisects for the angle at which rays from radius R stop ending early, that
 // is leave the feature whose run is `expectedRun`.
 double findFeatureEdge(double startAngle, double step, const cv::Mat& image, const cv::Point2d& centre, double R,

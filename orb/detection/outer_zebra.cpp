@@ -8,7 +8,7 @@
 
 #include "orb/detection/ray_walk.h"
 #include "orb/detection/slot_assignment.h"
-#include "orb/geometry/perspective_correction.h"
+#include "orb/detection/tolerance.h"
 #include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
 
@@ -17,11 +17,6 @@ namespace orb {
 namespace {
 
 constexpr int kSamplings = 11; // each one pixel further inside the outline
-
-bool within(double a, double b, double tolerance)
-{
-    return std::abs(a - b) <= tolerance * std::max(std::abs(a), std::abs(b));
-}
 
 // Centres of the black runs along one sampled ellipse.
 std::vector<double> blackRunCentres(const ColorChanges& changes)
@@ -153,10 +148,9 @@ cv::RotatedRect fitOuterEllipse(const cv::Mat& image, cv::Point2d& centre, const
     return ellipse;
 }
 
-ResultCode findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Point2d& trialPoint,
-                          ZebraResult& result)
+Found<ZebraResult> findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Point2d& trialPoint)
 {
-    cv::Point2d centre(image.cols * 0.5, image.rows * 0.5);
+    cv::Point2d centre = imageCentre(image);
     const cv::RotatedRect ellipse = fitOuterEllipse(image, centre, trialPoint);
     // A degenerate fit gives nothing to sample rather than absurd axes.
     const bool usable = std::isfinite(ellipse.size.width) && std::isfinite(ellipse.size.height) &&
@@ -193,15 +187,15 @@ ResultCode findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Po
     }
 
     const int n = static_cast<int>(best.size());
-    if (n < 4 || !within(n, d, 0.33)) return WrongOuterZebraModuleCount;
+    if (n < 4 || !within(n, d, 0.33)) return {WrongOuterZebraModuleCount, {}};
     const std::vector<int> indices = evenlySpaced(best, kTwoPi / d);
-    if (indices.size() < 4) return WrongOuterZebraModuleCount;
+    if (indices.size() < 4) return {WrongOuterZebraModuleCount, {}};
     const std::vector<SlotEntry> slots = assignSlots(best, indices, d, false);
-    if (static_cast<int>(slots.size()) > d || slots.size() < 4) return WrongOuterZebraModuleCount;
+    if (static_cast<int>(slots.size()) > d || slots.size() < 4) return {WrongOuterZebraModuleCount, {}};
 
     // One point per module on the fitted ellipse.
+    ZebraResult result;
     result.count = d;
-    result.points.clear();
     double radiusSum = 0;
     const double a2 = (W / 2.0) * (W / 2.0);
     const double b2 = (H / 2.0) * (H / 2.0);
@@ -214,36 +208,28 @@ ResultCode findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Po
         radiusSum += radius;
     }
     result.radius = std::round(radiusSum / static_cast<double>(result.points.size()));
-    return Success;
+    return {Success, std::move(result)};
 }
 
-ResultCode detectOuterZebra(const StageInput& input, const DetectionContext& context,
-                            const StartMarkerCandidate& candidate)
+std::vector<cv::Point2d> outerZebraTrialPoints(const cv::Mat& image, const StartMarker& marker)
 {
-    const cv::Point2d imageCentre(input.image.cols * 0.5, input.image.rows * 0.5);
-    const StartMarker& marker = candidate.marker;
     std::vector<cv::Point2d> trialPoints{marker.barEnd};
     if (marker.barEnd != marker.firstRunEnd) {
         trialPoints.push_back(marker.firstRunEnd);
-        if (cv::norm(trialPoints[1] - imageCentre) > cv::norm(trialPoints[0] - imageCentre)) {
-            std::swap(trialPoints[0], trialPoints[1]);
-        }
+        const cv::Point2d centre = imageCentre(image);
+        if (cv::norm(trialPoints[1] - centre) > cv::norm(trialPoints[0] - centre)) std::swap(trialPoints[0], trialPoints[1]);
     }
+    return trialPoints;
+}
 
-    ResultCode rc = WrongOuterZebraModuleCount;
-    for (const cv::Point2d& trialPoint : trialPoints) {
-        ZebraResult zebra;
-        rc = findOuterZebra(input.image, context.modulesPerRing, trialPoint, zebra);
-        if (rc != Success) continue;
-        StartMarker tried = marker;
-        tried.barEnd = imageCentre + zebra.radius * rayDirection(tried.angle);
-        DetectionContext next = context;
-        next.startMarker = &tried;
-        next.zebra = &zebra;
-        rc = correctWithOuterZebra(input, next);
-        if (rc == Success) return Success;
-    }
-    return rc;
+Found<OuterZebra> detectOuterZebra(const cv::Mat& image, int modulesPerRing, const StartMarker& marker,
+                                   const cv::Point2d& trialPoint)
+{
+    Found<ZebraResult> zebra = findOuterZebra(image, modulesPerRing, trialPoint);
+    if (!zebra) return {zebra.code, {}};
+    OuterZebra found{std::move(zebra.value), marker};
+    found.startMarker.barEnd = imageCentre(image) + found.zebra.radius * rayDirection(marker.angle);
+    return {Success, std::move(found)};
 }
 
 } // namespace orb

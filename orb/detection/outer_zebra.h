@@ -4,20 +4,29 @@
 
 #include <opencv2/core.hpp>
 
+#include "orb/detection/start_marker_types.h"
 #include "orb/detection/zebra_result.h"
-#include "orb/detection_context.h"
 #include "orb/result_code.h"
 
 namespace orb {
 
-ResultCode detectOuterZebra(const StageInput& input, const DetectionContext& context,
-                            const StartMarkerCandidate& candidate);
+// Where the outer ring may pass along a start marker's bar: its estimated
+// end and, when the bar was bridged, the end of its first run; the one
+// farther from the image centre first.
+std::vector<cv::Point2d> outerZebraTrialPoints(const cv::Mat& image, const StartMarker& marker);
 
-// Finds the black modules of the outer ring that passes near `trialPoint`
-// and fills `result` with one point per module, the ring radius and
-// modulesPerRing / 2 slots.
-ResultCode findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Point2d& trialPoint,
-                          ZebraResult& result);
+// The outer zebra found through one trial point, and the start marker with
+// its bar end moved onto the zebra's ring.
+struct OuterZebra {
+    ZebraResult zebra;
+    StartMarker startMarker;
+};
+Found<OuterZebra> detectOuterZebra(const cv::Mat& image, int modulesPerRing, const StartMarker& marker,
+                                   const cv::Point2d& trialPoint);
+
+// Finds the black modules of the outer ring that passes near `trialPoint`:
+// one point per module, the ring radius and modulesPerRing / 2 slots.
+Found<ZebraResult> findOuterZebra(const cv::Mat& image, int modulesPerRing, const cv::Point2d& trialPoint);
 // Fits an ellipse to the code's outline within reach of `trialPoint`;
 // `centre` comes in as the image centre and leaves as the ellipse's centre.
 cv::RotatedRect fitOuterEllipse(const cv::Mat& image, cv::Point2d& centre, const cv::Point2d& trialPoint);

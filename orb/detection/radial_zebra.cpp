@@ -8,16 +8,12 @@
 #include <vector>
 
 #include "orb/detection/ray_walk.h"
-#include "orb/geometry/perspective_correction.h"
 #include "orb/logger.h"
-#include "orb/payload/grid_reader.h"
 #include "orb/payload/module_geometry.h"
 
 namespace orb {
 
 namespace {
-
-cv::Point2d imageCentre(const cv::Mat& image) { return {image.cols * 0.5, image.rows * 0.5}; }
 
 struct RaySizes {
     std::vector<int> sizes;
@@ -100,7 +96,7 @@ int probeInnerEdge(const RadialZebraSearch& search, double offset, int startRadi
     const cv::Point2d centre = imageCentre(search.image);
     std::array<double, 3> distances{};
     for (int i = -1; i <= 1; ++i) {
-        const double angle = search.startMarker->angle + offset + 0.25 * offset * i;
+        const double angle = search.startMarker.angle + offset + 0.25 * offset * i;
         const cv::Point2d direction = rayDirection(angle);
         cv::Point2d point = centre + startRadius * direction;
         countBlackRun(point, direction, search.image, true);
@@ -114,7 +110,7 @@ RadialZebraSearch makeRadialZebraSearch(const cv::Mat& image, const StartMarker&
 {
     RadialZebraSearch search;
     search.image = image;
-    search.startMarker = &startMarker;
+    search.startMarker = startMarker;
     search.step = modulesPerRing > 0 ? 2 * kTwoPi / modulesPerRing : 0;
     const cv::Point2d centre = imageCentre(image);
     search.maxRadius = static_cast<std::int32_t>(std::lround(cv::norm(startMarker.barEnd - centre)));
@@ -174,23 +170,20 @@ RingGrid findRadialZebra(const RadialZebraSearch& search, double angle)
 
 bool radialZebraOnBothSides(const RadialZebraSearch& search)
 {
-    const RingGrid right = findRadialZebra(search, search.startMarker->angle - search.step);
-    const RingGrid left = findRadialZebra(search, search.startMarker->angle + search.step);
+    const RingGrid right = findRadialZebra(search, search.startMarker.angle - search.step);
+    const RingGrid left = findRadialZebra(search, search.startMarker.angle + search.step);
     return right.ringCount > 0 && left.ringCount > 0 && right.ringCount == left.ringCount;
 }
 
-ResultCode detectRadialZebra(const DecoderConfiguration& config, const RadialZebraSearch& search,
-                             const DetectionContext& context)
+Found<RingGrid> detectRadialZebra(const RadialZebraSearch& search)
 {
     logger().line(LogLevel::Debug, "       findRadialZebra");
-    const RingGrid grid = findRadialZebra(search, search.startMarker->angle - search.step);
+    const RingGrid grid = findRadialZebra(search, search.startMarker.angle - search.step);
     if (grid.ringCount <= 0) {
         logger().line(LogLevel::Trace, "no Radial Zebra found on the right of the start marker");
-        return RadialZebraNotDetected;
+        return {RadialZebraNotDetected, {}};
     }
-    const StartMarker& marker = context.startMarker ? *context.startMarker : *search.startMarker;
-    const cv::Mat warped = finalTransform(StageInput{config, search.image}, *context.sourceImage, context.homography, marker);
-    return readGridData(StageInput{config, warped}, context, grid);
+    return {Success, grid};
 }
 
 } // namespace orb

@@ -5,7 +5,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "orb/detection_context.h"
+#include "orb/detection/start_marker_types.h"
 #include "orb/payload/ring_grid.h"
 #include "orb/result_code.h"
 
@@ -13,15 +13,16 @@ namespace orb {
 
 struct RadialZebraSearch {
     cv::Mat image;                    // binarised working image
-    const StartMarker* startMarker = nullptr;
+    StartMarker startMarker;
     std::int32_t minRadius = 0;
     std::int32_t maxRadius = 0;
     double step = 0;                  // two module angles
 };
 
 RadialZebraSearch makeRadialZebraSearch(const cv::Mat& image, const StartMarker& startMarker, int modulesPerRing);
-ResultCode detectRadialZebra(const DecoderConfiguration& config, const RadialZebraSearch& search,
-                             const DetectionContext& context);
+// The ring grid from the radial zebra on the right of the start marker;
+// RadialZebraNotDetected when there is none.
+Found<RingGrid> detectRadialZebra(const RadialZebraSearch& search);
 
 // Ring grid from the radial line at `angle`; ringCount <= 0 when none found.
 RingGrid findRadialZebra(const RadialZebraSearch& search, double angle);

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "orb/detection/outer_zebra.h"
 #include "orb/detection/angular_edge.h"
 #include "orb/detection/ray_walk.h"
+#include "orb/detection/tolerance.h"
 #include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
 
@@ -14,13 +14,14 @@ namespace orb {
 
 namespace {
 
-constexpr double kDegree = 0.017453292519943295;
 constexpr double kFraction = 0.8;
-
-bool within(double a, double b, double tolerance)
-{
-    return std::abs(a - b) <= tolerance * std::max(std::abs(a), std::abs(b));
-}
+// Plausibility (checks passed, of 11) a candidate needs: any, a strict
+// search, and a later candidate that is still worth trying.
+constexpr int kMinPlausibility = 2;
+constexpr int kStrictPlausibility = 9;
+constexpr int kNearlyPerfect = 10;
+// The scan starts this far (pixels) outside the inner circle, clear of its rim.
+constexpr double kClearOfHub = 5;
 
 struct ScanEntry {
     int run;
@@ -119,7 +120,7 @@ std::vector<StartMarkerCandidate> findStartMarkers(const cv::Mat& image, double 
     logger().line(LogLevel::Debug, "    findStartMarkers");
     std::vector<StartMarkerCandidate> candidates;
     if (modulesPerRing <= 0) return candidates;
-    const cv::Point2d centre(image.cols / 2, image.rows / 2);
+    const cv::Point2d centre = imageCentre(image);
     const double e = kTwoPi / modulesPerRing;
     int longest = 0;
     int shortest = 0;
@@ -179,7 +180,7 @@ std::vector<StartMarkerCandidate> findStartMarkers(const cv::Mat& image, double 
         }
         logger().line(LogLevel::Trace, "angle: ", mid / kDegree, ", plausibility: ", p);
         candidate.plausibility = p;
-        if (p >= (strict ? 9 : 2)) candidates.push_back(candidate);
+        if (p >= (strict ? kStrictPlausibility : kMinPlausibility)) candidates.push_back(candidate);
     }
     return candidates;
 }
@@ -201,11 +202,10 @@ ResultCode checkSingleStartMarker(const cv::Mat& image, double r, int modulesPer
     return times > 1 ? MultipleStartMarkers : Success;
 }
 
-ResultCode detectStartMarker(const StageInput& input, const DetectionContext& context, double R)
+Found<std::vector<StartMarker>> detectStartMarker(const cv::Mat& image, int modulesPerRing, double R)
 {
-    std::vector<StartMarkerCandidate> candidates =
-        findStartMarkers(input.image, R + 5, context.modulesPerRing, false);
-    if (candidates.empty()) return StartMarkerNotDetected;
+    std::vector<StartMarkerCandidate> candidates = findStartMarkers(image, R + kClearOfHub, modulesPerRing, false);
+    if (candidates.empty()) return {StartMarkerNotDetected, {}};
     const auto barLength = [](const StartMarkerCandidate& c) { return cv::norm(c.marker.barEnd - c.marker.rayStart); };
     std::sort(candidates.begin(), candidates.end(), [&](const StartMarkerCandidate& a, const StartMarkerCandidate& b) {
         if (a.plausibility != b.plausibility) return a.plausibility > b.plausibility;
@@ -213,18 +213,11 @@ ResultCode detectStartMarker(const StageInput& input, const DetectionContext& co
     });
 
     // Later candidates are tried only when they look nearly perfect.
-    ResultCode rc = StartMarkerNotDetected;
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (i > 0 && candidates[i].plausibility < 10) continue;
-        StartMarker marker = candidates[i].marker;
-        ZebraResult zebra;
-        DetectionContext next = context;
-        next.startMarker = &marker;
-        next.zebra = &zebra;
-        rc = detectOuterZebra(input, next, candidates[i]);
-        if (rc == Success) return Success;
+    std::vector<StartMarker> worthTrying{candidates.front().marker};
+    for (std::size_t i = 1; i < candidates.size(); ++i) {
+        if (candidates[i].plausibility >= kNearlyPerfect) worthTrying.push_back(candidates[i].marker);
     }
-    return rc;
+    return {Success, std::move(worthTrying)};
 }
 
 } // namespace orb

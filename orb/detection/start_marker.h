@@ -5,12 +5,14 @@
 #include <opencv2/core.hpp>
 
 #include "orb/detection/start_marker_types.h"
-#include "orb/detection_context.h"
 #include "orb/result_code.h"
 
 namespace orb {
 
-ResultCode detectStartMarker(const StageInput& input, const DetectionContext& context, double R);
+// The start marker candidates worth trying around an inner circle of radius
+// R, best first: the best one always, later ones only when they look nearly
+// perfect. StartMarkerNotDetected when there is none.
+Found<std::vector<StartMarker>> detectStartMarker(const cv::Mat& image, int modulesPerRing, double R);
 
 // Scans rays from radius `r` around the image centre for long black runs and
 // rates each local maximum. Candidates need a plausibility of at least 2, or

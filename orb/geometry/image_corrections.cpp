@@ -10,12 +10,15 @@
 
 #include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
+#include "orb/payload/module_geometry.h"
 
 namespace orb {
 
 namespace {
 
-cv::Point2d imageCentre(const cv::Mat& image) { return {image.cols / 2.0, image.rows / 2.0}; }
+// A homography needs four point pairs; fewer can reach here when the zebra
+// stages drop slots whose angles do not increase.
+constexpr std::size_t kFitPoints = 4;
 
 // Ideal position of zebra slot `slot` of `count` on a circle of radius r.
 cv::Point2f slotTarget(cv::Point2d centre, int slot, int count, double r)
@@ -32,6 +35,7 @@ cv::Point2f slotTarget(cv::Point2d centre, int slot, int count, double r)
 // empty matrix when the points admit no fit.
 cv::Mat fitZebra(const ZebraResult& zebra, cv::Point2d centre, double r)
 {
+    if (zebra.points.size() < kFitPoints || zebra.count <= 0) return {};
     std::vector<cv::Point2f> source;
     std::vector<cv::Point2f> target;
     for (const ZebraPoint& p : zebra.points) {
@@ -102,6 +106,29 @@ CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& start
     result.transform = cv::Matx33d(T);
     logger().line(LogLevel::Debug, "      perspectiveTransform2");
     return result;
+}
+
+cv::Mat finalTransform(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
+                       const StartMarker& startMarker)
+{
+    cv::Mat F;
+    cv::warpPerspective(sourceImage, F, homography, sourceImage.size(), cv::INTER_NEAREST, cv::BORDER_REPLICATE);
+
+    // Keep only the ring between the inner circle and the bar's outer end;
+    // everything else becomes white so stray marks cannot be sampled.
+    const cv::Point2d C = imageCentre(input.image);
+    const cv::Point Ci(cvRound(C.x), cvRound(C.y));
+    cv::Mat mask(F.size(), F.type(), cv::Scalar::all(255));
+    const int outer = static_cast<int>(cv::norm(C - startMarker.barEnd)) + 2;
+    cv::circle(mask, Ci, outer, cv::Scalar::all(0), cv::FILLED, cv::LINE_8);
+    const int inner = static_cast<int>(cv::norm(C - startMarker.rayStart)) - 2;
+    if (inner >= 0) cv::circle(mask, Ci, inner, cv::Scalar::all(255), cv::FILLED, cv::LINE_8);
+    cv::bitwise_or(F, mask, F);
+
+    if (F.channels() == 1) cv::cvtColor(F, F, cv::COLOR_GRAY2BGR);
+    else if (F.channels() == 4) cv::cvtColor(F, F, cv::COLOR_BGRA2BGR); // grid reading samples three channels
+    logger().line(LogLevel::Debug, "        finalTransform");
+    return F;
 }
 
 } // namespace orb

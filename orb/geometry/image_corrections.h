@@ -3,7 +3,9 @@
 // image, each fitted to a different set of landmarks.
 #include <opencv2/core.hpp>
 
-#include "orb/detection_context.h"
+#include "orb/decoder_configuration.h"
+#include "orb/detection/start_marker_types.h"
+#include "orb/detection/zebra_result.h"
 
 namespace orb {
 
@@ -24,5 +26,14 @@ CorrectedImage perspectiveTransform1(const StageInput& input, const ZebraResult&
 // Maps the outer zebra onto a circle 10 pixels inside the nearer image
 // border and moves the start marker's ray start, bar end and angle along.
 CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& startMarker, const ZebraResult& outerZebra);
+
+// The two zebra corrections give an empty image when their points admit no
+// fit (fewer than four, or degenerate): there is then nothing to retry on.
+
+// Warps the source image by the accumulated homography into the
+// three-channel image that grid reading samples, white outside the ring
+// between the inner circle and the bar's outer end.
+cv::Mat finalTransform(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
+                       const StartMarker& startMarker);
 
 } // namespace orb

@@ -1,5 +1,6 @@
 #include "orb/geometry/inner_circle.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <optional>
@@ -120,7 +121,7 @@ bool isPaintedMark(const cv::RotatedRect& blob, const std::optional<cv::RotatedR
 
 } // namespace
 
-ResultCode findCircle(const StageInput& input, cv::RotatedRect& circle)
+Found<cv::RotatedRect> findCircle(const StageInput& input)
 {
     logger().line(LogLevel::Debug, "findCircle");
     cv::Mat B = input.image;
@@ -131,8 +132,10 @@ ResultCode findCircle(const StageInput& input, cv::RotatedRect& circle)
     std::vector<cv::Point> blackPixels;
     cv::findNonZero(black, blackPixels);
     const cv::Rect extent = blackPixels.empty() ? cv::Rect() : cv::boundingRect(blackPixels);
-    const float cx = std::nearbyint((2.0f * extent.x + extent.width) / 2.0f);
-    const float cy = std::nearbyint((2.0f * extent.y + extent.height) / 2.0f);
+    // Rounding half to even can land one past the last row or column when
+    // the black pixels sit only there.
+    const float cx = std::min(std::nearbyint((2.0f * extent.x + extent.width) / 2.0f), B.cols - 1.0f);
+    const float cy = std::min(std::nearbyint((2.0f * extent.y + extent.height) / 2.0f), B.rows - 1.0f);
 
     std::optional<cv::RotatedRect> mark;
     if (B.at<uchar>(static_cast<int>(cy), static_cast<int>(cx)) == 0) mark = paintBlackCentre(B, cx, cy);
@@ -144,7 +147,7 @@ ResultCode findCircle(const StageInput& input, cv::RotatedRect& circle)
         detector.detect(B, keypoints);
         if (keypoints.empty()) {
             logger().line(LogLevel::Trace, "Center: No keypoints found, iteration = ", pass + 1);
-            return InnerCircleNotFound;
+            return {InnerCircleNotFound, {}};
         }
 
         // Closest to the rough centre wins. The painted centre mark, when it
@@ -167,10 +170,7 @@ ResultCode findCircle(const StageInput& input, cv::RotatedRect& circle)
         }
         cv::ellipse(B, winner, cv::Scalar(255), cv::FILLED, cv::LINE_AA);
 
-        if (keypoints.size() == 1 || pass == 2) {
-            circle = winner;
-            return Success;
-        }
+        if (keypoints.size() == 1 || pass == 2) return {Success, winner};
     }
 }
 

@@ -2,13 +2,13 @@
 // Inner circle detection: the white hub around the code centre.
 #include <opencv2/core.hpp>
 
-#include "orb/detection_context.h"
+#include "orb/decoder_configuration.h"
 #include "orb/result_code.h"
 
 namespace orb {
 
-// Finds the inner circle in the binarised image (and draws into it).
-// `circle` is valid only with Success.
-ResultCode findCircle(const StageInput& input, cv::RotatedRect& circle);
+// Finds the inner circle in the binarised image (and draws into it): the
+// rotated rectangle around the ellipse the hub appears as.
+Found<cv::RotatedRect> findCircle(const StageInput& input);
 
 } // namespace orb

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include <opencv2/imgproc.hpp>
 
@@ -19,12 +18,8 @@ constexpr double kMinimumPitch = 5.0;
 constexpr int kMaxRandomSamples = 20;
 constexpr int kMaskCount = 5;
 
-// Uniform in 0..32767 whatever the platform's RAND_MAX.
-int random15()
-{
-    if constexpr (RAND_MAX > 32767) return (std::rand() >> 16) & 0x7fff;
-    else return std::rand();
-}
+// Sample offsets are drawn in 1/32767 steps of a module's extent.
+constexpr int kOffsetSteps = 32767;
 
 // Colour value of the lit channels, indexed by red | green << 1 | blue << 2.
 constexpr std::uint8_t kColourValue[8] = {
@@ -51,7 +46,7 @@ GridReader::GridReader(const DecoderConfiguration& config, const cv::Mat& warped
 }
 
 std::optional<std::uint8_t> GridReader::sampleModule(cv::Point point, double theta, int tangentialExtent,
-                                                     int radialExtent, int samples) const
+                                                     int radialExtent, int samples, SampleRandom& random) const
 {
     int sum[3] = {0, 0, 0};
     auto add = [&](int x, int y) {
@@ -66,11 +61,12 @@ std::optional<std::uint8_t> GridReader::sampleModule(cv::Point point, double the
 
     const double cosine = std::cos(theta);
     const double sine = std::sin(theta);
+    std::uniform_int_distribution<int> step(0, kOffsetSteps);
     for (int i = 0; i < samples; ++i) {
-        const int u = random15();
-        const int v = random15();
-        const int dr = radialExtent * u / 32767 - radialExtent / 2;
-        const int dt = tangentialExtent * v / 32767 - tangentialExtent / 2;
+        const int u = step(random);
+        const int v = step(random);
+        const int dr = radialExtent * u / kOffsetSteps - radialExtent / 2;
+        const int dt = tangentialExtent * v / kOffsetSteps - tangentialExtent / 2;
         const int ox = static_cast<int>(std::lround(dr * cosine - dt * sine));
         const int oy = static_cast<int>(std::lround(dr * sine + dt * cosine));
         if (!add(point.x + ox, point.y - oy)) return std::nullopt;
@@ -93,6 +89,7 @@ std::optional<std::vector<std::uint8_t>> GridReader::readModules(cv::Point2d cen
     const double pitch = std::max((grid.lastRadius - grid.firstRadius) / (ringCount - 1), kMinimumPitch);
     const int radialExtent = static_cast<int>(pitch) - 4;
 
+    SampleRandom random(kSampleSeed);
     std::vector<std::uint8_t> modules;
     modules.reserve(static_cast<std::size_t>(ringCount) * dataModulesPerRing(modulesPerRing));
     for (int ring = ringCount - 1; ring >= 0; --ring) {
@@ -104,7 +101,7 @@ std::optional<std::vector<std::uint8_t>> GridReader::readModules(cv::Point2d cen
             const double theta = moduleAngle(startAngle, position, modulesPerRing);
             const cv::Point point(static_cast<int>(std::lround(centre.x + rho * std::cos(theta))),
                                   static_cast<int>(std::lround(centre.y - rho * std::sin(theta))));
-            const auto value = sampleModule(point, theta, tangentialExtent, radialExtent, samples);
+            const auto value = sampleModule(point, theta, tangentialExtent, radialExtent, samples, random);
             if (!value) return std::nullopt;
             modules.push_back(*value);
         }
@@ -119,37 +116,33 @@ std::optional<std::vector<std::uint8_t>> GridReader::readModules(cv::Point2d cen
     return modules;
 }
 
-ResultCode readGridData(const StageInput& warped, const DetectionContext& context, const RingGrid& grid)
+Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
+                                const std::vector<std::int32_t>& layouts)
 {
     logger().line(LogLevel::Debug, "         readGridData");
-    const int M = context.modulesPerRing;
+    const int M = modulesPerRing;
     const GridReader reader(warped.config, warped.image, M, grid.ringCount);
-    const cv::Point2d centre(warped.image.cols * 0.5, warped.image.rows * 0.5);
     // A grid that leaves the image (or has a single ring) is a wrong geometry
     // guess: report it so the remaining corrections and the mirrored attempt
     // still get their turn.
-    const auto modules = reader.readModules(centre, context.startMarker->angle, grid);
-    if (!modules) return WrongGrid;
+    const auto modules = reader.readModules(imageCentre(warped.image), startAngle, grid);
+    if (!modules) return {WrongGrid, {}};
 
     ResultCode rc = WrongGrid;
-    for (int mask = 0; mask < kMaskCount; ++mask) {
-        std::vector<std::uint8_t> stream = *modules;
-        if (!applyMaskAndLayout(stream, mask, warped.config.layout, grid.ringCount, dataModulesPerRing(M))) {
-            rc = InvalidConfiguration;
-            continue;
-        }
-        std::string text;
-        std::uint8_t dataType = 0;
-        std::uint8_t eccType = 0;
-        rc = decodePayload(stream, reader.bitsPerModule, text, dataType, eccType);
-        if (rc == Success) {
-            *context.payload = text;
-            *context.dataType = dataType;
-            *context.eccType = eccType;
-            break;
+    for (const std::int32_t layout : layouts) {
+        for (int mask = 0; mask < kMaskCount; ++mask) {
+            std::vector<std::uint8_t> stream = *modules;
+            if (!applyMaskAndLayout(stream, mask, layout, grid.ringCount, dataModulesPerRing(M))) {
+                rc = InvalidConfiguration;
+                continue;
+            }
+            GridReading reading;
+            reading.layout = layout;
+            rc = decodePayload(stream, reader.bitsPerModule, reading.text, reading.dataType, reading.eccType);
+            if (rc == Success) return {Success, std::move(reading)};
         }
     }
-    return rc;
+    return {rc, {}};
 }
 
 } // namespace orb

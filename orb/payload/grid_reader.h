@@ -3,20 +3,39 @@
 // them, under each mask, to the payload decoder.
 #include <cstdint>
 #include <optional>
+#include <random>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
-#include "orb/detection_context.h"
+#include "orb/decoder_configuration.h"
 #include "orb/payload/ring_grid.h"
 #include "orb/result_code.h"
 
 namespace orb {
 
-// `warped.image` is the three-channel image from finalTransform, code centred.
-// A grid that reaches outside the image yields WrongGrid, as does a single
-// ring, whose pitch is unknown.
-ResultCode readGridData(const StageInput& warped, const DetectionContext& context, const RingGrid& grid);
+// What a read grid carried.
+struct GridReading {
+    std::string text;
+    std::uint8_t dataType = 0;
+    std::uint8_t eccType = 0;
+    std::int32_t layout = 0;   // the module layout that read
+};
+
+// `warped.image` is the three-channel image from the final transform, code
+// centred, start marker at `startAngle`. The modules are sampled once and
+// read under each of `layouts` in turn, each with the five masks; the first
+// that decodes wins. A grid that reaches outside the image yields WrongGrid,
+// as does a single ring, whose pitch is unknown.
+Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
+                                const std::vector<std::int32_t>& layouts);
+
+// Draws the random sample offsets inside a module. Each read makes its own,
+// seeded the same way, so that the same image always reads the same and
+// reads on several threads do not share one.
+using SampleRandom = std::minstd_rand;
+inline constexpr SampleRandom::result_type kSampleSeed = 20261208;
 
 // Samples the modules of one warped code image.
 struct GridReader {
@@ -29,11 +48,11 @@ struct GridReader {
                                                          const RingGrid& grid) const;
 
     // One module around `point`: its five-pixel cross plus `samples` random
-    // pixels within half the tangential and radial extents. Black-and-white
-    // modules read 1 for dark; colour modules 0 (white) to 7. Nothing when a
-    // pixel falls outside the image.
+    // pixels within half the tangential and radial extents, drawn from
+    // `random`. Black-and-white modules read 1 for dark; colour modules 0
+    // (white) to 7. Nothing when a pixel falls outside the image.
     std::optional<std::uint8_t> sampleModule(cv::Point point, double theta, int tangentialExtent,
-                                             int radialExtent, int samples) const;
+                                             int radialExtent, int samples, SampleRandom& random) const;
 
     std::int32_t codeType;
     std::int32_t modulesPerRing;

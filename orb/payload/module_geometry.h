@@ -3,9 +3,16 @@
 // the two agree by construction.
 #include <cmath>
 
+#include <opencv2/core.hpp>
+
 namespace orb {
 
 inline constexpr double kTwoPi = 6.283185307179586;
+inline constexpr double kDegree = kTwoPi / 360;
+
+// The code centre of a corrected image: the exact middle of the image, in
+// halves of a pixel, which is where every correction puts it.
+inline cv::Point2d imageCentre(const cv::Mat& image) { return {image.cols * 0.5, image.rows * 0.5}; }
 
 // Module positions of a ring count clockwise from the start marker
 // (position 0). Positions 0, 1, 2 (the radial zebra), M-2 and M-1 carry no

@@ -15,8 +15,9 @@ TEST(InnerZebra, FeatureCountFixesTheModulesPerRing)
             test::SyntheticCode code;
             code.modulesPerRing = modules;
             code.centre = centre;
-            ZebraResult result;
-            ASSERT_EQ(findInnerZebra(test::drawSyntheticCode(code), code.hub, result), Success) << modules;
+            const Found<ZebraResult> found = findInnerZebra(test::drawSyntheticCode(code), code.hub);
+            ASSERT_EQ(found.code, Success) << modules;
+            const ZebraResult& result = *found;
             EXPECT_EQ(result.count, modules / 4);
             ASSERT_EQ(result.points.size(), static_cast<std::size_t>(modules / 4));
             // Markers end where the notches begin.
@@ -33,8 +34,9 @@ TEST(InnerZebra, MissingFeatureIsInterpolatedBetweenItsNeighbours)
 {
     test::SyntheticCode code;
     code.missingFeature = 3;
-    ZebraResult result;
-    ASSERT_EQ(findInnerZebra(test::drawSyntheticCode(code), code.hub, result), Success);
+    const Found<ZebraResult> found = findInnerZebra(test::drawSyntheticCode(code), code.hub);
+    ASSERT_EQ(found.code, Success);
+    const ZebraResult& result = *found;
     EXPECT_EQ(result.count, 8);
     ASSERT_EQ(result.points.size(), 8u);
     // Every marker, the interpolated one too, sits on the notch radius.
@@ -49,8 +51,7 @@ TEST(InnerZebra, RingWithoutFeaturesIsNoMarker)
     cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
     cv::circle(image, {320, 240}, 80, cv::Scalar(0), cv::FILLED);
     cv::circle(image, {320, 240}, 50, cv::Scalar(255), cv::FILLED);
-    ZebraResult result;
-    EXPECT_EQ(findInnerZebra(image, 50, result), PerspectiveMarkersNotDetected);
+    EXPECT_EQ(findInnerZebra(image, 50).code, PerspectiveMarkersNotDetected);
 }
 
 TEST(InnerZebra, FeatureWiderThanAQuarterTurnFailsCleanly)
@@ -65,8 +66,7 @@ TEST(InnerZebra, FeatureWiderThanAQuarterTurnFailsCleanly)
     }
     cv::circle(image, {320, 240}, 60, cv::Scalar(0), cv::FILLED);
     cv::circle(image, {320, 240}, 50, cv::Scalar(255), cv::FILLED);
-    ZebraResult result;
-    EXPECT_EQ(findInnerZebra(image, 50, result), WrongPerspectiveMarkerCount);
+    EXPECT_EQ(findInnerZebra(image, 50).code, WrongPerspectiveMarkerCount);
 }
 
 TEST(InnerZebra, ModuleSizeNeedsAFeatureNarrowerThanAQuarterTurn)
@@ -113,8 +113,9 @@ cv::Mat notchesOfTwoDepths()
 
 TEST(InnerZebra, AllFeaturesWinOverAnEvenlySpacedSubset)
 {
-    ZebraResult result;
-    ASSERT_EQ(findInnerZebra(notchesOfTwoDepths(), 50, result), Success);
+    const Found<ZebraResult> found = findInnerZebra(notchesOfTwoDepths(), 50);
+    ASSERT_EQ(found.code, Success);
+    const ZebraResult& result = *found;
     EXPECT_EQ(result.count, 8);
     EXPECT_EQ(result.points.size(), 8u);
 }
@@ -144,8 +145,9 @@ cv::Mat notchBehindAGrazingRay()
 
 TEST(InnerZebra, GrazingRayDoesNotWidenItsFeature)
 {
-    ZebraResult result;
-    ASSERT_EQ(findInnerZebra(notchBehindAGrazingRay(), 60, result), Success);
+    const Found<ZebraResult> found = findInnerZebra(notchBehindAGrazingRay(), 60);
+    ASSERT_EQ(found.code, Success);
+    const ZebraResult& result = *found;
     EXPECT_EQ(result.count, 4);
     ASSERT_EQ(result.points.size(), 4u);
     // The late notch is found at its own centre, not pulled into the ring.

@@ -17,8 +17,9 @@ TEST(OuterZebra, OneMarkerPerBlackModuleOnTheOuterRing)
         const cv::Mat image = test::drawSyntheticCode(code);
         // The trial point is the bar's outer end.
         const cv::Point2d trial = code.centre + code.outerRadius() * cv::Point2d(std::cos(1.0), -std::sin(1.0));
-        ZebraResult result;
-        ASSERT_EQ(findOuterZebra(image, modules, trial, result), Success) << modules;
+        const Found<ZebraResult> found = findOuterZebra(image, modules, trial);
+        ASSERT_EQ(found.code, Success) << modules;
+        const ZebraResult& result = *found;
         EXPECT_EQ(result.count, modules / 2);
         ASSERT_EQ(result.points.size(), static_cast<std::size_t>(modules / 2));
         EXPECT_NEAR(result.radius, code.outerRadius(), 2);
@@ -34,11 +35,10 @@ TEST(OuterZebra, RingOfOneColourHasNoModules)
     cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
     cv::circle(image, {320, 240}, 150, cv::Scalar(0), cv::FILLED);
     cv::circle(image, {320, 240}, 40, cv::Scalar(255), cv::FILLED);
-    ZebraResult result;
-    EXPECT_EQ(findOuterZebra(image, 32, {470, 240}, result), WrongOuterZebraModuleCount);
+    EXPECT_EQ(findOuterZebra(image, 32, {470, 240}).code, WrongOuterZebraModuleCount);
     // Nothing at all to fit an outline to.
     const cv::Mat blank(480, 640, CV_8UC1, cv::Scalar(255));
-    EXPECT_EQ(findOuterZebra(blank, 32, {470, 240}, result), WrongOuterZebraModuleCount);
+    EXPECT_EQ(findOuterZebra(blank, 32, {470, 240}).code, WrongOuterZebraModuleCount);
 }
 
 TEST(OuterZebra, EllipseSamplingReportsWhereTheColourChanges)

@@ -28,7 +28,7 @@ RadialZebraSearch searchOn(const cv::Mat& image, const StartMarker& marker, int 
 {
     RadialZebraSearch search;
     search.image = image;
-    search.startMarker = &marker;
+    search.startMarker = marker;
     search.minRadius = minRadius;
     search.maxRadius = maxRadius;
     search.step = 2 * kTwoPi / 32;
@@ -111,8 +111,7 @@ TEST(RadialZebra, NoZebraBesideTheBarIsReported)
     const cv::Mat blank(400, 400, CV_8UC1, cv::Scalar(255));
     StartMarker marker;
     marker.angle = 1;
-    const DecoderConfiguration config;
-    EXPECT_EQ(detectRadialZebra(config, searchOn(blank, marker, 40, 150), DetectionContext{}), RadialZebraNotDetected);
+    EXPECT_EQ(detectRadialZebra(searchOn(blank, marker, 40, 150)).code, RadialZebraNotDetected);
 }
 
 } // namespace

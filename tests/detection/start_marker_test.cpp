@@ -50,8 +50,7 @@ TEST(StartMarker, NoBarNoCandidate)
     const cv::Mat blank(480, 640, CV_8UC1, cv::Scalar(255));
     EXPECT_TRUE(findStartMarkers(blank, 50, 32, false).empty());
     EXPECT_EQ(checkSingleStartMarker(blank, 50, 32), StartMarkerNotDetected);
-    const DecoderConfiguration config;
-    EXPECT_EQ(detectStartMarker(StageInput{config, blank}, DetectionContext{}, 45), StartMarkerNotDetected);
+    EXPECT_EQ(detectStartMarker(blank, 32, 45).code, StartMarkerNotDetected);
 
     test::SyntheticCode code;
     code.bar = false;

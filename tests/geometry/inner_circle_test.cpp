@@ -8,7 +8,7 @@
 #include "orb/geometry/blob_detector.h"
 #include "orb/geometry/inner_circle.h"
 #include "orb/geometry/preprocessing.h"
-#include "geometry/log_capture.h"
+#include "support/log_capture.h"
 
 namespace orb {
 namespace {
@@ -118,8 +118,9 @@ TEST(FindCircle, FindsHubAroundBlackDot)
     for (cv::Point2d centre : {cv::Point2d(640, 360), cv::Point2d(640.37, 360.21), cv::Point2d(500.5, 300.5)}) {
         cv::Mat image = hubPicture({1280, 720}, centre, 100, 33);
         DecoderConfiguration config;
-        cv::RotatedRect circle;
-        ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+        const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        ASSERT_EQ(found.code, Success);
+        const cv::RotatedRect circle = *found;
         EXPECT_NEAR(circle.center.x, centre.x, 1.0);
         EXPECT_NEAR(circle.center.y, centre.y, 1.0);
         EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 100, 1.5);
@@ -132,9 +133,10 @@ TEST(FindCircle, WhiteCentreGoesStraightToBlobs)
 {
     cv::Mat image = hubPicture({640, 480}, {300, 250}, 60, 0);
     DecoderConfiguration config;
-    cv::RotatedRect circle;
     LogCapture log;
-    ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+    const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        ASSERT_EQ(found.code, Success);
+        const cv::RotatedRect circle = *found;
     EXPECT_EQ(log.text().find("Black center"), std::string::npos);
     EXPECT_NE(log.text().find("Debug\tfindCircle\n"), std::string::npos);
     EXPECT_NEAR(circle.center.x, 300, 1.0);
@@ -144,20 +146,19 @@ TEST(FindCircle, WhiteCentreGoesStraightToBlobs)
 TEST(FindCircle, NoBlobIsReportedWithPass)
 {
     DecoderConfiguration config;
-    cv::RotatedRect circle;
     {
         // Hub too small for the frame: below S/16.
         cv::Mat image = hubPicture({1280, 720}, {640, 360}, 40, 0);
         LogCapture log;
-        EXPECT_EQ(findCircle(StageInput{config, image}, circle), InnerCircleNotFound);
+        EXPECT_EQ(findCircle(StageInput{config, image}).code, InnerCircleNotFound);
         EXPECT_NE(log.text().find("Trace\tCenter: No keypoints found, iteration = 2\n"), std::string::npos);
     }
     {
         // All white and all black pictures have nothing to find.
         cv::Mat white(100, 100, CV_8UC1, cv::Scalar(255));
-        EXPECT_EQ(findCircle(StageInput{config, white}, circle), InnerCircleNotFound);
+        EXPECT_EQ(findCircle(StageInput{config, white}).code, InnerCircleNotFound);
         cv::Mat black(100, 100, CV_8UC1, cv::Scalar(0));
-        EXPECT_EQ(findCircle(StageInput{config, black}, circle), InnerCircleNotFound);
+        EXPECT_EQ(findCircle(StageInput{config, black}).code, InnerCircleNotFound);
     }
 }
 
@@ -170,8 +171,9 @@ TEST(FindCircle, NearestBlobWinsAndSecondPassConfirms)
     disc(image, {1100, 150}, 50 + 20, 0);
     disc(image, {1100, 150}, 65, 255);
     DecoderConfiguration config;
-    cv::RotatedRect circle;
-    ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+    const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        ASSERT_EQ(found.code, Success);
+        const cv::RotatedRect circle = *found;
     EXPECT_NEAR(circle.center.x, 500, 1.0);
     EXPECT_NEAR(circle.size.width / 2, 90, 1.5);
 }
@@ -191,8 +193,9 @@ TEST(FindCircle, PaintedDotStandingApartDoesNotBeatTheHub)
     for (cv::Point2d offset : {cv::Point2d(0.74, 0.21), cv::Point2d(0.37, 0.63), cv::Point2d(0, 0)}) {
         drawing.centreOffset = offset;
         cv::Mat image = binarizeImage(drawText("big hub", options, drawing).image, BlackAndWhite);
-        cv::RotatedRect circle;
-        ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+        const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        ASSERT_EQ(found.code, Success);
+        const cv::RotatedRect circle = *found;
         EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 210, 2) << offset;
     }
 }
@@ -209,8 +212,9 @@ TEST(FindCircle, HubInsideACentredWhiteCardWins)
         disc(image, centre, 120, 0);
         disc(image, centre, 80, 255);
         disc(image, centre, 27, 0);
-        cv::RotatedRect circle;
-        ASSERT_EQ(findCircle(StageInput{config, image}, circle), Success);
+        const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        ASSERT_EQ(found.code, Success);
+        const cv::RotatedRect circle = *found;
         EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 80, 2) << offset;
     }
 }

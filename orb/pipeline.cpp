@@ -1,0 +1,188 @@
+#include "orb/pipeline.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include <opencv2/imgproc.hpp>
+
+#include "orb/detection/inner_zebra.h"
+#include "orb/detection/outer_zebra.h"
+#include "orb/detection/radial_zebra.h"
+#include "orb/detection/start_marker.h"
+#include "orb/geometry/image_corrections.h"
+#include "orb/geometry/inner_circle.h"
+#include "orb/geometry/preprocessing.h"
+#include "orb/logger.h"
+
+namespace orb {
+
+cv::Mat checkDecoderInput(const DecoderConfiguration& config, const cv::Mat& image)
+{
+    if (image.empty()) throw OCException(InvalidConfiguration, "the image is empty");
+    if (image.depth() != CV_8U)
+        throw OCException(InvalidConfiguration, "the image must have 8 bits per channel");
+    const int channels = image.channels();
+    if (channels != 1 && channels != 3 && channels != 4)
+        throw OCException(InvalidConfiguration,
+                          "the image must have 1, 3 or 4 channels, not " + std::to_string(channels));
+    if (channels == 1 && config.codeType == Color) throw OCException(CodeTypeMismatch, "");
+    if (channels == 4) {
+        cv::Mat bgr;
+        cv::cvtColor(image, bgr, cv::COLOR_BGRA2BGR);
+        return bgr;
+    }
+    return image;
+}
+
+cv::Mat normalizeImageSize(const cv::Mat& image, int maxWidth)
+{
+    if (maxWidth <= 0 || image.cols <= maxWidth) return image;
+    // 64-bit so tall images cannot overflow; at least one row so a very flat
+    // image still has a size the resize accepts.
+    const auto height = static_cast<int>(
+        std::max<std::int64_t>(1, static_cast<std::int64_t>(image.rows) * maxWidth / image.cols));
+    cv::Mat resized;
+    cv::resize(image, resized, cv::Size(maxWidth, height), 0, 0, cv::INTER_LINEAR);
+    return resized;
+}
+
+namespace {
+
+// A binarised working image and the transform that maps the source image
+// onto it. Each retry point below makes a corrected view and tries again.
+struct View {
+    cv::Mat image;
+    cv::Matx33d homography = cv::Matx33d::eye();
+};
+
+View corrected(const CorrectedImage& correction, const View& from)
+{
+    return {correction.image, correction.transform * from.homography};
+}
+
+} // namespace
+
+// Every stage, in order. A stage returns what it found or why it failed;
+// each loop is a retry point, and a failure anywhere below one goes on with
+// that loop's next try. A correction is made only after the stage failed on
+// the image as it was. The reported failure is always the last one met.
+PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& image, const PipelineOptions& options)
+{
+    // Preprocessing: size, enhancement, binarisation.
+    cv::Mat working = normalizeImageSize(checkDecoderInput(config, image), options.maxWorkingWidth);
+    if (options.enhance) working = enhanceImage(working, config.codeType);
+    const cv::Mat binary = binarizeImage(working, config.codeType);
+    const std::vector<std::int32_t> layouts =
+        options.layouts.empty() ? std::vector<std::int32_t>{config.layout} : options.layouts;
+
+    PipelineReading reading;
+    reading.workingSize = working.size();
+    ResultCode& failure = reading.code;
+
+    // Per orientation: as captured, then mirrored. The binarised image keeps
+    // what the first attempt drew into it; the caller's pixels are never
+    // written, so the mirror images are new.
+    for (const bool mirrored : {false, true}) {
+        if (mirrored && !options.tryMirrored) break;
+        cv::Mat source = working;
+        cv::Mat captured = binary;
+        if (mirrored) {
+            source = cv::Mat();
+            captured = cv::Mat();
+            cv::flip(working, source, 1);
+            cv::flip(binary, captured, 1);
+        }
+
+        // Inner circle.
+        const Found<cv::RotatedRect> circle = findCircle(StageInput{config, captured});
+        if (!circle) {
+            failure = circle.code;
+            continue;
+        }
+        const double R = std::max(circle->size.width, circle->size.height) / 2.0f;
+
+        // Inner zebra: on the image as is, then affine-corrected by the inner
+        // circle's ellipse (the affine fit replaces the identity).
+        const View capturedView{captured};
+        for (const bool affine : {false, true}) {
+            const View inner =
+                affine ? corrected(affineTransform(StageInput{config, captured}, *circle, R), capturedView) : capturedView;
+            const Found<ZebraResult> innerZebra = findInnerZebra(inner.image, R);
+            if (!innerZebra) {
+                failure = innerZebra.code;
+                continue;
+            }
+            const int modulesPerRing = 4 * innerZebra->count;
+            logger().line(LogLevel::Trace, "modules per ring = ", modulesPerRing);
+
+            // Start marker: as is, then perspective-corrected by the inner zebra.
+            for (const bool perspective : {false, true}) {
+                View marked = inner;
+                if (perspective) {
+                    const CorrectedImage correction = perspectiveTransform1(StageInput{config, inner.image}, *innerZebra);
+                    if (correction.image.empty()) break;
+                    marked = corrected(correction, inner);
+                }
+                const Found<std::vector<StartMarker>> candidates =
+                    detectStartMarker(marked.image, modulesPerRing, R);
+                if (!candidates) {
+                    failure = candidates.code;
+                    continue;
+                }
+
+                // Outer zebra: per candidate, best first, and per trial point on its bar.
+                for (const StartMarker& candidate : *candidates) {
+                    for (const cv::Point2d& trialPoint : outerZebraTrialPoints(marked.image, candidate)) {
+                        const Found<OuterZebra> outer =
+                            detectOuterZebra(marked.image, modulesPerRing, candidate, trialPoint);
+                        if (!outer) {
+                            failure = outer.code;
+                            continue;
+                        }
+
+                        // Radial zebra: as is, then perspective-corrected by the
+                        // outer zebra, which also moves the start marker.
+                        StartMarker marker = outer->startMarker;
+                        for (const bool outerPerspective : {false, true}) {
+                            View radial = marked;
+                            if (outerPerspective) {
+                                const CorrectedImage correction =
+                                    perspectiveTransform2(StageInput{config, marked.image}, marker, outer->zebra);
+                                if (correction.image.empty()) break;
+                                radial = corrected(correction, marked);
+                            }
+                            const Found<RingGrid> grid =
+                                detectRadialZebra(makeRadialZebraSearch(radial.image, marker, modulesPerRing));
+                            if (!grid) {
+                                failure = grid.code;
+                                continue;
+                            }
+
+                            // Final transform, grid reading and payload.
+                            const cv::Mat warped =
+                                finalTransform(StageInput{config, radial.image}, source, radial.homography, marker);
+                            Found<GridReading> payload = readGridData(StageInput{config, warped}, modulesPerRing,
+                                                                      marker.angle, *grid, layouts);
+                            if (!payload) {
+                                failure = payload.code;
+                                continue;
+                            }
+                            reading.code = Success;
+                            reading.payload = std::move(payload.value);
+                            reading.modulesPerRing = modulesPerRing;
+                            reading.grid = *grid;
+                            reading.startMarker = marker;
+                            reading.homography = radial.homography;
+                            reading.mirrored = mirrored;
+                            return reading;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return reading;
+}
+
+} // namespace orb

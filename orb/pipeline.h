@@ -1,0 +1,61 @@
+#pragma once
+// The decode pipeline: every stage of reading one code, in order, with the
+// points it retries from.
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "orb/decoder_configuration.h"
+#include "orb/detection/start_marker_types.h"
+#include "orb/payload/grid_reader.h"
+#include "orb/payload/ring_grid.h"
+#include "orb/result_code.h"
+
+namespace orb {
+
+// Widest image the decoder works on by default; wider ones are scaled down first.
+inline constexpr int kMaxDecodeWidth = 1280;
+
+// Checks that `image` can be decoded with `config` and returns it as gray or
+// BGR (alpha dropped). Throws InvalidConfiguration for images it cannot take
+// and CodeTypeMismatch for a gray image with a colour code type.
+cv::Mat checkDecoderInput(const DecoderConfiguration& config, const cv::Mat& image);
+
+// The image itself (shared) when it is at most `maxWidth` columns wide,
+// otherwise a bilinear reduction to that width with the height scaled to match.
+cv::Mat normalizeImageSize(const cv::Mat& image, int maxWidth = kMaxDecodeWidth);
+
+struct PipelineOptions {
+    // Layouts tried, in order, on each grid found; empty: the configuration's.
+    std::vector<std::int32_t> layouts;
+    // Whether a failed read is tried once more on the left-right mirror image.
+    bool tryMirrored = true;
+    // Whether the working image is enhanced before binarisation.
+    bool enhance = true;
+    // Wider images are scaled down to this width first.
+    int maxWorkingWidth = kMaxDecodeWidth;
+};
+
+// What one run of the pipeline learnt. Geometry is of the warped image
+// that grid reading sampled, in which the code centre is the image centre.
+struct PipelineReading {
+    ResultCode code = InnerCircleNotFound; // Success, or the last stage failure
+    GridReading payload;
+    std::int32_t modulesPerRing = 0;
+    RingGrid grid;
+    StartMarker startMarker;
+    // Working image (mirrored when `mirrored`) -> warped image.
+    cv::Matx33d homography = cv::Matx33d::eye();
+    bool mirrored = false;
+    cv::Size workingSize;     // after the reduction to maxWorkingWidth
+};
+
+// Reads the one code of an 8-bit image (gray, BGR or BGRA) with the code
+// type and (unless `options.layouts` says otherwise) layout of `config`.
+// Stage failures come back as the result's code; input it cannot take at
+// all (empty, wrong depth or channels, gray with the colour code type) and
+// errors of the image library are thrown.
+PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& image, const PipelineOptions& options);
+
+} // namespace orb

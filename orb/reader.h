@@ -1,0 +1,93 @@
+#pragma once
+// Reading Orbel codes from images: the library's public interface.
+//
+//   #include <orb/reader.h>
+//   const orb::ReadResult result = orb::readCode(cv::imread("code.png"));
+//   if (result) std::cout << result.text() << '\n';
+//   else std::cerr << result.errorText() << '\n';
+//
+// Everything a read finds comes back as a value; a failed read is a result
+// with its reason, not an exception. Only input the reader cannot take at
+// all (an empty image, a depth other than 8 bits, 2 or more than 4
+// channels) throws OCException.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "orb/decoder_configuration.h"
+#include "orb/payload/module_layout.h"
+#include "orb/payload/payload_types.h"
+#include "orb/result_code.h"
+
+namespace orb {
+
+// Which code types a read tries.
+enum class CodeTypes {
+    BlackAndWhite, // one bit per module
+    Color,         // three bits per module; never tried on a gray image
+    Both,          // black-and-white first, then colour
+};
+
+// Try every module layout: the default one first, then the other five.
+inline constexpr std::int32_t kAnyLayout = -1;
+
+struct ReaderOptions {
+    // Code types to try. Default: both, black-and-white first, so a
+    // black-and-white code costs no more than with BlackAndWhite alone.
+    CodeTypes codeTypes = CodeTypes::Both;
+    // Module layout to read (a ModuleLayout value), or kAnyLayout. Default:
+    // kAnyLayout; HorizontalSnakeSmall is tried first, and the others only
+    // on a grid where it failed.
+    std::int32_t layout = kAnyLayout;
+    // Try the left-right mirror image when the image as captured fails
+    // (codes seen through glass or printed mirrored). Default: on.
+    bool tryMirrored = true;
+    // Stretch the contrast before binarising (helps dim or washed-out
+    // images). Default: on.
+    bool enhance = true;
+    // Images wider than this many pixels are scaled down before reading,
+    // which bounds the time a read takes. Default: 1280.
+    int maxWorkingWidth = 1280;
+};
+
+// Where a code lies, in the pixel coordinates of the caller's image.
+struct CodePosition {
+    cv::Point2f centre;
+    // The outer edge of the outermost ring, as a polygon of 32 points,
+    // counter-clockwise on screen starting at the start marker.
+    std::vector<cv::Point2f> outline;
+    // The ellipse fitted to the outline.
+    cv::RotatedRect outerRing;
+};
+
+// One read code, or why none was read.
+struct ReadResult {
+    // Success when a code was read; otherwise the reason of the last attempt.
+    ResultCode error = InnerCircleNotFound;
+    // The payload as it was stored: text (usually UTF-8 or Latin-1) or raw bytes.
+    std::vector<std::uint8_t> bytes;
+    DataType dataType = Automatic;
+    EccType eccType = Low;
+    ModuleLayout layout = HorizontalSnakeSmall;
+    CodeType codeType = BlackAndWhite;
+    std::int32_t modulesPerRing = 0;
+    std::int32_t ringCount = 0;
+    // The code was read from the mirror image of the one given.
+    bool mirrored = false;
+    CodePosition position;
+
+    explicit operator bool() const { return error == Success; }
+    // The payload bytes as a string.
+    std::string text() const { return {bytes.begin(), bytes.end()}; }
+    // Fixed English text of `error`, e.g. "Inner circle not found".
+    std::string errorText() const { return resultText(error); }
+};
+
+// Reads the one code that fills and centres an 8-bit image (gray, BGR or
+// BGRA). Safe to call from several threads at once; the same image and
+// options always give the same result.
+ReadResult readCode(const cv::Mat& image, const ReaderOptions& options = {});
+
+} // namespace orb

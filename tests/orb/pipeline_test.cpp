@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "orb/drawing/text_code.h"
+#include "orb/payload/module_layout.h"
+#include "orb/pipeline.h"
+#include "support/log_capture.h"
+
+namespace orb {
+namespace {
+
+struct ChainRun {
+    ResultCode rc = InnerCircleNotFound;
+    std::string text;
+    std::string log;
+};
+
+// The pipeline on one picture as captured, without enhancement, with the
+// Debug lines of the run.
+ChainRun runChain(const cv::Mat& picture, const PipelineOptions& options = {{}, false, false, kMaxDecodeWidth})
+{
+    const LogCapture log(LogLevel::Debug);
+    ChainRun run;
+    const PipelineReading reading = runPipeline(DecoderConfiguration(), picture, options);
+    run.rc = reading.code;
+    run.text = reading.payload.text;
+    run.log = log.text();
+    return run;
+}
+
+cv::Mat drawnCode(const std::string& text, int modulesPerRing, double angle, cv::Point2d offset,
+                  std::int32_t layout = HorizontalSnakeSmall)
+{
+    TextCodeOptions options;
+    options.modulesPerRing = modulesPerRing;
+    options.layout = layout;
+    DrawOptions drawing;
+    drawing.pitch = 9;
+    drawing.startAngle = angle;
+    drawing.centreOffset = offset;
+    drawing.canvas = {1280, 720};
+    return drawText(text, options, drawing).image;
+}
+
+bool logged(const ChainRun& run, const std::string& line) { return run.log.find("Debug\t" + line + "\n") != std::string::npos; }
+
+TEST(Pipeline, CentredCodeNeedsNoCorrection)
+{
+    const ChainRun run = runChain(drawnCode("head-on", 32, 1.1, {0.37, 0.21}));
+    ASSERT_EQ(run.rc, Success) << run.log;
+    EXPECT_EQ(run.text, "head-on");
+    EXPECT_FALSE(logged(run, " affineTransform"));
+    EXPECT_FALSE(logged(run, "   perspectiveTransform1"));
+    EXPECT_FALSE(logged(run, "      perspectiveTransform2"));
+    EXPECT_TRUE(logged(run, "        finalTransform"));
+    EXPECT_TRUE(logged(run, "         readGridData"));
+}
+
+TEST(Pipeline, OffCentreCodeIsMovedToTheCentre)
+{
+    const ChainRun run = runChain(drawnCode("off centre", 48, 4.0, {180, -90}));
+    ASSERT_EQ(run.rc, Success) << run.log;
+    EXPECT_EQ(run.text, "off centre");
+    EXPECT_TRUE(logged(run, " affineTransform"));
+}
+
+TEST(Pipeline, TiltedCodeIsRead)
+{
+    const cv::Mat flat = drawnCode("in perspective", 32, 2.5, {20.37, -10.21});
+    const cv::Point2f corners[4] = {{0, 0}, {1279, 0}, {1279, 719}, {0, 719}};
+    const cv::Point2f moved[4] = {{90, 40}, {1200, -30}, {1260, 700}, {-60, 650}};
+    cv::Mat tilted;
+    cv::warpPerspective(flat, tilted, cv::getPerspectiveTransform(corners, moved), flat.size(), cv::INTER_LINEAR,
+                        cv::BORDER_CONSTANT, cv::Scalar::all(255));
+    const ChainRun run = runChain(tilted);
+    ASSERT_EQ(run.rc, Success) << run.log;
+    EXPECT_EQ(run.text, "in perspective");
+}
+
+TEST(Pipeline, NoCodeFailsWithoutCorrectionsThrowing)
+{
+    cv::Mat picture(480, 640, CV_8UC3, cv::Scalar::all(255));
+    cv::circle(picture, {320, 240}, 120, cv::Scalar::all(0), 20);
+    cv::rectangle(picture, cv::Rect(20, 30, 100, 50), cv::Scalar::all(0), cv::FILLED);
+    ChainRun run;
+    EXPECT_NO_THROW(run = runChain(picture));
+    EXPECT_NE(run.rc, Success);
+    EXPECT_TRUE(run.text.empty());
+}
+
+// The stage and correction lines of a run, one name each, without the
+// indentation (the payload's own Debug lines left out).
+std::vector<std::string> stages(const std::string& log)
+{
+    static const std::set<std::string> known = {
+        "findCircle",      "findInnerZebra",        "findStartMarkers",      "findOuterZebra",
+        "findRadialZebra", "finalTransform",        "readGridData",          "affineTransform",
+        "perspectiveTransform1", "perspectiveTransform2"};
+    std::vector<std::string> names;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Debug\t", 0) != 0) continue;
+        const std::string name = line.substr(line.find_first_not_of(' ', 6));
+        if (known.count(name)) names.push_back(name);
+    }
+    return names;
+}
+
+TEST(Pipeline, EachFailureGoesBackToTheNearestRetryPoint)
+{
+    // Every geometry stage succeeds, but the grid, written in another
+    // layout, never reads: each retry point runs its corrected try in turn,
+    // innermost first, and the last failure is reported.
+    const cv::Mat picture = drawnCode("retry order", 32, 0.8, {0.37, 0.21}, Scrambled);
+    const ChainRun run = runChain(picture);
+    EXPECT_NE(run.rc, Success);
+    EXPECT_NE(run.rc, WrongGrid);
+    const std::vector<std::string> radialTries = {"findRadialZebra", "finalTransform", "readGridData",
+                                                  "perspectiveTransform2", "findRadialZebra", "finalTransform",
+                                                  "readGridData"};
+    std::vector<std::string> markerTries = {"findStartMarkers", "findOuterZebra"};
+    markerTries.insert(markerTries.end(), radialTries.begin(), radialTries.end());
+    std::vector<std::string> expected = {"findCircle", "findInnerZebra"};
+    for (const std::string correction : {"", "perspectiveTransform1"}) {
+        if (!correction.empty()) expected.push_back(correction);
+        expected.insert(expected.end(), markerTries.begin(), markerTries.end());
+    }
+    const std::vector<std::string> seen = stages(run.log);
+    ASSERT_GE(seen.size(), expected.size()) << run.log;
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + expected.size()), expected) << run.log;
+    // Then the inner zebra's own retry on the affine-corrected image.
+    ASSERT_GT(seen.size(), expected.size());
+    EXPECT_EQ(seen[expected.size()], "affineTransform");
+
+    // With the layout among those tried, the same picture reads at once.
+    PipelineOptions options{{HorizontalSnakeSmall, Scrambled}, false, false, kMaxDecodeWidth};
+    const ChainRun read = runChain(picture, options);
+    EXPECT_EQ(read.rc, Success) << read.log;
+    EXPECT_EQ(read.text, "retry order");
+    EXPECT_EQ(stages(read.log).size(), 7u) << read.log;
+}
+
+} // namespace
+} // namespace orb
