@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "orb/drawing/text_code.h"
+#include "orb/logger.h"
+#include "orb/reader.h"
+#include "support/code_samples.h"
+
+namespace orb {
+namespace {
+
+class Reader : public ::testing::Test {
+protected:
+    void SetUp() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Off)); }
+    void TearDown() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Warning)); }
+};
+
+struct Drawn {
+    cv::Mat image;
+    TextCode code;
+    cv::Point2d centre;  // in the image as returned
+    double outerRadius;  // pixels
+};
+
+Drawn draw(const std::string& text, const TextCodeOptions& options, bool colour, cv::Point2d offset,
+           cv::Size canvas = {1280, 720}, double pitch = 12)
+{
+    DrawOptions drawing;
+    drawing.pitch = pitch;
+    drawing.startAngle = 2.2;
+    drawing.centreOffset = offset;
+    drawing.canvas = canvas;
+    drawing.codeType = colour ? Color : BlackAndWhite;
+    Drawn drawn;
+    drawn.code = writeTextCode(text, options, drawing.codeType);
+    const DrawnCode code = drawCode(drawn.code.modules, drawn.code.modulesPerRing, drawn.code.ringCount, drawing);
+    drawn.image = code.image;
+    drawn.centre = code.plan.placement.centre;
+    drawn.outerRadius = code.plan.geometry.outerRadius() * pitch;
+    return drawn;
+}
+
+void expectPosition(const ReadResult& result, cv::Point2d centre, double outerRadius)
+{
+    EXPECT_NEAR(result.position.centre.x, centre.x, 2.0);
+    EXPECT_NEAR(result.position.centre.y, centre.y, 2.0);
+    ASSERT_EQ(result.position.outline.size(), 32u);
+    for (const cv::Point2f& point : result.position.outline)
+        EXPECT_NEAR(cv::norm(cv::Point2d(point) - centre), outerRadius, 0.05 * outerRadius);
+    EXPECT_NEAR(result.position.outerRing.size.width / 2, outerRadius, 0.05 * outerRadius);
+}
+
+TEST_F(Reader, ReportsWhatTheDrawnCodeCarriesAndWhereItIs)
+{
+    TextCodeOptions options;
+    options.eccType = Quartile;
+    const Drawn plain = draw("Hello, reader!", options, false, {40.37, -20.21});
+    const ReadResult result = readCode(plain.image);
+    ASSERT_TRUE(result) << result.errorText();
+    EXPECT_EQ(result.error, Success);
+    EXPECT_EQ(result.text(), "Hello, reader!");
+    EXPECT_EQ(result.dataType, plain.code.dataType);
+    EXPECT_EQ(result.eccType, Quartile);
+    EXPECT_EQ(result.layout, HorizontalSnakeSmall);
+    EXPECT_EQ(result.codeType, BlackAndWhite);
+    EXPECT_EQ(result.modulesPerRing, 32);
+    EXPECT_EQ(result.ringCount, plain.code.ringCount);
+    EXPECT_FALSE(result.mirrored);
+    expectPosition(result, plain.centre, plain.outerRadius);
+
+    // A colour code in another layout, in a frame wider than the working
+    // width: the position comes back in the caller's pixels.
+    options.modulesPerRing = 48;
+    options.layout = Vertical;
+    options.eccType = Low;
+    const Drawn colour = draw("Colour 48", options, true, {-60.37, 30.21}, {1920, 1080}, 18);
+    const ReadResult coloured = readCode(colour.image);
+    ASSERT_TRUE(coloured) << coloured.errorText();
+    EXPECT_EQ(coloured.text(), "Colour 48");
+    EXPECT_EQ(coloured.codeType, Color);
+    EXPECT_EQ(coloured.layout, Vertical);
+    EXPECT_EQ(coloured.eccType, Low);
+    EXPECT_EQ(coloured.modulesPerRing, 48);
+    expectPosition(coloured, colour.centre, colour.outerRadius);
+
+    // Mirrored: flagged, and still located in the image as given.
+    cv::Mat mirrored;
+    cv::flip(plain.image, mirrored, 1);
+    const ReadResult flipped = readCode(mirrored);
+    ASSERT_TRUE(flipped) << flipped.errorText();
+    EXPECT_TRUE(flipped.mirrored);
+    expectPosition(flipped, {mirrored.cols - 1 - plain.centre.x, plain.centre.y}, plain.outerRadius);
+    ReaderOptions notMirrored;
+    notMirrored.tryMirrored = false;
+    EXPECT_FALSE(readCode(mirrored, notMirrored));
+}
+
+TEST_F(Reader, TriesOtherCodeTypesAndLayoutsOnlyWhenAsked)
+{
+    const cv::Mat colour = cv::imread(ORB_SOURCE_DIR "/examples/colour-48.png");
+    const cv::Mat scrambled = cv::imread(ORB_SOURCE_DIR "/examples/scrambled-64.png");
+    ASSERT_FALSE(colour.empty());
+    ASSERT_FALSE(scrambled.empty());
+
+    const ReadResult anyColour = readCode(colour);
+    ASSERT_TRUE(anyColour) << anyColour.errorText();
+    EXPECT_EQ(anyColour.text(), "Colour code: three bits per module");
+    EXPECT_EQ(anyColour.codeType, Color);
+    const ReadResult anyLayout = readCode(scrambled);
+    ASSERT_TRUE(anyLayout) << anyLayout.errorText();
+    EXPECT_EQ(anyLayout.text(), "https://example.org/orbel?ring=64");
+    EXPECT_EQ(anyLayout.layout, Scrambled);
+
+    ReaderOptions fixed;
+    fixed.codeTypes = CodeTypes::BlackAndWhite;
+    fixed.layout = HorizontalSnakeSmall;
+    for (const cv::Mat& image : {colour, scrambled}) {
+        const ReadResult result = readCode(image, fixed);
+        EXPECT_FALSE(result);
+        EXPECT_NE(result.error, Success);
+        EXPECT_FALSE(result.errorText().empty());
+        EXPECT_TRUE(result.bytes.empty());
+    }
+}
+
+TEST_F(Reader, FailuresAreValuesAndOnlyUnreadableInputThrows)
+{
+    const cv::Mat blank(480, 640, CV_8UC3, cv::Scalar::all(255));
+    const ReadResult none = readCode(blank);
+    EXPECT_EQ(none.error, InnerCircleNotFound);
+    EXPECT_EQ(none.errorText(), "Inner circle not found");
+
+    ReaderOptions colourOnly;
+    colourOnly.codeTypes = CodeTypes::Color;
+    EXPECT_EQ(readCode(cv::Mat(480, 640, CV_8UC1, cv::Scalar(255)), colourOnly).error, CodeTypeMismatch);
+    ReaderOptions badLayout;
+    badLayout.layout = 9;
+    EXPECT_EQ(readCode(blank, badLayout).error, InvalidConfiguration);
+
+    EXPECT_THROW(readCode(cv::Mat()), OCException);
+    EXPECT_THROW(readCode(cv::Mat(20, 20, CV_16UC1)), OCException);
+}
+
+// Degraded codes where the random samples inside each module matter.
+std::vector<cv::Mat> noisyCodes(unsigned seed, int count)
+{
+    std::mt19937 random(seed);
+    std::vector<cv::Mat> images;
+    for (int i = 0; i < count; ++i) {
+        samples::SampleRecipe recipe;
+        recipe.modulesPerRing = 16 << (i % 3);
+        recipe.text = samples::randomText(random, Letters, 8);
+        recipe.pitch = 10;
+        images.push_back(samples::saltAndPepper(samples::drawSample(recipe).image, 0.12, random));
+    }
+    return images;
+}
+
+std::vector<std::string> readAll(const std::vector<cv::Mat>& images)
+{
+    std::vector<std::string> texts;
+    for (const cv::Mat& image : images) {
+        const ReadResult result = readCode(image);
+        texts.push_back(result ? result.text() : result.errorText());
+    }
+    return texts;
+}
+
+TEST_F(Reader, SameImageSameResultOnEveryRunAndThread)
+{
+    const std::vector<cv::Mat> first = noisyCodes(3, 6);
+    const std::vector<cv::Mat> second = noisyCodes(4, 6);
+    const std::vector<std::string> alone = readAll(first);
+    const std::vector<std::string> otherAlone = readAll(second);
+    EXPECT_EQ(readAll(first), alone);
+
+    std::vector<std::string> together;
+    std::vector<std::string> otherTogether;
+    std::thread worker([&] { otherTogether = readAll(second); });
+    together = readAll(first);
+    worker.join();
+    EXPECT_EQ(together, alone);
+    EXPECT_EQ(otherTogether, otherAlone);
+}
+
+} // namespace
+} // namespace orb
