@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "orb/decoder.h"
@@ -18,6 +19,7 @@
 #include "orb/logger.h"
 #include "orb/payload/grid_reader.h"
 #include "orb/payload/payload_decoder.h"
+#include "orb/reader.h"
 #include "support/code_samples.h"
 
 using namespace orb;
@@ -88,6 +90,29 @@ void BM_DecodeMildPerspective(benchmark::State& state)
     for (auto _ : state) benchmark::DoNotOptimize(decode(kConfig, image, true));
 }
 BENCHMARK(BM_DecodeMildPerspective)->Unit(benchmark::kMillisecond);
+
+// The reader API on the same frame: with every code type and layout allowed
+// it must cost what decode costs, since a black-and-white code in the
+// default layout reads on the first try. Compare with BM_DecodeHeadOn.
+void BM_ReadCodeHeadOn(benchmark::State& state)
+{
+    quiet();
+    const cv::Mat image = frame(false);
+    for (auto _ : state) benchmark::DoNotOptimize(readCode(image));
+}
+BENCHMARK(BM_ReadCodeHeadOn)->Unit(benchmark::kMillisecond);
+
+// What trying more costs where the first try fails: a colour code and a
+// scrambled one, each read with everything allowed.
+void BM_ReadCodeTryAll(benchmark::State& state)
+{
+    quiet();
+    const char* file = state.range(0) == 0 ? "/examples/colour-48.png" : "/examples/scrambled-64.png";
+    const cv::Mat image = cv::imread(std::string(ORB_SOURCE_DIR) + file);
+    for (auto _ : state) benchmark::DoNotOptimize(readCode(image));
+    state.SetLabel(state.range(0) == 0 ? "colour-48" : "scrambled-64");
+}
+BENCHMARK(BM_ReadCodeTryAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_StagePreprocessing(benchmark::State& state)
 {
