@@ -19,6 +19,20 @@ namespace {
 constexpr double kTenthDegree = kDegree / 10;
 constexpr double kRemoved = -1024; // angle of a feature entry that was dropped
 constexpr int kNeededPoints = 4;
+// Feature widths are whole units of 0.0001 rad.
+constexpr double kWidthUnits = 10000;
+// A ray still counts as inside a feature while its run is at most
+// expected / kEdgeFraction + 1.
+constexpr double kEdgeFraction = 0.9;
+// The threshold search spans at least this many pixels above the shortest run.
+constexpr int kMinThresholdSpan = 25;
+// Width tolerances: a piece as wide as a module, a feature too wide to be one.
+constexpr double kModuleWidthTolerance = 0.05;
+constexpr double kTooWideTolerance = 0.2;
+// Gap tolerance when classing the spacing of neighbouring features.
+constexpr double kGapTolerance = 0.15;
+// Angles this close to 0 or 2π are taken as 0.
+constexpr double kAngleEpsilon = 0.000001;
 constexpr double kMaxVarianceCoeff = 0.8;
 // A threshold that finds more features than the best so far, all evenly
 // spaced, wins even if an evenly spaced subset scored slightly better.
@@ -118,7 +132,7 @@ double angleDiffsVarCoeff(const std::vector<ProfileEntry>& features)
 
 bool wideEnough(int width, int moduleWidth)
 {
-    return width >= moduleWidth || within(width, moduleWidth, 0.05);
+    return width >= moduleWidth || within(width, moduleWidth, kModuleWidthTolerance);
 }
 
 // Drops features much wider than a module and merges pieces of one feature
@@ -130,17 +144,17 @@ void cleanFeatures(std::vector<Feature>& features, int moduleWidth, double modul
         Feature& current = features[k];
         const int h = current.width;
         if (wideEnough(h, moduleWidth)) {
-            if (h > moduleWidth && !within(h, moduleWidth, 0.2)) current.angle = kRemoved;
+            if (h > moduleWidth && !within(h, moduleWidth, kTooWideTolerance)) current.angle = kRemoved;
             continue;
         }
-        const double halfWidth = h * 0.5 / 10000;
+        const double halfWidth = h * 0.5 / kWidthUnits;
         if (k > 0 && current.angle - features[k - 1].angle < moduleAngle) {
             Feature& previous = features[k - 1];
-            const double left = previous.angle - previous.width * 0.5 / 10000;
+            const double left = previous.angle - previous.width * 0.5 / kWidthUnits;
             const double right = current.angle + halfWidth;
             const double floor = k > 1 ? features[k - 2].angle : 0;
             previous.angle = std::max(floor, (left + right) / 2);
-            previous.width = static_cast<int>(std::lround((right - left) * 10000));
+            previous.width = static_cast<int>(std::lround((right - left) * kWidthUnits));
             if (k >= 2 && previous.angle == features[k - 2].angle) {
                 features[k - 2].width = std::max(features[k - 2].width, previous.width);
                 previous.angle = kRemoved;
@@ -150,10 +164,10 @@ void cleanFeatures(std::vector<Feature>& features, int moduleWidth, double modul
                    features[k + 1].angle - current.angle < moduleAngle) {
             Feature& next = features[k + 1];
             const double left = current.angle - halfWidth;
-            const double right = next.angle + next.width * 0.5 / 10000;
+            const double right = next.angle + next.width * 0.5 / kWidthUnits;
             const double floor = k > 0 ? features[k - 1].angle : 0;
             current.angle = std::max(floor, (left + right) / 2);
-            current.width = static_cast<int>(std::lround((right - left) * 10000));
+            current.width = static_cast<int>(std::lround((right - left) * kWidthUnits));
             if (k > 0 && current.angle == features[k - 1].angle) {
                 current.width = std::max(current.width, features[k - 1].width);
                 features[k - 1].angle = kRemoved;
@@ -169,7 +183,7 @@ void cleanFeatures(std::vector<Feature>& features, int moduleWidth, double modul
 std::optional<double> moduleAngleFromFeatureWidth(int medianWidth)
 {
     // A median width of a quarter turn or more rounds to no module at all.
-    const double modules = std::round(kTwoPi / (medianWidth / 10000.0) * 0.125);
+    const double modules = std::round(kTwoPi / (medianWidth / kWidthUnits) * 0.125);
     if (!std::isfinite(modules) || modules < 1) return std::nullopt;
     return kTwoPi / (8 * modules);
 }
@@ -177,7 +191,7 @@ std::optional<double> moduleAngleFromFeatureWidth(int medianWidth)
 int classifyGap(double gap)
 {
     for (int k = 1; k <= 4; ++k) {
-        if (within(gap, (kTwoPi / 4) / k, 0.15)) return k - 1;
+        if (within(gap, (kTwoPi / 4) / k, kGapTolerance)) return k - 1;
     }
     return 4;
 }
@@ -287,7 +301,7 @@ Found<ZebraResult> findInnerZebra(const cv::Mat& image, double R)
         minBlack = std::min(minBlack, entry.run);
         largest = std::max(largest, entry.run);
     }
-    const int maxThreshold = minBlack + std::max(25, ((largest - minBlack) / 5 * 3) / 2);
+    const int maxThreshold = minBlack + std::max(kMinThresholdSpan, ((largest - minBlack) / 5 * 3) / 2);
 
     // The threshold at which the features come out most evenly spread.
     constexpr double infinity = std::numeric_limits<double>::infinity();
@@ -332,17 +346,17 @@ Found<ZebraResult> findInnerZebra(const cv::Mat& image, double R)
 
     // Refine each feature to its centre and angular width.
     std::vector<ProfileEntry> starts = featuresAt(profile, bestThreshold);
-    for (ProfileEntry& start : starts) start = settledStart(profile, start, bestThreshold, 0.9);
+    for (ProfileEntry& start : starts) start = settledStart(profile, start, bestThreshold, kEdgeFraction);
     std::vector<Feature> features;
     for (std::size_t i = 0; i < starts.size(); ++i) {
-        const double lo = findFeatureEdge(starts[i].angle, -kTenthDegree, image, centre, R, starts[i].run, 0.9);
-        const double hi = findFeatureEdge(starts[i].angle, kDegree, image, centre, R, starts[i].run, 0.9);
-        const int width = static_cast<int>(std::lround((hi - lo) * 10000));
+        const double lo = findFeatureEdge(starts[i].angle, -kTenthDegree, image, centre, R, starts[i].run, kEdgeFraction);
+        const double hi = findFeatureEdge(starts[i].angle, kDegree, image, centre, R, starts[i].run, kEdgeFraction);
+        const int width = static_cast<int>(std::lround((hi - lo) * kWidthUnits));
         double angle = (hi + lo) / 2;
         if (i == 0 || angle - features.back().angle > kDegree) {
             if (angle < 0) angle += kTwoPi;
             else if (angle >= kTwoPi) angle -= kTwoPi;
-            if (std::abs(angle) < 0.000001 || std::abs(angle - kTwoPi) < 0.000001) angle = 0;
+            if (std::abs(angle) < kAngleEpsilon || std::abs(angle - kTwoPi) < kAngleEpsilon) angle = 0;
         } else {
             angle = kRemoved;
         }
@@ -355,7 +369,7 @@ Found<ZebraResult> findInnerZebra(const cv::Mat& image, double R)
 
     const std::optional<double> moduleAngle = moduleAngleFromFeatureWidth(medianWidth);
     if (!moduleAngle) return {WrongPerspectiveMarkerCount, {}};
-    const int moduleWidth = static_cast<int>(*moduleAngle * 10000);
+    const int moduleWidth = static_cast<int>(*moduleAngle * kWidthUnits);
     cleanFeatures(features, moduleWidth, *moduleAngle);
 
     std::vector<double> angles;

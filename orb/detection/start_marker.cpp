@@ -22,6 +22,15 @@ constexpr int kStrictPlausibility = 9;
 constexpr int kNearlyPerfect = 10;
 // The scan starts this far (pixels) outside the inner circle, clear of its rim.
 constexpr double kClearOfHub = 5;
+// A bar's measured width may differ from a module's by this share.
+constexpr double kBarWidthTolerance = 0.3;
+// A bar's run may differ from the longest run by this share and still be it.
+constexpr double kBarLengthTolerance = 0.05;
+// Pixels of slack in the side-corridor checks: a neighbour's black run may
+// exceed the shortest run by kCorridorSlack plus the sides' difference, which
+// counts as at least kMinSideDifference.
+constexpr int kCorridorSlack = 10;
+constexpr int kMinSideDifference = 5;
 
 struct ScanEntry {
     int run;
@@ -131,7 +140,7 @@ std::vector<StartMarkerCandidate> findStartMarkers(const cv::Mat& image, double 
         const double u = findBarEdge(entry.angle, kDegree, image, centre, r, K, kFraction);
         const double v = findBarEdge(entry.angle, -kDegree, image, centre, r, K, kFraction);
         const double width = u - v;
-        int p = within(width, e, 0.3) ? 1 : 0;
+        int p = within(width, e, kBarWidthTolerance) ? 1 : 0;
         double mid = (u + v) / 2;
         if (mid < 0) mid += kTwoPi;
 
@@ -144,8 +153,8 @@ std::vector<StartMarkerCandidate> findStartMarkers(const cv::Mat& image, double 
             const SideProbe b = probeSide(image, centre, r, mid - e);
             if (a.black + a.white >= kFraction * K && a.white > 1) ++p;
             if (b.black + b.white >= kFraction * K && b.white > 1) ++p;
-            const int Y = std::max(5, std::abs(b.black - a.black));
-            const int Z = shortest + 10 + Y;
+            const int Y = std::max(kMinSideDifference, std::abs(b.black - a.black));
+            const int Z = shortest + kCorridorSlack + Y;
             if (a.black <= Z) ++p;
             if (b.black <= Z) ++p;
             if (p == 5) {
@@ -166,17 +175,17 @@ std::vector<StartMarkerCandidate> findStartMarkers(const cv::Mat& image, double 
             const int barRun = countBlackRun(point, direction, image, true);
             marker.firstRunEnd = point;
             marker.barEnd = point;
-            if (within(barRun, longest, 0.05)) {
+            if (within(barRun, longest, kBarLengthTolerance)) {
                 ++p;
             } else {
                 const int nextRun = countBlackRun(point, direction, image, true);
                 const double extent = cv::norm(point - centre) - r;
-                if (nextRun > 1 && within(extent, longest, 0.05)) marker.barEnd = point;
+                if (nextRun > 1 && within(extent, longest, kBarLengthTolerance)) marker.barEnd = point;
             }
 
             // The bar cannot run much beyond where its neighbours' white ends.
             const double around = (a.radius + b.radius) / 2;
-            if (!within(around, K, 0.05) && K > around) marker.barEnd = centre + around * direction;
+            if (!within(around, K, kBarLengthTolerance) && K > around) marker.barEnd = centre + around * direction;
         }
         logger().line(LogLevel::Trace, "angle: ", mid / kDegree, ", plausibility: ", p);
         candidate.plausibility = p;

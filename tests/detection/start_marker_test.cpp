@@ -45,6 +45,19 @@ TEST(StartMarker, CleanBarIsFoundWithItsLengthAndScoresHigh)
     }
 }
 
+TEST(StartMarker, RaysStartFromTheCentreTheCorrectionsUse)
+{
+    // Corrections put the code centre at the exact middle of the image, half
+    // a pixel off the integer middle when a side is odd.
+    test::SyntheticCode code;
+    code.size = {641, 481};
+    code.centre = {320.5, 240.5};
+    const cv::Mat image = test::drawSyntheticCode(code);
+    const StartMarkerCandidate* top = best(findStartMarkers(image, code.hub + 5, 32, false));
+    ASSERT_NE(top, nullptr);
+    EXPECT_NEAR(cv::norm(top->marker.rayStart - code.centre), code.hub + 5, 1e-9);
+}
+
 TEST(StartMarker, NoBarNoCandidate)
 {
     const cv::Mat blank(480, 640, CV_8UC1, cv::Scalar(255));
