@@ -14,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "orb/decoder.h"
+#include "orb/reader.h"
 #include "orb/payload/module_layout.h"
 
 namespace {
@@ -118,6 +119,14 @@ TEST_F(Orbwrite, OptionsReachTheCode)
               std::string::npos)
         << r.out;
     EXPECT_EQ(decodeFile(file, orb::Color, orb::Scrambled), "ORBEL");
+    const orb::ReadResult read = orb::readCode(cv::imread(file, cv::IMREAD_COLOR));
+    ASSERT_TRUE(read) << read.errorText();
+    EXPECT_EQ(read.modulesPerRing, 48);
+    EXPECT_EQ(read.ringCount, 5);
+    EXPECT_EQ(read.codeType, orb::Color);
+    EXPECT_EQ(read.dataType, orb::Letters);
+    EXPECT_EQ(read.eccType, orb::High);
+    EXPECT_EQ(read.layout, orb::Scrambled);
     // Read with the wrong layout it must not come out.
     EXPECT_NE(decodeFile(file, orb::Color, orb::Horizontal), "ORBEL");
 }
