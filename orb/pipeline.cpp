@@ -61,6 +61,21 @@ View corrected(const CorrectedImage& correction, const View& from)
     return {correction.image, correction.transform * from.homography};
 }
 
+// A circle given in the caller's image, in the working image (reduced in
+// size, and mirrored when `mirrored`).
+cv::RotatedRect inWorkingImage(cv::RotatedRect circle, const cv::Size& image, const cv::Size& working, bool mirrored)
+{
+    const float sx = static_cast<float>(working.width) / image.width;
+    const float sy = static_cast<float>(working.height) / image.height;
+    circle.center = {(circle.center.x + 0.5f) * sx - 0.5f, (circle.center.y + 0.5f) * sy - 0.5f};
+    circle.size = {circle.size.width * sx, circle.size.height * sy};
+    if (mirrored) {
+        circle.center.x = working.width - 1 - circle.center.x;
+        circle.angle = -circle.angle;
+    }
+    return circle;
+}
+
 } // namespace
 
 // Every stage, in order. A stage returns what it found or why it failed;
@@ -95,7 +110,10 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
         }
 
         // Inner circle.
-        const Found<cv::RotatedRect> circle = findCircle(StageInput{config, captured});
+        const Found<cv::RotatedRect> circle =
+            options.innerCircle
+                ? Found<cv::RotatedRect>{Success, inWorkingImage(*options.innerCircle, image.size(), working.size(), mirrored)}
+                : findCircle(StageInput{config, captured});
         if (!circle) {
             failure = circle.code;
             continue;

@@ -2,6 +2,7 @@
 // The decode pipeline: every stage of reading one code, in order, with the
 // points it retries from.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -35,6 +36,9 @@ struct PipelineOptions {
     bool enhance = true;
     // Wider images are scaled down to this width first.
     int maxWorkingWidth = kMaxDecodeWidth;
+    // The inner circle, in the image's pixels, when the caller already knows
+    // it (a code finder): the inner circle search is then skipped.
+    std::optional<cv::RotatedRect> innerCircle;
 };
 
 // What one run of the pipeline learnt. Geometry is of the warped image

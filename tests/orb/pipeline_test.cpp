@@ -22,7 +22,17 @@ struct ChainRun {
 
 // The pipeline on one picture as captured, without enhancement, with the
 // Debug lines of the run.
-ChainRun runChain(const cv::Mat& picture, const PipelineOptions& options = {{}, false, false, kMaxDecodeWidth})
+// As captured only, without enhancement, with the given layouts.
+PipelineOptions plain(std::vector<std::int32_t> layouts = {})
+{
+    PipelineOptions options;
+    options.layouts = std::move(layouts);
+    options.tryMirrored = false;
+    options.enhance = false;
+    return options;
+}
+
+ChainRun runChain(const cv::Mat& picture, const PipelineOptions& options = plain())
 {
     const LogCapture log(LogLevel::Debug);
     ChainRun run;
@@ -67,6 +77,36 @@ TEST(Pipeline, OffCentreCodeIsMovedToTheCentre)
     ASSERT_EQ(run.rc, Success) << run.log;
     EXPECT_EQ(run.text, "off centre");
     EXPECT_TRUE(logged(run, " affineTransform"));
+}
+
+TEST(Pipeline, AKnownInnerCircleSkipsItsSearch)
+{
+    // A dark blot pulls the inner circle search off the code; a finder that
+    // knows where the hub is hands it over instead.
+    DrawOptions drawing;
+    drawing.pitch = 9;
+    drawing.centreOffset = {120.37, 40.21};
+    drawing.canvas = {1600, 900};
+    const DrawnCode drawn = drawText("known hub", TextCodeOptions{}, drawing);
+    cv::Mat picture = drawn.image.clone();
+    cv::circle(picture, {60, 60}, 40, cv::Scalar::all(0), cv::FILLED);
+    const double hub = drawn.plan.geometry.hubRadius * drawn.plan.placement.pitch;
+    PipelineOptions options;
+    EXPECT_NE(runPipeline(DecoderConfiguration(), picture, options).code, Success);
+    options.innerCircle = cv::RotatedRect(cv::Point2f(drawn.plan.placement.centre), cv::Size2f(2 * hub, 2 * hub), 0);
+    const LogCapture log(LogLevel::Debug);
+    const PipelineReading reading = runPipeline(DecoderConfiguration(), picture, options);
+    ASSERT_EQ(reading.code, Success) << log.text();
+    EXPECT_EQ(reading.payload.text, "known hub");
+    EXPECT_EQ(log.text().find("findCircle"), std::string::npos);
+
+    // Mirrored, the circle is mirrored with the image.
+    cv::Mat mirrored;
+    cv::flip(picture, mirrored, 1);
+    options.innerCircle->center.x = mirrored.cols - 1 - options.innerCircle->center.x;
+    const PipelineReading flipped = runPipeline(DecoderConfiguration(), mirrored, options);
+    ASSERT_EQ(flipped.code, Success);
+    EXPECT_TRUE(flipped.mirrored);
 }
 
 TEST(Pipeline, TiltedCodeIsRead)
@@ -138,8 +178,7 @@ TEST(Pipeline, EachFailureGoesBackToTheNearestRetryPoint)
     EXPECT_EQ(seen[expected.size()], "affineTransform");
 
     // With the layout among those tried, the same picture reads at once.
-    PipelineOptions options{{HorizontalSnakeSmall, Scrambled}, false, false, kMaxDecodeWidth};
-    const ChainRun read = runChain(picture, options);
+    const ChainRun read = runChain(picture, plain({HorizontalSnakeSmall, Scrambled}));
     EXPECT_EQ(read.rc, Success) << read.log;
     EXPECT_EQ(read.text, "retry order");
     EXPECT_EQ(stages(read.log).size(), 7u) << read.log;
