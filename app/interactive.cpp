@@ -63,15 +63,15 @@ std::optional<int> readNumber(std::istream& in, Accept accept, ShowPrompt showPr
 
 // The menu choice is the first non-blank character of its line; the rest of
 // the line is discarded, so a word typed by mistake runs one item, not one
-// per letter. Blank lines are skipped. 0 at the end of the input.
-char readChoice(std::istream& in)
+// per letter. Blank lines are skipped. Empty at the end of the input.
+std::optional<char> readChoice(std::istream& in)
 {
     std::string line;
     while (readLine(in, line)) {
         for (const char c : line)
             if (!std::isspace(static_cast<unsigned char>(c))) return c;
     }
-    return 0;
+    return std::nullopt;
 }
 
 void printMenu(const AppSettings& settings, std::ostream& out)
@@ -236,9 +236,9 @@ void runMenu(AppSettings& settings, const std::string& codeTypeList, const std::
 {
     for (;;) {
         printMenu(settings, out);
-        const char choice = readChoice(in);
-        if (choice == 0) return; // the end of the input ends the menu as x does
-        if (!serveChoice(choice, settings, codeTypeList, levelList, in, out)) return;
+        const std::optional<char> choice = readChoice(in);
+        if (!choice) return; // the end of the input ends the menu as x does
+        if (!serveChoice(*choice, settings, codeTypeList, levelList, in, out)) return;
     }
 }
 

@@ -128,6 +128,15 @@ TEST_F(SettingsFile, TextsSurviveWhateverTheyHold)
         EXPECT_EQ(loaded.launch, launch);
         EXPECT_EQ(loaded.logFileName, launch);
     }
+    // Bytes that are not UTF-8 cannot stand in JSON: replaced, and said so, rather than a failed save.
+    AppSettings latin1;
+    latin1.launch = "caf\xe9";
+    ASSERT_TRUE(app::writeSettingsFile(latin1, file.string()));
+    EXPECT_EQ(log(), "Warning\tSettings member 'launch' is not UTF-8 text: its other bytes are saved as "
+                     "replacement characters\n");
+    AppSettings loaded;
+    ASSERT_TRUE(app::readSettingsFile(loaded, file.string()));
+    EXPECT_EQ(loaded.launch, "caf\xef\xbf\xbd");
 }
 
 TEST_F(SettingsFile, MissingFileKeepsDefaults)
