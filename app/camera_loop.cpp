@@ -166,7 +166,8 @@ std::string cameraStatusText(const CameraRunState& state, int fps)
            " | Enhanced: " + flagText(state.enhanced);
 }
 
-int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out)
+int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out,
+                       const FrameDecoder& decode)
 {
     ++state.frameCount;
     if (state.inverted) cv::bitwise_not(frame, frame);
@@ -186,7 +187,7 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         if (area.width > 0 && area.height > 0) {
             orb::DecoderConfiguration config;
             config.codeType = state.codeType;
-            const std::string text = orb::decode(config, frame(area), state.enhanced);
+            const std::string text = decode(config, frame(area), state.enhanced);
             const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
             if (!text.empty()) {
                 out << "Output:\t" << text;
@@ -196,6 +197,11 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         }
     } catch (const orb::OCException&) {
         // Nothing readable in this frame; the decoder has logged why.
+    } catch (const std::exception& error) {
+        // One odd frame must not end a live run. Warn once per run, then
+        // keep the console quiet: a fault that repeats would flood it.
+        const orb::LogLevel level = state.faultedFrames++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
+        orb::logger().line(level, "Frame ", state.frameCount, " not decoded: ", error.what());
     }
     return fps;
 }

@@ -2,6 +2,7 @@
 // The live camera run: grab frames, apply the chosen modifications, decode
 // the part that moved, and react to keys pressed in the "Camera" window.
 #include <cstdint>
+#include <functional>
 #include <iostream>
 #include <ostream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/code_area.h"
 #include "app/image_modification.h"
 #include "app/settings.h"
+#include "orb/decoder.h"
 
 namespace app {
 
@@ -28,7 +30,11 @@ struct CameraRunState {
     DistortionLevels levels;
     std::uint64_t frameCount = 0;
     std::int64_t startTicks = 0;
+    std::uint64_t faultedFrames = 0; // frames whose decode raised an unexpected error
 };
+
+// The decode entry the frame work calls; replaceable so a test can make it fail.
+using FrameDecoder = std::function<std::string(const orb::DecoderConfiguration&, const cv::Mat&, bool)>;
 
 // Applies one key code from the window; returns false when it ends the run.
 bool handleCameraKey(CameraRunState& state, int key, std::ostream& out);
@@ -38,9 +44,12 @@ std::string cameraStatusText(const CameraRunState& state, int fps);
 
 // One frame's work before it is shown: counts it, applies inversion,
 // binarisation and distortions to `frame` in place, decodes the area that
-// moved and writes an "Output:" line for a code read. Returns the average
-// frame rate of the run so far.
-int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out);
+// moved and writes an "Output:" line for a code read. Any error raised while
+// the frame is searched and decoded counts as a failed decode of that frame
+// and is logged; it never ends the run. Returns the average frame rate of the
+// run so far.
+int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out,
+                       const FrameDecoder& decode = orb::decode);
 
 // One camera run with the camera of `settings`; writes back the frame size
 // the camera delivers, a refused mode as -1 and, when the user ends the run,

@@ -6,10 +6,8 @@
 #include <exception>
 #include <string>
 
-#include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgcodecs.hpp>
-
 #include "orb/decoder.h"
+#include "orb/image_file.h"
 #include "orb/logger.h"
 
 namespace app {
@@ -40,14 +38,8 @@ int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration&
     const std::string fileName = commandLine.argument(1);
     std::cout << "Read orbel code image file '" << fileName << "'" << std::endl << std::endl;
 
-    // The reader's own warning about an unreadable file would repeat ours.
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-    cv::Mat image;
-    try {
-        image = cv::imread(fileName, cv::IMREAD_COLOR);
-    } catch (const std::exception&) {
-        image.release(); // a file the codec chokes on counts as unreadable
-    }
+    // Refuses decompression bombs with a Warning of their size.
+    const cv::Mat image = orb::loadImage(fileName).image;
 
     std::string text;
     bool decoded = false;

@@ -1,7 +1,8 @@
 #include "app/interactive.h"
 
+#include <cctype>
 #include <cstdio>
-#include <limits>
+#include <sstream>
 #include <vector>
 
 #include "app/camera_devices.h"
@@ -35,20 +36,42 @@ void writeFormatted(std::ostream& out, const std::string& format, Arguments... a
     out << text.data() << std::flush;
 }
 
-// Reads one whole number; a rejected entry discards the rest of its line so
-// the next prompt starts afresh. Empty at the end of the input.
+// Reads one input line without its line end; a Windows line end counts as one.
+bool readLine(std::istream& in, std::string& line)
+{
+    if (!std::getline(in, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+// One entry per line: the number at the start of the line counts and the
+// rest of the line is discarded, so "640x480" cannot go on to run x.
+// Empty at the end of the input.
 template <class Accept, class ShowPrompt>
 std::optional<int> readNumber(std::istream& in, Accept accept, ShowPrompt showPrompt)
 {
     for (;;) {
         in.clear();
         showPrompt();
+        std::string line;
+        if (!readLine(in, line)) return std::nullopt;
+        std::istringstream entry(line);
         int value = 0;
-        if (in >> value && accept(value)) return value;
-        if (in.eof() || in.bad()) return std::nullopt;
-        in.clear();
-        in.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+        if (entry >> value && accept(value)) return value;
     }
+}
+
+// The menu choice is the first non-blank character of its line; the rest of
+// the line is discarded, so a word typed by mistake runs one item, not one
+// per letter. Blank lines are skipped. Empty at the end of the input.
+std::optional<char> readChoice(std::istream& in)
+{
+    std::string line;
+    while (readLine(in, line)) {
+        for (const char c : line)
+            if (!std::isspace(static_cast<unsigned char>(c))) return c;
+    }
+    return std::nullopt;
 }
 
 void printMenu(const AppSettings& settings, std::ostream& out)
@@ -158,9 +181,9 @@ std::optional<int> promptIntInRange(const std::string& prompt, int maximum, std:
 std::optional<std::string> promptLine(const std::string& prompt, std::istream& in, std::ostream& out)
 {
     out << prompt << std::flush;
-    in.ignore(1); // the line end left behind by the menu choice
+    // The menu choice took its whole line, so the next line is the answer.
     std::string line;
-    if (!std::getline(in, line)) return std::nullopt;
+    if (!readLine(in, line)) return std::nullopt;
     return line;
 }
 
@@ -213,9 +236,9 @@ void runMenu(AppSettings& settings, const std::string& codeTypeList, const std::
 {
     for (;;) {
         printMenu(settings, out);
-        char choice = 0;
-        if (!(in >> choice)) return; // the end of the input ends the menu as x does
-        if (!serveChoice(choice, settings, codeTypeList, levelList, in, out)) return;
+        const std::optional<char> choice = readChoice(in);
+        if (!choice) return; // the end of the input ends the menu as x does
+        if (!serveChoice(*choice, settings, codeTypeList, levelList, in, out)) return;
     }
 }
 

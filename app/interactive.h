@@ -19,12 +19,13 @@ int runInteractive(const std::string& codeTypeList, const std::string& levelList
 void runMenu(AppSettings& settings, const std::string& codeTypeList, const std::string& levelList,
              std::istream& in = std::cin, std::ostream& out = std::cout);
 
-// Prompts until a whole number >= minimum is read; the prompt is a printf
-// format with `minimum` as its argument. Empty at the end of the input.
+// Prompts until a line starting with a whole number >= minimum is read; the
+// rest of that line is discarded. The prompt is a printf format with
+// `minimum` as its argument. Empty at the end of the input.
 std::optional<int> promptInt(const std::string& prompt, int minimum, std::istream& in, std::ostream& out);
 // Prompts until 0 <= number <= maximum is read; the format gets 0 and `maximum`.
 std::optional<int> promptIntInRange(const std::string& prompt, int maximum, std::istream& in, std::ostream& out);
-// Prompts for the rest of the menu choice's line; empty at the end of the input.
+// Prompts for a whole line, without its line end; empty at the end of the input.
 std::optional<std::string> promptLine(const std::string& prompt, std::istream& in, std::ostream& out);
 
 // At most 50 characters: longer texts keep 47 and end in "...".

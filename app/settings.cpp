@@ -1,13 +1,21 @@
 #include "app/settings.h"
 
 #include <cerrno>
-#include <exception>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <stdexcept>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <sstream>
 #include <system_error>
 
-#include <opencv2/core/persistence.hpp>
-#include <opencv2/core/utils/logger.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "orb/logger.h"
 
@@ -15,66 +23,51 @@ namespace app {
 
 namespace {
 
+namespace fs = std::filesystem;
 using orb::LogLevel;
 using orb::logger;
+using Json = nlohmann::json;
 
-// A missing member reads as its fallback; a member of the wrong kind is an
-// error rather than a silent 0 or INT_MAX.
-std::string readString(const cv::FileStorage& storage, const char* key, const std::string& fallback)
+// A member's value as it stands in the file, short enough for a log line.
+std::string shownValue(const Json& value)
 {
-    const cv::FileNode node = storage[key];
-    if (node.isNone()) return fallback;
-    if (!node.isString()) throw std::runtime_error(std::string("member '") + key + "' must be a string");
-    return node.string();
+    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (text.size() > 40) text = text.substr(0, 37) + "...";
+    return text;
 }
 
-int readInt(const cv::FileStorage& storage, const char* key, int fallback)
+void logIgnored(const char* key, const std::string& expected, const Json& value)
 {
-    const cv::FileNode node = storage[key];
-    if (node.isNone()) return fallback;
-    if (!node.isInt()) throw std::runtime_error(std::string("member '") + key + "' must be an integer");
-    return static_cast<int>(node);
+    logger().line(LogLevel::Warning, "Settings member '", key, "' must be ", expected, ", not ", shownValue(value),
+                  ": ignored");
 }
 
-// The storage writes a text that begins and ends with the same quote mark
-// as it stands, taking it for already quoted; such a text (a launch string in
-// quotes, or a lone quote) would come back without its quotes or break the
-// file. It is quoted and escaped here instead.
-void writeString(cv::FileStorage& storage, const char* key, const std::string& text)
+// The member's text, `fallback` when it is missing, nothing when it is of another kind.
+std::optional<std::string> stringMember(const Json& root, const char* key, const char* fallback, bool& bad)
 {
-    const bool looksQuoted = !text.empty() && (text.front() == '"' || text.front() == '\'') &&
-                             text.front() == text.back();
-    if (!looksQuoted) {
-        storage << key << text;
-        return;
+    const auto member = root.find(key);
+    if (member == root.end()) return fallback;
+    if (member->is_string()) return member->get<std::string>();
+    logIgnored(key, "a string", *member);
+    bad = true;
+    return std::nullopt;
+}
+
+// The same bounds as the menu: a value it would refuse is refused here too.
+std::optional<int> intMember(const Json& root, const char* key, int fallback, int minimum, bool& bad)
+{
+    const auto member = root.find(key);
+    if (member == root.end()) return fallback;
+    if (member->is_number_integer()) {
+        const bool inRange = member->is_number_unsigned() ? member->get<std::uint64_t>() <= INT_MAX
+                                                          : member->get<std::int64_t>() >= minimum &&
+                                                                member->get<std::int64_t>() <= INT_MAX;
+        if (inRange) return member->get<int>();
     }
-    std::string quoted = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"': quoted += "\\\""; break;
-        case '\\': quoted += "\\\\"; break;
-        case '\n': quoted += "\\n"; break;
-        case '\r': quoted += "\\r"; break;
-        case '\t': quoted += "\\t"; break;
-        default: quoted += c;
-        }
-    }
-    quoted += '"';
-    storage << key << quoted;
+    logIgnored(key, "an integer >= " + std::to_string(minimum), *member);
+    bad = true;
+    return std::nullopt;
 }
-
-// Keeps the storage's own complaint about a file it cannot open off the
-// console while it is opened; the outcome is logged here in our words.
-class QuietStorageOpen {
-public:
-    QuietStorageOpen() : previous_(cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT)) {}
-    ~QuietStorageOpen() { cv::utils::logging::setLogLevel(previous_); }
-    QuietStorageOpen(const QuietStorageOpen&) = delete;
-    QuietStorageOpen& operator=(const QuietStorageOpen&) = delete;
-
-private:
-    cv::utils::logging::LogLevel previous_;
-};
 
 enum class Presence { Exists, NotFound, Unknown };
 
@@ -83,14 +76,104 @@ enum class Presence { Exists, NotFound, Unknown };
 Presence settingsFilePresence(const std::string& fileName)
 {
     std::error_code error;
-    const auto status = std::filesystem::status(fileName, error);
-    if (status.type() == std::filesystem::file_type::not_found) return Presence::NotFound;
+    const auto status = fs::status(fileName, error);
+    if (status.type() == fs::file_type::not_found) return Presence::NotFound;
     if (!error) return Presence::Exists;
     const int code = error.value();
     if (error.category() == std::generic_category() || error.category() == std::system_category()) {
         if (code == ENOENT || code == ENOTDIR || code == ENAMETOOLONG || code == EINVAL) return Presence::NotFound;
     }
     return Presence::Unknown;
+}
+
+// Settings files that could not be moved aside: saving must not replace them.
+std::set<std::string>& filesToKeep()
+{
+    static std::set<std::string> files;
+    return files;
+}
+
+// Moves the file to the first free name of fileName.bad, fileName.bad.2, ...
+// without ever replacing an earlier one. Empty when it could not be moved.
+std::string moveAside(const std::string& fileName, std::string& reason)
+{
+    for (int n = 1; n <= 1000; ++n) {
+        const std::string aside = fileName + ".bad" + (n == 1 ? "" : "." + std::to_string(n));
+        if (renameat2(AT_FDCWD, fileName.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0) return aside;
+        if (errno == EEXIST) continue;
+        if (errno == EINVAL || errno == ENOSYS) { // a file system that cannot refuse a replacement itself
+            std::error_code ignored;
+            if (fs::exists(fs::symlink_status(aside, ignored))) continue;
+            if (std::rename(fileName.c_str(), aside.c_str()) == 0) return aside;
+        }
+        reason = std::strerror(errno);
+        return "";
+    }
+    reason = "too many earlier copies";
+    return "";
+}
+
+void keepAside(const std::string& fileName, const char* consequence)
+{
+    std::string reason;
+    const std::string aside = moveAside(fileName, reason);
+    if (aside.empty()) {
+        filesToKeep().insert(fileName);
+        logger().line(LogLevel::Error, "Settings file '", fileName, "' cannot be moved aside (", reason,
+                      "): it will not be replaced");
+        return;
+    }
+    logger().line(LogLevel::Warning, "Settings file '", fileName, "' kept as '", aside, "'; ", consequence);
+}
+
+// Text that is not UTF-8 cannot be stored in JSON as it is.
+bool isUtf8(const std::string& text)
+{
+    try {
+        (void)Json(text).dump();
+        return true;
+    } catch (const Json::type_error&) {
+        return false;
+    }
+}
+
+std::string errorText(int code) { return std::strerror(code); }
+
+// Writes all of `text` to `fd`, however many calls that takes.
+bool writeAll(int fd, const std::string& text)
+{
+    const char* next = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, next, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        next += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// A fresh file beside `target`, created with the usual permissions (the
+// umask applies); -1 with errno set when none can be created.
+int createTemporary(const fs::path& target, std::string& name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + "." +
+                                        std::to_string(attempt) + ".tmp"))
+                   .string();
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool failWrite(const std::string& what, int code)
+{
+    logger().line(LogLevel::Error, "Error: ", what, ": ", errorText(code));
+    return false;
 }
 
 } // namespace
@@ -110,67 +193,133 @@ int parseCodeTypeName(const std::string& text)
     return 0;
 }
 
+SettingsRead parseSettings(AppSettings& settings, const std::string& text)
+{
+    Json root;
+    try {
+        root = Json::parse(text);
+    } catch (const Json::exception& e) {
+        logger().line(LogLevel::Error, "Error: ", e.what());
+        return SettingsRead::Unparseable;
+    }
+    if (!root.is_object()) {
+        logger().line(LogLevel::Error, "Error: the settings are ", shownValue(root), ", not a JSON object");
+        return SettingsRead::Unparseable;
+    }
+    // Every member on its own: one that cannot be used leaves the others alone.
+    bool bad = false;
+    if (const auto v = stringMember(root, "logLevel", "Info", bad)) settings.logLevel = orb::parseLevelName(*v);
+    if (const auto v = stringMember(root, "logLevelConsole", "Info", bad))
+        settings.logLevelConsole = orb::parseLevelName(*v);
+    if (const auto v = stringMember(root, "logFileName", "", bad)) settings.logFileName = *v;
+    if (const auto v = stringMember(root, "codeType", "BlackAndWhite", bad)) settings.codeType = parseCodeTypeName(*v);
+    if (const auto v = intMember(root, "device", 0, 0, bad)) settings.device = *v;
+    if (const auto v = intMember(root, "mode", 0, -1, bad)) settings.mode = *v;
+    if (const auto v = intMember(root, "width", 0, 0, bad)) settings.width = *v;
+    if (const auto v = intMember(root, "height", 0, 0, bad)) settings.height = *v;
+    if (const auto v = intMember(root, "backend", 0, 0, bad)) settings.backend = *v;
+    if (const auto v = stringMember(root, "launch", "", bad)) settings.launch = *v;
+    return bad ? SettingsRead::BadMembers : SettingsRead::Complete;
+}
+
+SettingsRead loadSettingsFile(AppSettings& settings, const std::string& fileName)
+{
+    // A device or a pipe is no settings file, and might never end.
+    std::error_code error;
+    std::ifstream file;
+    if (fs::status(fileName, error).type() == fs::file_type::regular) file.open(fileName, std::ios::binary);
+    std::ostringstream text;
+    if (file.is_open()) text << file.rdbuf();
+    if (!file.is_open() || file.bad()) {
+        logger().line(LogLevel::Error, "Settings file cannot be opened for reading!");
+        return SettingsRead::Unreadable;
+    }
+    return parseSettings(settings, text.str());
+}
+
 bool readSettingsFile(AppSettings& settings, const std::string& fileName)
 {
-    cv::FileStorage storage;
-    try {
-        const QuietStorageOpen quiet;
-        storage.open(fileName, cv::FileStorage::READ);
-    } catch (const std::exception&) {
-        // The storage parses the whole file on opening, so malformed content fails here.
-        storage.release();
-    }
-    if (!storage.isOpened()) {
-        logger().line(LogLevel::Error, "Settings file cannot be opened for reading!");
-        return false;
-    }
-    try {
-        settings.logLevel = orb::parseLevelName(readString(storage, "logLevel", "Info"));
-        settings.logLevelConsole = orb::parseLevelName(readString(storage, "logLevelConsole", "Info"));
-        settings.logFileName = readString(storage, "logFileName", "");
-        settings.codeType = parseCodeTypeName(readString(storage, "codeType", "BlackAndWhite"));
-        settings.device = readInt(storage, "device", 0);
-        settings.mode = readInt(storage, "mode", 0);
-        settings.width = readInt(storage, "width", 0);
-        settings.height = readInt(storage, "height", 0);
-        settings.backend = readInt(storage, "backend", 0);
-        settings.launch = readString(storage, "launch", "");
-    } catch (const std::exception& e) {
-        logger().line(LogLevel::Error, "Error: ", e.what());
-        return false;
-    }
-    storage.release();
-    return true;
+    return loadSettingsFile(settings, fileName) == SettingsRead::Complete;
+}
+
+std::string settingsText(const AppSettings& settings)
+{
+    const std::pair<const char*, const std::string*> texts[] = {{"logFileName", &settings.logFileName},
+                                                                 {"launch", &settings.launch}};
+    for (const auto& [key, text] : texts)
+        if (!isUtf8(*text))
+            logger().line(LogLevel::Warning, "Settings member '", key,
+                          "' is not UTF-8 text: its other bytes are saved as replacement characters");
+
+    nlohmann::ordered_json root;
+    root["logLevel"] = orb::levelName(settings.logLevel);
+    root["logLevelConsole"] = orb::levelName(settings.logLevelConsole);
+    root["logFileName"] = settings.logFileName;
+    root["codeType"] = codeTypeName(settings.codeType);
+    root["device"] = settings.device;
+    root["mode"] = settings.mode;
+    root["width"] = settings.width;
+    root["height"] = settings.height;
+    root["backend"] = settings.backend;
+    root["launch"] = settings.launch;
+    return root.dump(4, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 bool writeSettingsFile(const AppSettings& settings, const std::string& fileName)
 {
-    cv::FileStorage storage;
-    try {
-        const QuietStorageOpen quiet;
-        storage.open(fileName, cv::FileStorage::WRITE | cv::FileStorage::FORMAT_JSON);
-    } catch (const std::exception&) {
-        storage.release();
+    if (filesToKeep().count(fileName) != 0) {
+        logger().line(LogLevel::Error, "Error: the settings file '", fileName,
+                      "' could not be moved aside, so it is not replaced");
+        return false;
     }
-    if (!storage.isOpened()) {
+    // A settings file that is a link stays one: the file it points to is replaced.
+    std::error_code error;
+    fs::path target = fileName;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(target, error)); ++hops) {
+        const fs::path link = fs::read_symlink(target, error);
+        if (error) break;
+        target = link.is_absolute() ? link : target.parent_path() / link;
+    }
+    if (error == std::errc::no_such_file_or_directory) error.clear();
+    fs::file_type type = fs::file_type::none;
+    if (!error) type = fs::status(target, error).type();
+    if (type == fs::file_type::not_found) error.clear();
+    if (error || (type != fs::file_type::not_found && type != fs::file_type::regular)) {
         logger().line(LogLevel::Error, "Settings file cannot be opened for writing!");
+        logger().line(LogLevel::Error, "Error: '", fileName, "' ",
+                      error ? error.message() : std::string("is not a regular file"));
         return false;
     }
-    try {
-        writeString(storage, "logLevel", orb::levelName(settings.logLevel));
-        writeString(storage, "logLevelConsole", orb::levelName(settings.logLevelConsole));
-        writeString(storage, "logFileName", settings.logFileName);
-        writeString(storage, "codeType", codeTypeName(settings.codeType));
-        storage << "device" << settings.device;
-        storage << "mode" << settings.mode;
-        storage << "width" << settings.width;
-        storage << "height" << settings.height;
-        storage << "backend" << settings.backend;
-        writeString(storage, "launch", settings.launch);
-        storage.release();
-    } catch (const std::exception& e) {
-        logger().line(LogLevel::Error, "Error: ", e.what());
-        return false;
+    if (target.parent_path().empty()) target = fs::path(".") / target;
+
+    const std::string text = settingsText(settings);
+    std::string temporary;
+    const int fd = createTemporary(target, temporary);
+    if (fd < 0) {
+        const int code = errno;
+        logger().line(LogLevel::Error, "Settings file cannot be opened for writing!");
+        return failWrite("'" + temporary + "' cannot be created", code);
+    }
+    // The old permissions carry over to the new file.
+    struct stat old {};
+    if (type == fs::file_type::regular && ::stat(target.c_str(), &old) == 0)
+        (void)::fchmod(fd, old.st_mode & 07777);
+
+    // Every step is checked: a full disk may show only at fsync or close.
+    bool written = writeAll(fd, text) && ::fsync(fd) == 0;
+    int code = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        code = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return failWrite("settings cannot be written to '" + temporary + "'", code);
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+        code = errno;
+        ::unlink(temporary.c_str());
+        return failWrite("'" + temporary + "' cannot replace '" + target.string() + "'", code);
     }
     return true;
 }
@@ -187,8 +336,17 @@ void readSettings(AppSettings& settings, const std::string& fileName)
         return;
     case Presence::Exists: break;
     }
-    if (readSettingsFile(settings, fileName)) logger().line(LogLevel::Debug, "Read settings");
-    else logger().line(LogLevel::Warning, "Settings have not been read.");
+    switch (loadSettingsFile(settings, fileName)) {
+    case SettingsRead::Complete: logger().line(LogLevel::Debug, "Read settings"); break;
+    case SettingsRead::BadMembers:
+        keepAside(fileName, "the members that could be read are used, and saved on exit");
+        break;
+    case SettingsRead::Unparseable:
+        keepAside(fileName, "the defaults are used, and saved on exit");
+        logger().line(LogLevel::Warning, "Settings have not been read.");
+        break;
+    case SettingsRead::Unreadable: logger().line(LogLevel::Warning, "Settings have not been read."); break;
+    }
 }
 
 void saveSettings(const AppSettings& settings, const std::string& fileName)

@@ -27,14 +27,33 @@ std::string codeTypeName(int codeType);
 int parseCodeTypeName(const std::string& text);
 
 // Loads the settings file into `settings` and logs the outcome. A missing
-// file leaves the defaults in place.
+// file leaves the defaults in place. A file that cannot be parsed, or has
+// members that cannot be used, is moved aside (decoder_settings.json.bad,
+// then .bad.2, ...) so that saving cannot destroy what the user had.
 void readSettings(AppSettings& settings, const std::string& fileName = kSettingsFileName);
-// Stores `settings`, replacing the file, and logs the outcome.
+// Stores `settings` by replacing the file as a whole, and logs the outcome:
+// "Settings have been saved." only after the new file is in place.
 void saveSettings(const AppSettings& settings, const std::string& fileName = kSettingsFileName);
 
-// The steps behind the two calls above. Members missing from the file read
-// as their "missing" values, not as the record's previous ones.
+// What reading a settings file found.
+enum class SettingsRead {
+    Complete,    // every member present was used
+    BadMembers,  // members of the wrong kind or out of range were ignored, each logged by name
+    Unparseable, // not a JSON object: nothing was used
+    Unreadable,  // the file cannot be opened, or is not a regular file
+};
+
+// The steps behind the two calls above; none of them moves or changes the
+// file read. Members missing from the file read as their "missing" values,
+// not as the record's previous ones; ignored members keep the record's value.
+SettingsRead parseSettings(AppSettings& settings, const std::string& text);
+SettingsRead loadSettingsFile(AppSettings& settings, const std::string& fileName);
+// True when every member was used.
 bool readSettingsFile(AppSettings& settings, const std::string& fileName);
+// The file's content: one JSON object with the ten members in a fixed order.
+std::string settingsText(const AppSettings& settings);
+// Writes a temporary file beside the target, checks every write and renames
+// it over the target; on any failure the old file is left as it was.
 bool writeSettingsFile(const AppSettings& settings, const std::string& fileName);
 
 } // namespace app

@@ -8,7 +8,7 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev
   libopencv-calib3d-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   libopencv-highgui-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev nlohmann-json3-dev
   librsvg2-bin xvfb xauth xdotool
 )
 

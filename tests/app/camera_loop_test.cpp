@@ -7,6 +7,7 @@
 #include "camera_clip.h"
 #include "child_process.h"
 #include "orb/decoder.h"
+#include "orb/logger.h"
 
 using namespace app;
 using testing_support::countOf;
@@ -127,4 +128,34 @@ TEST(CameraKeys, StatusTextShowsRateCodeTypeAndToggles)
     state.codeType = orb::Color;
     state.binarized = true;
     EXPECT_EQ(cameraStatusText(state, 27), "27 fps | Color | Inverted: false | Binarized: true | Enhanced: false");
+}
+
+TEST_F(CameraFrames, LibraryErrorsFailOnlyTheirFrame)
+{
+    std::ostringstream log;
+    orb::logger().setConsoleStream(log);
+    const int previousLevel = orb::logger().consoleLevel();
+    orb::logger().setConsoleLevel(static_cast<int>(orb::LogLevel::Debug));
+    const FrameDecoder failing = [](const orb::DecoderConfiguration&, const cv::Mat&, bool) -> std::string {
+        static int calls = 0;
+        if (++calls % 2) throw cv::Exception(cv::Error::StsBadArg, "at least 4 corresponding point sets", "fit",
+                                             __FILE__, __LINE__);
+        throw std::bad_alloc();
+    };
+    std::ostringstream out;
+    for (const cv::Mat* scene : {&card, &blank}) {
+        cv::Mat frame = scene->clone();
+        EXPECT_NO_THROW(processCameraFrame(state, frame, finder, out, failing));
+    }
+    orb::logger().setConsoleStream(std::cout);
+    orb::logger().setConsoleLevel(previousLevel);
+
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(state.faultedFrames, 2u);
+    // Warned once, then kept out of sight so a fault that repeats cannot flood the console.
+    EXPECT_NE(log.str().find("Warning\tFrame 1 not decoded: "), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("at least 4 corresponding point sets"), std::string::npos);
+    EXPECT_NE(log.str().find("Debug\tFrame 2 not decoded: std::bad_alloc\n"), std::string::npos) << log.str();
+    // The run goes on: the next frame with the card is read.
+    EXPECT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA"), 1);
 }

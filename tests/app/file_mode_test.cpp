@@ -120,3 +120,45 @@ TEST_F(ScanBenchRun, SampleCodeTextIsPrinted)
     const std::regex decoded(R"(\n\nEncoded text is: Hello, ScanBench!\n[0-9.e+-]+ ms\n[0-9]+ ns\n$)");
     EXPECT_TRUE(std::regex_search(out, decoded)) << out;
 }
+
+namespace {
+
+std::uint32_t crc32(const std::string& bytes)
+{
+    std::uint32_t crc = 0xffffffffu;
+    for (const unsigned char byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A valid one-pixel PNG whose header claims `width` x `height`: the shape of
+// a decompression bomb, without its megabytes.
+std::string pngClaiming(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<unsigned char> encoded;
+    cv::imencode(".png", cv::Mat(1, 1, CV_8UC3, cv::Scalar::all(0)), encoded);
+    std::string png(encoded.begin(), encoded.end());
+    for (int i = 0; i < 4; ++i) {
+        png[16 + i] = static_cast<char>(width >> (24 - 8 * i));
+        png[20 + i] = static_cast<char>(height >> (24 - 8 * i));
+    }
+    const std::uint32_t crc = crc32(png.substr(12, 17)); // the header chunk's type and data
+    for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    return png;
+}
+
+} // namespace
+
+TEST_F(ScanBenchRun, OversizedImageIsRefusedBeforeItsPixelsAreDecoded)
+{
+    std::ofstream(dir / "bomb.png", std::ios::binary) << pngClaiming(30000, 30000);
+    const std::string out = run("bomb.png");
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_NE(out.find("\n\nWarning\tImage file 'bomb.png' has 30000 x 30000 pixels, more than the limit of "
+                       "120000000 pixels\nError\tImage file 'bomb.png' cannot be read\n"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(std::regex_search(out, kTimingLines)) << out;
+}

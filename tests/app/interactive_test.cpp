@@ -50,14 +50,14 @@ std::string scanBench() { return std::string(ORB_BINARY_DIR) + "/ScanBench"; }
 
 TEST(Prompts, RejectedEntriesRepeatThePromptAndDiscardTheirLine)
 {
-    std::istringstream in("-5\nabc def\n99999999999\n12x\n");
+    std::istringstream in("-5\nabc def\n99999999999\n\n12x\nnext\n");
     std::ostringstream out;
     EXPECT_EQ(promptInt("Enter camera device number (>= %d): ", 0, in, out), 12);
-    EXPECT_EQ(countOf(out.str(), "Enter camera device number (>= 0): "), 4);
-    // What followed the accepted number stays for the next reading.
-    char next = 0;
-    in >> next;
-    EXPECT_EQ(next, 'x');
+    EXPECT_EQ(countOf(out.str(), "Enter camera device number (>= 0): "), 5);
+    // What followed the accepted number on its line is gone; the next line is untouched.
+    std::string next;
+    std::getline(in, next);
+    EXPECT_EQ(next, "next");
 
     std::istringstream range("7\n-1\n6\n");
     std::ostringstream rangeOut;
@@ -76,7 +76,7 @@ TEST(Prompts, EndOfInputGivesUpInsteadOfLooping)
     std::istringstream last("5");
     std::ostringstream out;
     EXPECT_EQ(promptInt("%d", 0, last, out), 5) << "a number right before the end still counts";
-    std::istringstream none("\n");
+    std::istringstream none("");
     EXPECT_FALSE(promptLine("Enter camera launch string: ", none, out).has_value());
 }
 
@@ -128,6 +128,19 @@ TEST(Menu, DeviceNumberReplacesTheLaunchStringAndEmptyLineClearsIt)
     EXPECT_EQ(run.settings.launch, "");
     run = runMenuOn("m\n4\nx\n");
     EXPECT_NE(run.output.find("m: set device mode    [4]\n"), std::string::npos);
+}
+
+TEST(Menu, EachLineIsOneEntryWhateverFollowsOnIt)
+{
+    const MenuRun run = runMenuOn("w\n640x480\nh\n12abc\n  u 1\r\np\r\nrtsp://cam/live\r\nk" +
+                                  std::string(10000, 'x') + "\n\n \t\nx\r\n");
+    EXPECT_EQ(run.settings.width, 640);
+    EXPECT_EQ(run.settings.height, 12);
+    EXPECT_EQ(run.settings.launch, "rtsp://cam/live");
+    EXPECT_EQ(countOf(run.output, "Enter camera backend"), 0) << "the b of 12abc is not a menu choice";
+    EXPECT_EQ(countOf(run.output, "Usage of ScanBench\n"), 1);
+    // The first menu and one after each of w, h, u, p and k; blank lines show none.
+    EXPECT_EQ(countOf(run.output, "-----------------Menu-----------------\n"), 6);
 }
 
 TEST(Menu, EndOfInputEndsTheMenuAsExitDoes)

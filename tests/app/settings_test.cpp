@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+
+#include <sys/resource.h>
 
 #include "app/settings.h"
 #include "orb/logger.h"
@@ -110,10 +113,12 @@ TEST_F(SettingsFile, SaveAndReadBackRestoresEveryField)
     }
 }
 
-TEST_F(SettingsFile, TextsSurviveQuotesAndBackslashes)
+TEST_F(SettingsFile, TextsSurviveWhateverTheyHold)
 {
-    for (const std::string launch : {"", "\"", "''", "\"quoted pipeline\"", "'single'", "a\"b", "C:\\cams\\1",
-                                     "123", "line\nbreak"}) {
+    const std::string launches[] = {"", "\"", "''", "\"quoted pipeline\"", "'single'", "a\"b", "C:\\cams\\1",
+                                     "123", "line\nbreak", "{\"pipeline\": 1}", "[0]", "}", "\u00fcber \t",
+                                     std::string(100000, 'l')};
+    for (const std::string& launch : launches) {
         AppSettings saved;
         saved.launch = launch;
         saved.logFileName = launch;
@@ -123,6 +128,15 @@ TEST_F(SettingsFile, TextsSurviveQuotesAndBackslashes)
         EXPECT_EQ(loaded.launch, launch);
         EXPECT_EQ(loaded.logFileName, launch);
     }
+    // Bytes that are not UTF-8 cannot stand in JSON: replaced, and said so, rather than a failed save.
+    AppSettings latin1;
+    latin1.launch = "caf\xe9";
+    ASSERT_TRUE(app::writeSettingsFile(latin1, file.string()));
+    EXPECT_EQ(log(), "Warning\tSettings member 'launch' is not UTF-8 text: its other bytes are saved as "
+                     "replacement characters\n");
+    AppSettings loaded;
+    ASSERT_TRUE(app::readSettingsFile(loaded, file.string()));
+    EXPECT_EQ(loaded.launch, "caf\xef\xbf\xbd");
 }
 
 TEST_F(SettingsFile, MissingFileKeepsDefaults)
@@ -171,44 +185,112 @@ TEST_F(SettingsFile, UnknownNamesFallBack)
     EXPECT_EQ(settings.logLevel, 2);
 }
 
-TEST_F(SettingsFile, MalformedContentIsReportedNotFatal)
+TEST_F(SettingsFile, UnparseableFileIsKeptAsideNotOverwritten)
 {
-    writeJson("{ \"device\": 2, ");
-    AppSettings settings;
-    app::readSettings(settings, file.string());
-    expectSame(settings, AppSettings());
-    EXPECT_EQ(log(), "Error\tSettings file cannot be opened for reading!\nWarning\tSettings have not been read.\n");
+    const std::string contents[] = {"{ \"device\": 2, ", "garbage", "null", "[1, 2]", ""};
+    for (const std::string& content : contents) {
+        writeJson(content);
+        AppSettings settings;
+        app::readSettings(settings, file.string());
+        expectSame(settings, AppSettings());
+        EXPECT_FALSE(fs::exists(file)) << content;
+        app::saveSettings(settings, file.string());
+    }
+    // Each broken file kept under a name of its own, none overwritten.
+    EXPECT_EQ(readFile(dir / "decoder_settings.json.bad"), contents[0]);
+    EXPECT_EQ(readFile(dir / "decoder_settings.json.bad.2"), contents[1]);
+    EXPECT_EQ(readFile(dir / "decoder_settings.json.bad.5"), contents[4]);
+    EXPECT_NE(log().find("Error\tError: the settings are null, not a JSON object\n"
+                         "Warning\tSettings file '" + file.string() + "' kept as '" + file.string() +
+                         ".bad.3'; the defaults are used, and saved on exit\n"
+                         "Warning\tSettings have not been read.\n"),
+              std::string::npos)
+        << log();
+    AppSettings saved;
+    EXPECT_TRUE(app::readSettingsFile(saved, file.string()));
+    expectSame(saved, AppSettings());
 }
 
-TEST_F(SettingsFile, WrongKindOfValueStopsTheRead)
+TEST_F(SettingsFile, EveryGoodMemberIsReadAndEachBadOneNamed)
 {
-    writeJson("{ \"logFileName\": \"a.txt\", \"codeType\": \"Color\", \"device\": \"two\", \"mode\": 5 }");
+    const std::string content = "{ \"device\": \"two\", \"logFileName\": \"a.txt\", \"width\": 99999999999999, "
+                                "\"codeType\": \"Color\", \"height\": -4, \"backend\": 2.5, \"mode\": 5, "
+                                "\"launch\": [\"x\"], \"logLevel\": \"Debug\" }";
+    writeJson(content);
     AppSettings settings;
     app::readSettings(settings, file.string());
-    EXPECT_EQ(settings.logFileName, "a.txt"); // read before the failure
+    EXPECT_EQ(settings.logFileName, "a.txt");
     EXPECT_EQ(settings.codeType, 1);
+    EXPECT_EQ(settings.mode, 5);
+    EXPECT_EQ(settings.logLevel, 1);
+    // The bad ones keep the defaults.
     EXPECT_EQ(settings.device, 0);
-    EXPECT_EQ(settings.mode, -1); // never reached
-    EXPECT_EQ(log(), "Error\tError: member 'device' must be an integer\nWarning\tSettings have not been read.\n");
+    EXPECT_EQ(settings.width, 0);
+    EXPECT_EQ(settings.height, 0);
+    EXPECT_EQ(settings.backend, 0);
+    EXPECT_EQ(settings.launch, "");
+    EXPECT_EQ(log(), "Warning\tSettings member 'device' must be an integer >= 0, not \"two\": ignored\n"
+                     "Warning\tSettings member 'width' must be an integer >= 0, not 99999999999999: ignored\n"
+                     "Warning\tSettings member 'height' must be an integer >= 0, not -4: ignored\n"
+                     "Warning\tSettings member 'backend' must be an integer >= 0, not 2.5: ignored\n"
+                     "Warning\tSettings member 'launch' must be a string, not [\"x\"]: ignored\n"
+                     "Warning\tSettings file '" + file.string() + "' kept as '" + file.string() +
+                         ".bad'; the members that could be read are used, and saved on exit\n");
+    EXPECT_EQ(readFile(dir / "decoder_settings.json.bad"), content);
 }
 
-TEST_F(SettingsFile, EntryThatIsNotAFileCannotBeRead)
+TEST_F(SettingsFile, EntryThatIsNotAFileIsNeitherReadNorReplaced)
 {
     fs::create_directory(file);
     AppSettings settings;
     app::readSettings(settings, file.string());
     EXPECT_EQ(log(), "Error\tSettings file cannot be opened for reading!\nWarning\tSettings have not been read.\n");
-
     app::saveSettings(settings, file.string());
-    EXPECT_NE(log().find("Error\tSettings file cannot be opened for writing!\nWarning\tSettings have not been saved.\n"),
-              std::string::npos)
-        << log();
+    EXPECT_NE(log().find("Error\tSettings file cannot be opened for writing!\n"), std::string::npos) << log();
+    EXPECT_TRUE(fs::is_directory(file));
+
+    // A link to a device that takes nothing: never reported as saved, the device left alone.
+    fs::remove(file);
+    fs::create_symlink("/dev/full", file);
+    app::saveSettings(settings, file.string());
+    EXPECT_EQ(log().find("Settings have been saved."), std::string::npos) << log();
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    EXPECT_TRUE(fs::is_symlink(file));
 }
 
 TEST_F(SettingsFile, UnwritablePlaceIsReported)
 {
     app::saveSettings(AppSettings(), (dir / "no" / "such" / "decoder_settings.json").string());
-    EXPECT_EQ(log(), "Error\tSettings file cannot be opened for writing!\nWarning\tSettings have not been saved.\n");
+    EXPECT_EQ(log().rfind("Error\tSettings file cannot be opened for writing!\nError\tError: '", 0), 0u) << log();
+    EXPECT_NE(log().find("' cannot be created: No such file or directory\nWarning\tSettings have not been saved.\n"),
+              std::string::npos)
+        << log();
+}
+
+// A write that fails part way (here the process's file size limit, as a full
+// disk would) leaves the old file whole, no temporary file behind, and says so.
+TEST_F(SettingsFile, WritingReplacesTheFileWholeOrNotAtAll)
+{
+    fs::create_symlink("kept.json", file); // a linked settings file stays linked
+    AppSettings settings = everyFieldChanged();
+    app::saveSettings(settings, file.string());
+    ASSERT_TRUE(fs::is_symlink(file));
+    const std::string before = readFile(dir / "kept.json");
+    ASSERT_NE(before.find("\"device\": 3"), std::string::npos);
+
+    settings.launch = std::string(100000, 'v');
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    const rlimit small{4096, previous.rlim_max};
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    app::saveSettings(settings, file.string());
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_NE(log().find("File too large\nWarning\tSettings have not been saved.\n"), std::string::npos) << log();
+    EXPECT_EQ(readFile(dir / "kept.json"), before);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2) << "no temporary file left";
 }
 
 TEST_F(SettingsFile, FailedExistenceQueryCountsAsUnreadable)
