@@ -121,6 +121,9 @@ int main(int argc, char** argv)
                 recipe.centreOffset = {(random() % 200) / 10.0 - 10 + 0.37, (random() % 200) / 10.0 - 10 + 0.21};
                 recipe.mask = static_cast<int>(random() % 5);
                 Sample sample;
+                // The writer's filler comes from the C generator: seed it per
+                // code so every run draws the same images.
+                std::srand(static_cast<unsigned>(random()));
                 try {
                     sample = drawSample(recipe);
                 } catch (const std::exception&) {
