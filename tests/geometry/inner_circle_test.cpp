@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -160,6 +161,23 @@ TEST(FindCircle, NoBlobIsReportedWithPass)
         cv::Mat black(100, 100, CV_8UC1, cv::Scalar(0));
         EXPECT_EQ(findCircle(StageInput{config, black}).code, InnerCircleNotFound);
     }
+}
+
+TEST(FindCircle, BlackOnlyAtTheLastRowOrColumnStaysInsideTheImage)
+{
+    // The middle of the black pixels rounds half to even: on an even side
+    // it can land one past the last row or column. The address sanitizer
+    // build reports any read there.
+    DecoderConfiguration config;
+    const auto white = [] { return cv::Mat(480, 640, CV_8UC1, cv::Scalar(255)); };
+    cv::Mat bottomRow = white();
+    bottomRow.row(479).setTo(0);
+    cv::Mat lastColumn = white();
+    lastColumn.col(639).setTo(0);
+    cv::Mat corner = white();
+    corner.at<std::uint8_t>(479, 639) = 0;
+    for (cv::Mat& image : {std::ref(bottomRow), std::ref(lastColumn), std::ref(corner)})
+        EXPECT_EQ(findCircle(StageInput{config, image}).code, InnerCircleNotFound);
 }
 
 TEST(FindCircle, NearestBlobWinsAndSecondPassConfirms)
