@@ -53,7 +53,8 @@ TEST(StartMarker, RaysStartFromTheCentreTheCorrectionsUse)
     code.size = {641, 481};
     code.centre = {320.5, 240.5};
     const cv::Mat image = test::drawSyntheticCode(code);
-    const StartMarkerCandidate* top = best(findStartMarkers(image, code.hub + 5, 32, false));
+    const std::vector<StartMarkerCandidate> candidates = findStartMarkers(image, code.hub + 5, 32, false);
+    const StartMarkerCandidate* top = best(candidates);
     ASSERT_NE(top, nullptr);
     EXPECT_NEAR(cv::norm(top->marker.rayStart - code.centre), code.hub + 5, 1e-9);
 }
