@@ -10,6 +10,7 @@ packages=(
   libopencv-highgui-dev
   libgtest-dev libbenchmark-dev
   librsvg2-bin xvfb xauth xdotool
+  clang libclang-rt-14-dev
 )
 
 missing=()
