@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -76,6 +77,16 @@ private:
     cv::utils::logging::LogLevel previous_;
 };
 
+// Settings are only ever written as JSON, which the storage recognises by a
+// leading '{'. Anything else it would hand to its XML or YAML parser, and
+// those crash on some malformed files (a truncated "<?xml" line), so such
+// content is refused before the storage sees it.
+bool startsAsJson(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    return in.get() == '{';
+}
+
 enum class Presence { Exists, NotFound, Unknown };
 
 // Any kind of entry counts as present. Only "not found" kinds of failure mean
@@ -115,7 +126,7 @@ bool readSettingsFile(AppSettings& settings, const std::string& fileName)
     cv::FileStorage storage;
     try {
         const QuietStorageOpen quiet;
-        storage.open(fileName, cv::FileStorage::READ);
+        if (startsAsJson(fileName)) storage.open(fileName, cv::FileStorage::READ);
     } catch (const std::exception&) {
         // The storage parses the whole file on opening, so malformed content fails here.
         storage.release();
