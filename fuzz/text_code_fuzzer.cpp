@@ -34,7 +34,7 @@ constexpr std::size_t kOptionBytes = 8;
 constexpr int kModuleCounts[6] = {16, 32, 48, 64, 17, 0};
 constexpr int kOddRingCounts[4] = {2500, 2501, -3, 100};
 // Drawing more rings costs more time than it finds.
-constexpr int kMostDrawnRings = 12;
+constexpr int kMostDrawnRings = 6;
 
 int ringCountFrom(std::uint8_t byte)
 {
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto eccType = static_cast<std::uint8_t>(data[4] % 5);
     const std::int32_t layout = data[5] % 7;
     const int mask = data[6] % 6;
-    const double pitch = 3 + data[7] % 6;
+    const double pitch = 3 + data[7] % 3;
     const std::string text(reinterpret_cast<const char*>(data) + kOptionBytes, size - kOptionBytes);
 
     try {
