@@ -19,7 +19,11 @@ jobs="${JOBS:-2}"
 CXX=clang++ cmake -S fuzz -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null || exit 1
 cmake --build "$build" -j "$jobs" || exit 1
 
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+# Big short-lived buffers (the settings storage's, images) pass through the
+# default 256 MB quarantine at a page fault each; a small one doubles the
+# executions per second.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16:max_malloc_fill_size=0}"
 
 failed=()
 for target in "${targets[@]}"; do
