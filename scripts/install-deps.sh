@@ -10,7 +10,8 @@ packages=(
   libopencv-highgui-dev
   libgtest-dev libbenchmark-dev
   librsvg2-bin xvfb xauth xdotool
-  clang libclang-rt-14-dev
+  # fuzz targets: compiler, libFuzzer and sanitizer runtimes, stack symbolizer
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()
