@@ -46,7 +46,11 @@ void writeString(cv::FileStorage& storage, const char* key, const std::string& t
     const bool looksQuoted = !text.empty() && (text.front() == '"' || text.front() == '\'') &&
                              text.front() == text.back();
     if (!looksQuoted) {
-        storage << key << text;
+        // write(), not <<: the stream operator takes a text that starts with
+        // a bracket for the start or end of a structure (a lone "}" closed
+        // the file's map and crashed the storage) and drops a backslash
+        // before one.
+        storage.write(key, text);
         return;
     }
     std::string quoted = "\"";

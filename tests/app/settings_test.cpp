@@ -125,6 +125,20 @@ TEST_F(SettingsFile, TextsSurviveQuotesAndBackslashes)
     }
 }
 
+// "}" as the launch string crashed the save; the others were stored as
+// structures or lost their backslash.
+TEST_F(SettingsFile, TextsStartingWithBracketsSurvive)
+{
+    for (const std::string launch : {"}", "]", "{", "[1, 2]", "{\"a\": 1}", "\\{x", "\\]"}) {
+        AppSettings saved;
+        saved.launch = launch;
+        ASSERT_TRUE(app::writeSettingsFile(saved, file.string())) << launch;
+        AppSettings loaded;
+        ASSERT_TRUE(app::readSettingsFile(loaded, file.string())) << readFile(file);
+        EXPECT_EQ(loaded.launch, launch);
+    }
+}
+
 TEST_F(SettingsFile, MissingFileKeepsDefaults)
 {
     AppSettings settings;
