@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 SAMPLE ?= examples/sample.png
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test bench sanitize clean
+.PHONY: deps configure build run test bench sanitize fuzz fuzz-ci clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -29,6 +29,16 @@ sanitize: deps
 	@cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORB_SANITIZE=ON -DORB_BUILD_BENCH=OFF > /dev/null
 	@cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets (clang, sanitizers), each for FUZZ_SECONDS; fails on any finding.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS ?= decode payload settings text_code
+fuzz: deps
+	JOBS=$(JOBS) bash fuzz/run.sh $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The short run CI makes after the tests.
+fuzz-ci: deps
+	JOBS=$(JOBS) bash fuzz/run.sh 40 $(FUZZ_TARGETS)
 
 clean:
 	rm -rf $(BUILD_DIR) build-sanitize

@@ -10,6 +10,8 @@ packages=(
   libopencv-highgui-dev
   libgtest-dev libbenchmark-dev nlohmann-json3-dev
   librsvg2-bin xvfb xauth xdotool
+  # fuzz targets: compiler, libFuzzer and sanitizer runtimes, stack symbolizer
+  clang libclang-rt-14-dev llvm
 )
 
 missing=()

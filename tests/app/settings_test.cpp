@@ -139,6 +139,20 @@ TEST_F(SettingsFile, TextsSurviveWhateverTheyHold)
     EXPECT_EQ(loaded.launch, "caf\xef\xbf\xbd");
 }
 
+// "}" as the launch string crashed the save; the others were stored as
+// structures or lost their backslash.
+TEST_F(SettingsFile, TextsStartingWithBracketsSurvive)
+{
+    for (const std::string launch : {"}", "]", "{", "[1, 2]", "{\"a\": 1}", "\\{x", "\\]"}) {
+        AppSettings saved;
+        saved.launch = launch;
+        ASSERT_TRUE(app::writeSettingsFile(saved, file.string())) << launch;
+        AppSettings loaded;
+        ASSERT_TRUE(app::readSettingsFile(loaded, file.string())) << readFile(file);
+        EXPECT_EQ(loaded.launch, launch);
+    }
+}
+
 TEST_F(SettingsFile, MissingFileKeepsDefaults)
 {
     AppSettings settings;
@@ -187,7 +201,9 @@ TEST_F(SettingsFile, UnknownNamesFallBack)
 
 TEST_F(SettingsFile, UnparseableFileIsKeptAsideNotOverwritten)
 {
-    const std::string contents[] = {"{ \"device\": 2, ", "garbage", "null", "[1, 2]", ""};
+    // The last two once crashed the parser of an earlier settings reader.
+    const std::string contents[] = {"{ \"device\": 2, ", "garbage", "null", "[1, 2]", "", "<?xml veon=",
+                                    "%YAML:1.0\n---\ndevice: 3\n"};
     for (const std::string& content : contents) {
         writeJson(content);
         AppSettings settings;
