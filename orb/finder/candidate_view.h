@@ -13,7 +13,7 @@ namespace orb {
 struct CandidateViewOptions {
     // The hub is scaled to this radius, pixels: the chain's fixed pixel
     // tolerances suit rings of a dozen pixels.
-    double hubRadius = 40;
+    double hubRadius = 55;
     // Everything farther from the centre than this many hub radii is painted
     // with the card's white. The ring count (and so the code's size) is
     // unknown, so a reader tries each in turn, smallest first: a small disc
