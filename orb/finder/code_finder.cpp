@@ -110,7 +110,11 @@ std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const Finder
         if (side != reducedSide) { // passes of one size share the reduction
             const double factor = static_cast<double>(side) / longSide;
             if (side == longSide) reduced = gray;
-            else cv::resize(gray, reduced, cv::Size(), factor, factor, cv::INTER_AREA);
+            else // at least a pixel each way, however flat the image
+                cv::resize(gray, reduced,
+                           cv::Size(std::max(1, static_cast<int>(std::lround(gray.cols * factor))),
+                                    std::max(1, static_cast<int>(std::lround(gray.rows * factor)))),
+                           0, 0, cv::INTER_AREA);
             reducedSide = side;
         }
         if (reduced.cols < 3 || reduced.rows < 3) continue;
