@@ -181,8 +181,12 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
     ReadResult result;
     result.error = planRead(image, options, plan);
     if (result.error != Success) return result;
-    result = readWith(image, plan, plan.pipeline);
-    if (result || !options.findCodes) return result;
+    if (options.readWholeImage) {
+        result = readWith(image, plan, plan.pipeline);
+        if (result || !options.findCodes) return result;
+    } else if (!options.findCodes) {
+        return result;
+    }
 
     std::vector<ReadResult> found;
     readFound(image, options, plan, 1, found, result);
@@ -194,8 +198,10 @@ std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& opt
     ReadPlan plan;
     std::vector<ReadResult> read;
     if (planRead(image, options, plan) != Success) return read;
-    ReadResult whole = readWith(image, plan, plan.pipeline);
-    if (whole) read.push_back(std::move(whole));
+    if (options.readWholeImage) {
+        ReadResult whole = readWith(image, plan, plan.pipeline);
+        if (whole) read.push_back(std::move(whole));
+    }
     if (!options.findCodes) return read;
     ReadResult failure;
     readFound(image, options, plan, std::numeric_limits<std::size_t>::max(), read, failure);

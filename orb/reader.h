@@ -54,6 +54,9 @@ struct ReaderOptions {
     // structure of their centre and read each place found: codes small, off
     // centre or among other things. Default: on.
     bool findCodes = true;
+    // Read the image as a whole before searching it. Off for a caller that
+    // has just tried that itself (the console program's decode). Default: on.
+    bool readWholeImage = true;
     // Most places the search reads in one image; bounds the time a
     // cluttered image takes. Default: 12.
     int maxCandidates = 12;
