@@ -181,6 +181,7 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
     ReadResult result;
     result.error = planRead(image, options, plan);
     if (result.error != Success) return result;
+    result.error = InnerCircleNotFound; // what a read that finds nothing reports
     if (options.readWholeImage) {
         result = readWith(image, plan, plan.pipeline);
         if (result || !options.findCodes) return result;

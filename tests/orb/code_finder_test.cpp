@@ -113,6 +113,11 @@ TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
     EXPECT_LE(static_cast<int>(findCodeCandidates(targets, finding).size()), finding.maxCandidates);
     EXPECT_TRUE(readCodes(targets).empty());
 
+    // A search alone that finds nothing says so.
+    ReaderOptions searchOnly;
+    searchOnly.readWholeImage = false;
+    EXPECT_EQ(readCode(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), searchOnly).error, InnerCircleNotFound);
+
     // Noise over a large frame, and degenerate shapes.
     cv::Mat noise(3000, 4000, CV_8UC1);
     cv::randu(noise, 0, 256);
