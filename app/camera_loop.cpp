@@ -181,21 +181,33 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
     const int fps = seconds > 0 ? static_cast<int>(state.frameCount / seconds) : 0;
 
     const std::int64_t t1 = currentTicks();
+    orb::DecoderConfiguration config;
+    config.codeType = state.codeType;
+    const auto print = [&](const std::string& text) {
+        const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
+        out << "Output:\t" << text;
+        if (state.measuring) out << "\t" << decodeMs << " ms, " << "\t" << fps << " fps";
+        out << std::endl;
+    };
+    bool read = false;
     try {
         const cv::Rect area = finder.find(frame);
         if (area.width > 0 && area.height > 0) {
-            orb::DecoderConfiguration config;
-            config.codeType = state.codeType;
             const std::string text = orb::decode(config, frame(area), state.enhanced);
-            const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
-            if (!text.empty()) {
-                out << "Output:\t" << text;
-                if (state.measuring) out << "\t" << decodeMs << " ms, " << "\t" << fps << " fps";
-                out << std::endl;
-            }
+            read = !text.empty();
+            if (read) print(text);
         }
     } catch (const orb::OCException&) {
-        // Nothing readable in this frame; the decoder has logged why.
+        // Nothing readable in the area; the decoder has logged why.
+    }
+    // A still scene, a shaking view or an area that cuts the code: search
+    // the whole frame, within the time the frame rate leaves.
+    if (!read && currentTicks() >= state.nextFinderTicks) {
+        const std::int64_t searchStart = currentTicks();
+        std::string text;
+        if (findCode(config, frame, text) && !text.empty()) print(text);
+        const std::int64_t now = currentTicks();
+        state.nextFinderTicks = now + 2 * (now - searchStart);
     }
     return fps;
 }

@@ -28,6 +28,8 @@ struct CameraRunState {
     DistortionLevels levels;
     std::uint64_t frameCount = 0;
     std::int64_t startTicks = 0;
+    // The code finder runs on a whole frame no sooner than this; see processCameraFrame.
+    std::int64_t nextFinderTicks = 0;
 };
 
 // Applies one key code from the window; returns false when it ends the run.
@@ -38,7 +40,9 @@ std::string cameraStatusText(const CameraRunState& state, int fps);
 
 // One frame's work before it is shown: counts it, applies inversion,
 // binarisation and distortions to `frame` in place, decodes the area that
-// moved and writes an "Output:" line for a code read. Returns the average
+// moved and writes an "Output:" line for a code read. When the moved area
+// gives nothing, the code finder searches the whole frame, at most a third
+// of the time: after a search of t ms the next waits 2t ms. Returns the average
 // frame rate of the run so far.
 int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <sstream>
 
 #include "app/camera_loop.h"
@@ -44,6 +46,8 @@ protected:
 
 TEST_F(CameraFrames, DecodesTheFirstFrameWholeThenOnlyWhatMoves)
 {
+    // The finder held off: this is about the moved area alone.
+    state.nextFinderTicks = std::numeric_limits<std::int64_t>::max();
     // A close-up of the card: the first frame is decoded whole.
     const std::string first = process(card);
     EXPECT_EQ(first.rfind("Output:\tHELLO CAMERA\t", 0), 0u) << first;
@@ -127,4 +131,21 @@ TEST(CameraKeys, StatusTextShowsRateCodeTypeAndToggles)
     state.codeType = orb::Color;
     state.binarized = true;
     EXPECT_EQ(cameraStatusText(state, 27), "27 fps | Color | Inverted: false | Binarized: true | Enhanced: false");
+}
+
+TEST_F(CameraFrames, WholeFrameSearchReadsWhatTheMovedAreaMisses)
+{
+    EXPECT_EQ(countOf(process(card), "Output:\tHELLO CAMERA\t"), 1);
+    // A still scene: no moved area, so the finder reads the whole frame.
+    EXPECT_EQ(countOf(process(card), "Output:\tHELLO CAMERA\t"), 1);
+    EXPECT_GT(state.nextFinderTicks, 0);
+    // Within its time share it waits: the next still frame gives nothing.
+    state.nextFinderTicks = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(process(card), "");
+    // The card held up in a wider scene, then held still: read both times.
+    // (Each frame is given the finder's turn: when it comes is a matter of time.)
+    for (int frame = 0; frame < 2; ++frame) {
+        state.nextFinderTicks = 0;
+        EXPECT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA\t"), 1) << "frame " << frame;
+    }
 }
