@@ -14,14 +14,14 @@ namespace orb {
 // square blocks. A block a few times the ring thickness keeps the ring solid;
 // much larger ones let light gradients through, hence several passes.
 struct FinderPass {
-    int longSide = 1600;
-    int blockSize = 31;
+    int longSide = 1280;
+    int blockSize = 25;
 };
 
 struct FinderOptions {
     // Fine blocks for small codes, coarse ones for codes in uneven light,
     // and a small copy of the image for codes that fill most of it.
-    std::vector<FinderPass> passes = {{1600, 31}, {1600, 101}, {480, 41}};
+    std::vector<FinderPass> passes = {{1280, 25}, {640, 41}};
     // A pixel is dark when it is this many grey levels below its block's mean.
     double thresholdOffset = 7;
     // Smallest hub, as the area of its hole in the pass's reduced image, pixels.
