@@ -1,5 +1,6 @@
 #include "app/camera_loop.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -29,6 +30,9 @@ constexpr std::int64_t kTicksPerMillisecond = 10000;
 // A source that delivers nothing for this long has ended.
 constexpr std::int64_t kStreamSilenceTicks = 2 * kTicksPerSecond;
 constexpr int kEscape = 27;
+// A whole-frame search longer than a frame at 30 fps holds the next one off
+// by what it overran, so the loop keeps about 30 fps on a slow machine.
+constexpr std::int64_t kFinderBudgetTicks = kTicksPerSecond / 30;
 
 const char* flagText(bool flag) { return flag ? "true" : "false"; }
 
@@ -207,7 +211,7 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         std::string text;
         if (findCode(config, frame, text) && !text.empty()) print(text);
         const std::int64_t now = currentTicks();
-        state.nextFinderTicks = now + 2 * (now - searchStart);
+        state.nextFinderTicks = now + std::max<std::int64_t>(0, now - searchStart - kFinderBudgetTicks);
     }
     return fps;
 }

@@ -41,8 +41,8 @@ std::string cameraStatusText(const CameraRunState& state, int fps);
 // One frame's work before it is shown: counts it, applies inversion,
 // binarisation and distortions to `frame` in place, decodes the area that
 // moved and writes an "Output:" line for a code read. When the moved area
-// gives nothing, the code finder searches the whole frame, at most a third
-// of the time: after a search of t ms the next waits 2t ms. Returns the average
+// gives nothing, the code finder searches the whole frame; a search that
+// takes longer than a frame at 30 fps holds the next one off by its excess. Returns the average
 // frame rate of the run so far.
 int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out);
 
