@@ -139,7 +139,7 @@ TEST_F(CameraFrames, WholeFrameSearchReadsWhatTheMovedAreaMisses)
     // A still scene: no moved area, so the finder reads the whole frame.
     EXPECT_EQ(countOf(process(card), "Output:\tHELLO CAMERA\t"), 1);
     EXPECT_GT(state.nextFinderTicks, 0);
-    // Within its time share it waits: the next still frame gives nothing.
+    // While the search is held off, the next still frame gives nothing.
     state.nextFinderTicks = std::numeric_limits<std::int64_t>::max();
     EXPECT_EQ(process(card), "");
     // The card held up in a wider scene, then held still: read both times.
