@@ -77,6 +77,16 @@ CandidateView cutCandidate(const cv::Mat& image, const CodeCandidate& candidate,
     view.hub.size = {static_cast<float>(candidate.hub.size.width * scale),
                      static_cast<float>(candidate.hub.size.height * scale)};
 
+    // Light and shadow across the card: divide by the paper's brightness,
+    // the local maximum over more than a module, smoothed.
+    {
+        const int reach = 2 * (static_cast<int>(options.hubRadius * 0.6) / 2) + 1;
+        cv::Mat paper;
+        cv::dilate(view.image, paper, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(reach, reach)));
+        cv::blur(paper, paper, cv::Size(reach, reach));
+        cv::divide(view.image, cv::max(paper, cv::Scalar::all(1)), view.image, 235.0);
+    }
+
     // Outside the disc: the card's white, so the scene cannot pull the
     // chain's edges and zebras away from the code.
     cv::Mat disc = cv::Mat::zeros(view.image.size(), CV_8U);

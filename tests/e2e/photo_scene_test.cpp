@@ -58,7 +58,7 @@ protected:
 };
 
 // The counts committed to: at least 95 % from a quarter of the short side
-// up, 85 % at 0.15 and half at 0.10.
+// up, 85 % at 0.15 and half at 0.10 (this set reads more at 0.10: 6 of 8).
 TEST_F(PhotoScenes, LargeCodesRead) {
     EXPECT_GE(readSizeClass(0.9, 8) + readSizeClass(0.7, 8) + readSizeClass(0.5, 8), 23);
 }
@@ -70,7 +70,7 @@ TEST_F(PhotoScenes, MidSizeCodesRead) {
 
 TEST_F(PhotoScenes, SmallCodesRead) {
     EXPECT_GE(readSizeClass(0.15, 8), 7);
-    EXPECT_GE(readSizeClass(0.10, 8), 4);
+    EXPECT_GE(readSizeClass(0.10, 8), 6);
 }
 
 TEST_F(PhotoScenes, EveryCodeOfAMultiCodeSceneIsReadOnce)

@@ -149,15 +149,30 @@ Scene makeScene(const cv::Mat& photo, const SceneRecipe& recipe)
         place(0, 2) += at.x - cardCentre.x;
         place(1, 2) += at.y - cardCentre.y;
         if (recipe.faults.perspective) {
+            // A tilt that would push part of the code out of the frame is
+            // drawn again: a code cut by the frame's edge is no test of reading.
             const float w = static_cast<float>(card.cols), h = static_cast<float>(card.rows);
             const std::vector<cv::Point2f> corners = {{0, 0}, {w, 0}, {w, h}, {0, h}};
-            std::vector<cv::Point2f> placedCorners, tilted;
+            std::vector<cv::Point2f> rim;
+            for (int k = 0; k < 32; ++k)
+                rim.push_back(cv::Point2f(cardCentre) + static_cast<float>(drawnDiameter / 2) *
+                                                            cv::Point2f(static_cast<float>(std::cos(k * kTwoPi / 32)),
+                                                                        static_cast<float>(std::sin(k * kTwoPi / 32))));
+            std::vector<cv::Point2f> placedCorners;
             cv::perspectiveTransform(corners, placedCorners, cv::Mat(place));
-            const double reach = 0.12 * card.cols * scale;
-            for (const cv::Point2f& corner : placedCorners)
-                tilted.push_back(corner + cv::Point2f(static_cast<float>(uniform(random, -reach, reach)),
-                                                      static_cast<float>(uniform(random, -reach, reach))));
-            place = cv::Matx33d(cv::getPerspectiveTransform(corners, tilted));
+            const cv::Rect2f inside(2, 2, recipe.frame.width - 4.0f, recipe.frame.height - 4.0f);
+            for (double reach = 0.12 * card.cols * scale; reach > 1; reach *= 0.8) {
+                std::vector<cv::Point2f> tilted, rimPlaced;
+                for (const cv::Point2f& corner : placedCorners)
+                    tilted.push_back(corner + cv::Point2f(static_cast<float>(uniform(random, -reach, reach)),
+                                                          static_cast<float>(uniform(random, -reach, reach))));
+                const cv::Matx33d tilt(cv::getPerspectiveTransform(corners, tilted));
+                cv::perspectiveTransform(rim, rimPlaced, cv::Mat(tilt));
+                if (std::all_of(rimPlaced.begin(), rimPlaced.end(), [&](const cv::Point2f& p) { return inside.contains(p); })) {
+                    place = tilt;
+                    break;
+                }
+            }
         }
         cv::Mat warped, mask;
         const cv::Mat opaque(card.size(), CV_8U, cv::Scalar(255));
