@@ -1,5 +1,6 @@
 #include "app/camera_loop.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -29,6 +30,9 @@ constexpr std::int64_t kTicksPerMillisecond = 10000;
 // A source that delivers nothing for this long has ended.
 constexpr std::int64_t kStreamSilenceTicks = 2 * kTicksPerSecond;
 constexpr int kEscape = 27;
+// A whole-frame search longer than a frame at 30 fps holds the next one off
+// by what it overran, so the loop keeps about 30 fps on a slow machine.
+constexpr std::int64_t kFinderBudgetTicks = kTicksPerSecond / 30;
 
 const char* flagText(bool flag) { return flag ? "true" : "false"; }
 
@@ -111,6 +115,14 @@ void closeCamera(cv::VideoCapture& capture, bool windowOpen)
     capture.release();
 }
 
+// One odd frame must not end a live run. Warn once per run, then keep the
+// console quiet: a fault that repeats would flood it.
+void reportFaultedFrame(CameraRunState& state, const std::exception& error)
+{
+    const orb::LogLevel level = state.faultedFrames++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
+    orb::logger().line(level, "Frame ", state.frameCount, " not decoded: ", error.what());
+}
+
 } // namespace
 
 bool handleCameraKey(CameraRunState& state, int key, std::ostream& out)
@@ -182,26 +194,39 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
     const int fps = seconds > 0 ? static_cast<int>(state.frameCount / seconds) : 0;
 
     const std::int64_t t1 = currentTicks();
+    orb::DecoderConfiguration config;
+    config.codeType = state.codeType;
+    const auto print = [&](const std::string& text) {
+        const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
+        out << "Output:\t" << text;
+        if (state.measuring) out << "\t" << decodeMs << " ms, " << "\t" << fps << " fps";
+        out << std::endl;
+    };
+    bool read = false;
     try {
         const cv::Rect area = finder.find(frame);
         if (area.width > 0 && area.height > 0) {
-            orb::DecoderConfiguration config;
-            config.codeType = state.codeType;
             const std::string text = decode(config, frame(area), state.enhanced);
-            const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
-            if (!text.empty()) {
-                out << "Output:\t" << text;
-                if (state.measuring) out << "\t" << decodeMs << " ms, " << "\t" << fps << " fps";
-                out << std::endl;
-            }
+            read = !text.empty();
+            if (read) print(text);
         }
     } catch (const orb::OCException&) {
-        // Nothing readable in this frame; the decoder has logged why.
+        // Nothing readable in the area; the decoder has logged why.
     } catch (const std::exception& error) {
-        // One odd frame must not end a live run. Warn once per run, then
-        // keep the console quiet: a fault that repeats would flood it.
-        const orb::LogLevel level = state.faultedFrames++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
-        orb::logger().line(level, "Frame ", state.frameCount, " not decoded: ", error.what());
+        reportFaultedFrame(state, error);
+    }
+    // A still scene, a shaking view or an area that cuts the code: search
+    // the whole frame, within the time the frame rate leaves.
+    if (!read && currentTicks() >= state.nextFinderTicks) {
+        const std::int64_t searchStart = currentTicks();
+        std::string text;
+        try {
+            if (findCode(config, frame, text) && !text.empty()) print(text);
+        } catch (const std::exception& error) {
+            reportFaultedFrame(state, error);
+        }
+        const std::int64_t now = currentTicks();
+        state.nextFinderTicks = now + std::max<std::int64_t>(0, now - searchStart - kFinderBudgetTicks);
     }
     return fps;
 }

@@ -31,6 +31,8 @@ struct CameraRunState {
     std::uint64_t frameCount = 0;
     std::int64_t startTicks = 0;
     std::uint64_t faultedFrames = 0; // frames whose decode raised an unexpected error
+    // The code finder runs on a whole frame no sooner than this; see processCameraFrame.
+    std::int64_t nextFinderTicks = 0;
 };
 
 // The decode entry the frame work calls; replaceable so a test can make it fail.
@@ -44,10 +46,12 @@ std::string cameraStatusText(const CameraRunState& state, int fps);
 
 // One frame's work before it is shown: counts it, applies inversion,
 // binarisation and distortions to `frame` in place, decodes the area that
-// moved and writes an "Output:" line for a code read. Any error raised while
-// the frame is searched and decoded counts as a failed decode of that frame
-// and is logged; it never ends the run. Returns the average frame rate of the
-// run so far.
+// moved and writes an "Output:" line for a code read. When the moved area
+// gives nothing, the code finder searches the whole frame; a search that
+// takes longer than a frame at 30 fps holds the next one off by its excess.
+// Any error raised while the frame is searched and decoded counts as a
+// failed decode of that frame and is logged; it never ends the run. Returns
+// the average frame rate of the run so far.
 int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out,
                        const FrameDecoder& decode = orb::decode);
 

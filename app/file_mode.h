@@ -4,6 +4,10 @@
 #include <iostream>
 #include <ostream>
 
+#include <string>
+
+#include <opencv2/core.hpp>
+
 #include "app/command_line.h"
 #include "orb/decoder_configuration.h"
 
@@ -12,6 +16,11 @@ namespace app {
 // Reads the image named by argument 1, decodes it once and prints the text
 // and the decode time. Failures are logged; the result is always 0.
 int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration& config);
+
+// For when decode missed: the first code the code finder reads anywhere in
+// `image`, with the configuration's code type and layout. True, and `text`
+// set, when one reads; never throws.
+bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std::string& text);
 
 // The system clock in 100-nanosecond ticks.
 std::int64_t currentTicks();

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include <opencv2/imgproc.hpp>
 
 #include "orb/decoder.h"
+#include "orb/finder/candidate_view.h"
+#include "orb/finder/code_finder.h"
 #include "orb/payload/module_geometry.h"
 #include "orb/pipeline.h"
 
@@ -31,7 +34,7 @@ std::vector<CodeType> codeTypesToTry(CodeTypes choice, const cv::Mat& image)
 // the inverse homography into the working image, out of the mirror, and up
 // from the reduced working size (pixel centres as the resize placed them).
 cv::Point2f toImage(const cv::Point2d& warped, const cv::Matx33d& inverse, const PipelineReading& reading,
-                    const cv::Size& imageSize)
+                    const cv::Size& imageSize, const cv::Matx23d& toCaller)
 {
     const cv::Vec3d h = inverse * cv::Vec3d(warped.x, warped.y, 1.0);
     double x = h[0] / h[2];
@@ -40,10 +43,15 @@ cv::Point2f toImage(const cv::Point2d& warped, const cv::Matx33d& inverse, const
     if (reading.mirrored) x = working.width - 1 - x;
     const double sx = static_cast<double>(imageSize.width) / working.width;
     const double sy = static_cast<double>(imageSize.height) / working.height;
-    return {static_cast<float>((x + 0.5) * sx - 0.5), static_cast<float>((y + 0.5) * sy - 0.5)};
+    const cv::Vec3d read((x + 0.5) * sx - 0.5, (y + 0.5) * sy - 0.5, 1.0);
+    const cv::Vec2d caller = toCaller * read;
+    return {static_cast<float>(caller[0]), static_cast<float>(caller[1])};
 }
 
-CodePosition locate(const PipelineReading& reading, const cv::Size& imageSize)
+// `imageSize` is that of the image the pipeline read; `toCaller` maps its
+// pixels into the caller's (a cut around a found code; identity otherwise).
+CodePosition locate(const PipelineReading& reading, const cv::Size& imageSize,
+                    const cv::Matx23d& toCaller = cv::Matx23d(1, 0, 0, 0, 1, 0))
 {
     const cv::Matx33d inverse = reading.homography.inv();
     const cv::Point2d centre(reading.workingSize.width * 0.5, reading.workingSize.height * 0.5);
@@ -54,11 +62,11 @@ CodePosition locate(const PipelineReading& reading, const cv::Size& imageSize)
     const double outerRadius = grid.lastRadius + 1.5 * pitch;
 
     CodePosition position;
-    position.centre = toImage(centre, inverse, reading, imageSize);
+    position.centre = toImage(centre, inverse, reading, imageSize, toCaller);
     for (int k = 0; k < kOutlinePoints; ++k) {
         const double angle = reading.startMarker.angle + k * kTwoPi / kOutlinePoints;
         const cv::Point2d point = centre + outerRadius * cv::Point2d(std::cos(angle), -std::sin(angle));
-        position.outline.push_back(toImage(point, inverse, reading, imageSize));
+        position.outline.push_back(toImage(point, inverse, reading, imageSize, toCaller));
     }
     // Mirroring reverses the turn; keep the outline counter-clockwise on screen.
     if (reading.mirrored) std::reverse(position.outline.begin() + 1, position.outline.end());
@@ -66,31 +74,36 @@ CodePosition locate(const PipelineReading& reading, const cv::Size& imageSize)
     return position;
 }
 
-} // namespace
+// What one read needs besides the image: the types and the pipeline's options.
+struct ReadPlan {
+    std::vector<CodeType> types;
+    PipelineOptions pipeline;
+};
 
-ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
+// The plan for `options`, or the error that makes them unusable.
+ResultCode planRead(const cv::Mat& image, const ReaderOptions& options, ReadPlan& plan)
 {
     DecoderConfiguration config;
     checkDecoderInput(config, image); // throws for input no code type can take
+    if (options.layout != kAnyLayout && (options.layout < Horizontal || options.layout > Scrambled))
+        return InvalidConfiguration;
+    plan.types = codeTypesToTry(options.codeTypes, image);
+    if (plan.types.empty()) return CodeTypeMismatch;
+    plan.pipeline.layouts = options.layout == kAnyLayout ? kEveryLayout : std::vector<std::int32_t>{options.layout};
+    plan.pipeline.tryMirrored = options.tryMirrored;
+    plan.pipeline.enhance = options.enhance;
+    plan.pipeline.maxWorkingWidth = options.maxWorkingWidth;
+    return Success;
+}
 
+// Runs the pipeline on `image` for each code type until one reads; the
+// position is mapped through `toCaller`.
+ReadResult readWith(const cv::Mat& image, const ReadPlan& plan, const PipelineOptions& pipeline,
+                    const cv::Matx23d& toCaller = cv::Matx23d(1, 0, 0, 0, 1, 0))
+{
     ReadResult result;
-    if (options.layout != kAnyLayout && (options.layout < Horizontal || options.layout > Scrambled)) {
-        result.error = InvalidConfiguration;
-        return result;
-    }
-    const std::vector<CodeType> types = codeTypesToTry(options.codeTypes, image);
-    if (types.empty()) {
-        result.error = CodeTypeMismatch;
-        return result;
-    }
-
-    PipelineOptions pipeline;
-    pipeline.layouts = options.layout == kAnyLayout ? kEveryLayout : std::vector<std::int32_t>{options.layout};
-    pipeline.tryMirrored = options.tryMirrored;
-    pipeline.enhance = options.enhance;
-    pipeline.maxWorkingWidth = options.maxWorkingWidth;
-
-    for (const CodeType type : types) {
+    DecoderConfiguration config;
+    for (const CodeType type : plan.types) {
         config.codeType = type;
         const PipelineReading reading = runPipeline(config, image, pipeline);
         result.error = reading.code;
@@ -106,10 +119,94 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
         result.modulesPerRing = reading.modulesPerRing;
         result.ringCount = reading.grid.ringCount;
         result.mirrored = reading.mirrored;
-        result.position = locate(reading, image.size());
+        result.position = locate(reading, image.size(), toCaller);
         return result;
     }
     return result;
+}
+
+// Reads one found place: a cut around its hub, with the scene beyond a
+// disc painted white, for each disc size until one reads. The hub is
+// handed over, so the chain's own inner circle search cannot wander off.
+ReadResult readCandidate(const cv::Mat& image, const CodeCandidate& candidate, const ReadPlan& plan)
+{
+    const CandidateViewOptions cutting;
+    ReadResult result;
+    for (const double disc : cutting.discRadii) {
+        const CandidateView view = cutCandidate(image, candidate, disc, cutting);
+        if (view.image.empty()) continue;
+        PipelineOptions pipeline = plan.pipeline;
+        pipeline.innerCircle = view.hub;
+        pipeline.maxWorkingWidth = 0; // the cut already has the size the chain reads well
+        result = readWith(view.image, plan, pipeline, view.toSource);
+        if (result) return result;
+    }
+    return result;
+}
+
+// True when `centre` lies on a code already read (its own rings can look
+// like a centre, and the same code is found by several passes).
+bool onReadCode(const std::vector<ReadResult>& read, const cv::Point2f& centre)
+{
+    return std::any_of(read.begin(), read.end(), [&](const ReadResult& code) {
+        return cv::pointPolygonTest(code.position.outline, centre, false) >= 0;
+    });
+}
+
+// Reads the found places one by one until `enough` codes are read.
+void readFound(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
+               std::vector<ReadResult>& read, ReadResult& lastFailure)
+{
+    FinderOptions finding;
+    finding.maxCandidates = std::max(0, options.maxCandidates);
+    for (const CodeCandidate& candidate : findCodeCandidates(image, finding)) {
+        if (onReadCode(read, candidate.centre)) continue;
+        ReadResult result = readCandidate(image, candidate, plan);
+        if (!result) {
+            lastFailure = std::move(result);
+            continue;
+        }
+        // Two places can lead to one code: keep it once.
+        if (onReadCode(read, result.position.centre)) continue;
+        read.push_back(std::move(result));
+        if (read.size() >= enough) return;
+    }
+}
+
+} // namespace
+
+ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
+{
+    ReadPlan plan;
+    ReadResult result;
+    result.error = planRead(image, options, plan);
+    if (result.error != Success) return result;
+    result.error = InnerCircleNotFound; // what a read that finds nothing reports
+    if (options.readWholeImage) {
+        result = readWith(image, plan, plan.pipeline);
+        if (result || !options.findCodes) return result;
+    } else if (!options.findCodes) {
+        return result;
+    }
+
+    std::vector<ReadResult> found;
+    readFound(image, options, plan, 1, found, result);
+    return found.empty() ? result : found.front();
+}
+
+std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options)
+{
+    ReadPlan plan;
+    std::vector<ReadResult> read;
+    if (planRead(image, options, plan) != Success) return read;
+    if (options.readWholeImage) {
+        ReadResult whole = readWith(image, plan, plan.pipeline);
+        if (whole) read.push_back(std::move(whole));
+    }
+    if (!options.findCodes) return read;
+    ReadResult failure;
+    readFound(image, options, plan, std::numeric_limits<std::size_t>::max(), read, failure);
+    return read;
 }
 
 } // namespace orb

@@ -50,6 +50,16 @@ struct ReaderOptions {
     // Images wider than this many pixels are scaled down before reading,
     // which bounds the time a read takes. Default: 1280.
     int maxWorkingWidth = 1280;
+    // When the image as a whole does not read, search it for codes from the
+    // structure of their centre and read each place found: codes small, off
+    // centre or among other things. Default: on.
+    bool findCodes = true;
+    // Read the image as a whole before searching it. Off for a caller that
+    // has just tried that itself (the console program's decode). Default: on.
+    bool readWholeImage = true;
+    // Most places the search reads in one image; bounds the time a
+    // cluttered image takes. Default: 12.
+    int maxCandidates = 12;
 };
 
 // Where a code lies, in the pixel coordinates of the caller's image.
@@ -86,8 +96,14 @@ struct ReadResult {
 };
 
 // Reads the one code that fills and centres an 8-bit image (gray, BGR or
-// BGRA). Safe to call from several threads at once; the same image and
-// options always give the same result.
+// BGRA); when that fails and `options.findCodes` is on, the first code the
+// search finds anywhere in it. Safe to call from several threads at once;
+// the same image and options always give the same result.
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options = {});
+
+// Every code of an image, each once, wherever it stands: the image read as a
+// whole, then each place the search finds (at most `options.maxCandidates`).
+// Empty when none reads; throws like readCode for input it cannot take.
+std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options = {});
 
 } // namespace orb

@@ -1,6 +1,9 @@
 // Reads many drawn codes under one degradation at a time and prints the pass
 // rate per level: the long sweeps that do not fit the test suite.
 //   orbsweep [--count N] [--seed S] [--group NAME]
+// With --scenes, codes on cards in photographs, read with the finder, by
+// code size and camera fault; --csv and --plot write the table and a chart.
+//   orbsweep --scenes [--count N] [--seed S] [--csv FILE] [--plot FILE.png]
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -9,13 +12,20 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+#include <map>
 #include <sstream>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "app/image_modification.h"
 #include "orb/decoder_configuration.h"
 #include "orb/logger.h"
 #include "orb/payload/payload_types.h"
+#include "orb/reader.h"
 #include "support/code_samples.h"
+#include "support/photo_scenes.h"
 
 using namespace orb;
 using namespace orb::samples;
@@ -87,6 +97,105 @@ std::vector<Group> groups()
     return all;
 }
 
+const double kSceneShares[] = {0.9, 0.7, 0.5, 0.35, 0.25, 0.15, 0.10};
+const cv::Size kSceneFrames[] = {{1280, 720}, {1920, 1080}, {3000, 4000}, {4000, 3000}};
+
+struct FaultLine {
+    std::string name;
+    SceneFaults faults;
+};
+
+std::vector<FaultLine> faultLines()
+{
+    const SceneFaults none{false, false, false, 0};
+    std::vector<FaultLine> lines = {{"turned", none}, {"perspective", none}, {"light", none},
+                                    {"blur+noise", none}, {"jpeg", none}, {"all", {true, true, true, 60}}};
+    lines[1].faults.perspective = true;
+    lines[2].faults.light = true;
+    lines[3].faults.blurAndNoise = true;
+    lines[4].faults.jpegQuality = 60;
+    return lines;
+}
+
+// Pass rate against code size, one line per fault, drawn with OpenCV.
+void plotScenes(const std::vector<FaultLine>& lines, const std::map<std::string, std::vector<double>>& rates,
+                const std::string& file)
+{
+    const int width = 900, height = 560, left = 70, right = 180, top = 40, bottom = 60;
+    cv::Mat plot(height, width, CV_8UC3, cv::Scalar::all(255));
+    const auto px = [&](double share) { return left + static_cast<int>((share - 0.05) / 0.9 * (width - left - right)); };
+    const auto py = [&](double rate) { return top + static_cast<int>((1 - rate) * (height - top - bottom)); };
+    for (int k = 0; k <= 10; ++k) {
+        const double rate = k / 10.0;
+        cv::line(plot, {left, py(rate)}, {width - right, py(rate)}, cv::Scalar::all(225));
+        cv::putText(plot, std::to_string(k * 10) + "%", {18, py(rate) + 5}, cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar::all(60));
+    }
+    for (const double share : kSceneShares) {
+        cv::line(plot, {px(share), top}, {px(share), height - bottom}, cv::Scalar::all(225));
+        std::ostringstream label;
+        label << share;
+        cv::putText(plot, label.str(), {px(share) - 12, height - bottom + 20}, cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar::all(60));
+    }
+    cv::putText(plot, "code diameter / short side of the frame", {left + 160, height - 15}, cv::FONT_HERSHEY_SIMPLEX, 0.5,
+                cv::Scalar::all(30));
+    cv::putText(plot, "codes read in photo scenes", {left, 25}, cv::FONT_HERSHEY_SIMPLEX, 0.6, cv::Scalar::all(30));
+    const cv::Scalar colours[] = {{180, 80, 30}, {40, 140, 40}, {30, 30, 200}, {160, 40, 160}, {20, 150, 200}, {0, 0, 0}};
+    int index = 0;
+    for (const FaultLine& line : lines) {
+        const cv::Scalar colour = colours[index % 6];
+        const std::vector<double>& values = rates.at(line.name);
+        for (std::size_t k = 0; k < values.size(); ++k) {
+            const cv::Point point(px(kSceneShares[k]), py(values[k]));
+            cv::circle(plot, point, 4, colour, cv::FILLED, cv::LINE_AA);
+            if (k > 0) cv::line(plot, {px(kSceneShares[k - 1]), py(values[k - 1])}, point, colour, 2, cv::LINE_AA);
+        }
+        const int y = top + 20 + 24 * index;
+        cv::line(plot, {width - right + 15, y}, {width - right + 45, y}, colour, 2, cv::LINE_AA);
+        cv::putText(plot, line.name, {width - right + 52, y + 5}, cv::FONT_HERSHEY_SIMPLEX, 0.5, cv::Scalar::all(30));
+        ++index;
+    }
+    cv::imwrite(file, plot);
+}
+
+// Codes on cards in photographs: pass rate per code size and camera fault.
+int sweepScenes(int count, unsigned seed, const std::string& csvFile, const std::string& plotFile)
+{
+    const std::vector<cv::Mat> photos = loadPhotos();
+    if (photos.empty()) {
+        std::cerr << "no photographs found\n";
+        return 1;
+    }
+    const std::vector<FaultLine> lines = faultLines();
+    std::map<std::string, std::vector<double>> rates;
+    std::ofstream csv;
+    if (!csvFile.empty()) {
+        csv.open(csvFile);
+        csv << "fault,share,read,misread,count\n";
+    }
+    std::cout << "fault\tshare\tread\tmisread" << std::endl;
+    for (const FaultLine& line : lines) {
+        for (const double share : kSceneShares) {
+            int read = 0, misread = 0;
+            for (int i = 0; i < count; ++i) {
+                SceneRecipe recipe;
+                recipe.frame = kSceneFrames[i % 4];
+                recipe.codeShares = {share};
+                recipe.faults = line.faults;
+                recipe.seed = seed + static_cast<unsigned>(i * 7919 + share * 1000);
+                const Scene scene = makeScene(photos[(i + static_cast<int>(share * 100)) % photos.size()], recipe);
+                const ReadResult result = readCode(scene.image);
+                if (result && result.text() == scene.codes[0].text) ++read;
+                else if (result) ++misread;
+            }
+            rates[line.name].push_back(static_cast<double>(read) / count);
+            std::cout << line.name << "\t" << share << "\t" << read << "/" << count << "\t" << misread << std::endl;
+            if (csv) csv << line.name << "," << share << "," << read << "," << misread << "," << count << "\n";
+        }
+    }
+    if (!plotFile.empty()) plotScenes(lines, rates, plotFile);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -94,16 +203,23 @@ int main(int argc, char** argv)
     int count = 24;
     unsigned seed = 7;
     std::string only;
+    bool scenes = false;
+    std::string csvFile, plotFile;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--count") && i + 1 < argc) count = std::atoi(argv[++i]);
+        if (!std::strcmp(argv[i], "--scenes")) scenes = true;
+        else if (!std::strcmp(argv[i], "--csv") && i + 1 < argc) csvFile = argv[++i];
+        else if (!std::strcmp(argv[i], "--plot") && i + 1 < argc) plotFile = argv[++i];
+        else if (!std::strcmp(argv[i], "--count") && i + 1 < argc) count = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = static_cast<unsigned>(std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--group") && i + 1 < argc) only = argv[++i];
         else {
-            std::cerr << "usage: orbsweep [--count N] [--seed S] [--group NAME]\n";
+            std::cerr << "usage: orbsweep [--count N] [--seed S] [--group NAME]\n"
+                         "       orbsweep --scenes [--count N] [--seed S] [--csv FILE] [--plot FILE.png]\n";
             return 2;
         }
     }
     logger().setConsoleLevel(static_cast<int>(LogLevel::Off));
+    if (scenes) return sweepScenes(count, seed, csvFile, plotFile);
     const int moduleCounts[] = {16, 32, 48, 64};
     for (const auto& group : groups()) {
         if (!only.empty() && group.name != only) continue;

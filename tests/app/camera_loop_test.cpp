@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <sstream>
 
 #include "app/camera_loop.h"
@@ -45,6 +47,8 @@ protected:
 
 TEST_F(CameraFrames, DecodesTheFirstFrameWholeThenOnlyWhatMoves)
 {
+    // The finder held off: this is about the moved area alone.
+    state.nextFinderTicks = std::numeric_limits<std::int64_t>::max();
     // A close-up of the card: the first frame is decoded whole.
     const std::string first = process(card);
     EXPECT_EQ(first.rfind("Output:\tHELLO CAMERA\t", 0), 0u) << first;
@@ -143,6 +147,7 @@ TEST_F(CameraFrames, LibraryErrorsFailOnlyTheirFrame)
         throw std::bad_alloc();
     };
     std::ostringstream out;
+    state.nextFinderTicks = std::numeric_limits<std::int64_t>::max(); // the area's decode alone
     for (const cv::Mat* scene : {&card, &blank}) {
         cv::Mat frame = scene->clone();
         EXPECT_NO_THROW(processCameraFrame(state, frame, finder, out, failing));
@@ -158,4 +163,21 @@ TEST_F(CameraFrames, LibraryErrorsFailOnlyTheirFrame)
     EXPECT_NE(log.str().find("Debug\tFrame 2 not decoded: std::bad_alloc\n"), std::string::npos) << log.str();
     // The run goes on: the next frame with the card is read.
     EXPECT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA"), 1);
+}
+
+TEST_F(CameraFrames, WholeFrameSearchReadsWhatTheMovedAreaMisses)
+{
+    EXPECT_EQ(countOf(process(card), "Output:\tHELLO CAMERA\t"), 1);
+    // A still scene: no moved area, so the finder reads the whole frame.
+    EXPECT_EQ(countOf(process(card), "Output:\tHELLO CAMERA\t"), 1);
+    EXPECT_GT(state.nextFinderTicks, 0);
+    // While the search is held off, the next still frame gives nothing.
+    state.nextFinderTicks = std::numeric_limits<std::int64_t>::max();
+    EXPECT_EQ(process(card), "");
+    // The card held up in a wider scene, then held still: read both times.
+    // (Each frame is given the finder's turn: when it comes is a matter of time.)
+    for (int frame = 0; frame < 2; ++frame) {
+        state.nextFinderTicks = 0;
+        EXPECT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA\t"), 1) << "frame " << frame;
+    }
 }

@@ -101,7 +101,7 @@ protected:
 
 } // namespace
 
-TEST_F(CameraWindow, StillCloseUpIsReadOnceAndTheEndOfTheClipEndsTheRun)
+TEST_F(CameraWindow, StillCloseUpIsReadAgainAndTheEndOfTheClipEndsTheRun)
 {
     testing_support::writeFrame(directory.path(), 0, card);
     for (int i = 1; i < 40; ++i) testing_support::repeatFrame(directory.path(), i, testing_support::framePath(directory.path(), 0));
@@ -113,9 +113,10 @@ TEST_F(CameraWindow, StillCloseUpIsReadOnceAndTheEndOfTheClipEndsTheRun)
     const std::string output = program->output();
     EXPECT_NE(output.find("Warning\tCamera mode 3 not supported. Use default mode.\n"), std::string::npos);
     EXPECT_NE(output.find("Warning\tFrame size 320 x 200 not supported. Use last valid size.\n"), std::string::npos);
-    // Only the first frame is read (whole); the rest of the still scene is not.
-    EXPECT_EQ(countOf(output, "Output:"), 1) << output;
-    EXPECT_EQ(countOf(output, kOutputLine), 1);
+    // The first frame is read whole; in the still scene that follows, nothing
+    // moves and the code finder reads the frame, as often as its time share allows.
+    EXPECT_GE(countOf(output, "Output:"), 2) << output;
+    EXPECT_EQ(countOf(output, kOutputLine), countOf(output, "Output:"));
     EXPECT_NE(output.find("------------Modification Options------------\n"), std::string::npos);
     EXPECT_EQ(countOf(output, kMenuLine), 7); // before m, w, h, p, b, s and after the run
     const std::string saved = settingsFile();

@@ -15,6 +15,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/file_mode.h"
+#include "orb/drawing/text_code.h"
 #include "support/temporary_directory.h"
 
 namespace fs = std::filesystem;
@@ -86,6 +87,25 @@ TEST_F(ScanBenchRun, ImageWithoutCodeReportsTheFailureAndTimes)
                               "Stop logging on [^\n]+\n" + std::string(80, '-') + "\n";
     EXPECT_TRUE(std::regex_match(log, std::regex(block + block))) << log;
     EXPECT_FALSE(fs::exists(dir / "decoder_settings.json"));
+}
+
+TEST_F(ScanBenchRun, SmallCodeAwayFromTheCentreIsFoundAndPrintedAsADecodedOne)
+{
+    // Too small and too far out for decode alone; the finder reads it.
+    orb::DrawOptions drawing;
+    drawing.pitch = 6;
+    drawing.hubRadius = 3;
+    drawing.centreOffset = {-400.37, 180.21};
+    drawing.canvas = {1280, 720};
+    cv::Mat photo = orb::drawText("found it", orb::TextCodeOptions{}, drawing).image;
+    cv::circle(photo, {1000, 200}, 60, cv::Scalar::all(30), cv::FILLED);
+    ASSERT_TRUE(cv::imwrite((dir / "photo.png").string(), photo));
+
+    const std::string out = run("photo.png");
+    EXPECT_NE(out.find("\nRead orbel code image file 'photo.png'\n\nEncoded text is: found it\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
+    EXPECT_TRUE(std::regex_search(out, kTimingLines)) << out;
 }
 
 TEST_F(ScanBenchRun, UnreadableFileIsNamedAndStillTimed)

@@ -1,5 +1,6 @@
 // The library's folders include only downward: payload <- detection <-
-// geometry <- the pipeline at the top, with the drawer beside detection.
+// geometry <- the pipeline at the top, with the drawer beside detection and
+// the code finder beside the pipeline (the stages below never include it).
 // The leaf headers every layer shares (logger, result codes, configuration)
 // include nothing of the library.
 #include <gtest/gtest.h>
@@ -23,6 +24,9 @@ const std::map<std::string, std::set<std::string>> kAllowed = {
     {"detection", {"payload", "detection"}},
     {"geometry", {"payload", "detection", "geometry"}},
     {"drawing", {"payload", "drawing"}},
+    // The code finder sits beside the pipeline: it may use the stages, and
+    // only the readers at the top use it.
+    {"finder", {"payload", "detection", "geometry", "finder"}},
 };
 
 std::string folderOf(const std::string& include)

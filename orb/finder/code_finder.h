@@ -1,0 +1,64 @@
+#pragma once
+// Finding codes anywhere in an image from the structure of their centre:
+// a black dot inside the white hub inside the black inner ring. On a
+// locally thresholded image that is a dark region whose one hole holds one
+// dark child, which few other things in a photograph show.
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace orb {
+
+// One binarisation the search runs: the image reduced so its long side is at
+// most `longSide` pixels, thresholded against the mean of `blockSize` pixel
+// square blocks. A block a few times the ring thickness keeps the ring solid;
+// much larger ones let light gradients through, hence several passes.
+struct FinderPass {
+    int longSide = 1280;
+    int blockSize = 25;
+};
+
+struct FinderOptions {
+    // Fine blocks for small codes, coarse ones for codes in uneven light,
+    // and a small copy of the image for codes that fill most of it.
+    std::vector<FinderPass> passes = {{1280, 25}, {640, 41}};
+    // A pixel is dark when it is this many grey levels below its block's mean.
+    double thresholdOffset = 7;
+    // Smallest hub, as the area of its hole in the pass's reduced image, pixels.
+    double minHubArea = 60;
+    // The dot's area as a share of the hub's (drawn: 1/9).
+    double minDotShare = 0.05;
+    double maxDotShare = 0.25;
+    // Largest distance of the dot's centre from the hub's, in hub radii.
+    double maxDotOffset = 0.25;
+    // The hub's area as a share of its fitted ellipse's: a hub is convex.
+    double minHubFill = 0.8;
+    // Smallest minor/major axis ratio of the hub: up to a strong tilt.
+    double minAxisRatio = 0.5;
+    // Children of a hub smaller than this share of it are noise, not a dot.
+    double speckShare = 0.01;
+    // At most this many candidates come back, best first; bounds what a
+    // cluttered image costs the readers downstream.
+    int maxCandidates = 12;
+};
+
+// A place where a code may be, in the caller's pixels.
+struct CodeCandidate {
+    cv::RotatedRect hub;    // ellipse of the white hub (without the ring)
+    cv::Point2f centre;     // of the hub
+    double hubRadius = 0;   // mean half axis of the hub
+    // The code's outer radius cannot be known before its rings are counted;
+    // drawn codes stay within this many hub radii.
+    double maxCodeRadius = 0;
+    double score = 0;       // how well the centre matches a drawn one, 0..1
+};
+
+// Drawn codes keep their outer edge within this many hub radii.
+inline constexpr double kMaxCodeRadiusInHubs = 8.0;
+
+// The candidate codes of an 8-bit image (gray, BGR or BGRA), best first,
+// duplicates from the several passes merged. Time and memory grow with the
+// image's pixels only: the passes work on bounded reduced copies.
+std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const FinderOptions& options = {});
+
+} // namespace orb

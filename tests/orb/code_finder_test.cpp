@@ -1,0 +1,131 @@
+// The code finder and the reads it leads to: codes anywhere in a frame,
+// mapped back to the caller's pixels, and bounded work on hostile images.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <opencv2/imgproc.hpp>
+
+#include "orb/drawing/text_code.h"
+#include "orb/finder/candidate_view.h"
+#include "orb/finder/code_finder.h"
+#include "orb/logger.h"
+#include "orb/reader.h"
+#include "support/photo_scenes.h"
+
+using namespace orb;
+
+namespace {
+
+class CodeFinder : public ::testing::Test {
+protected:
+    void SetUp() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Off)); }
+    void TearDown() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Warning)); }
+};
+
+// A code of `pitch` drawn at `offset` from the middle of a white frame.
+DrawnCode codeAt(const std::string& text, cv::Point2d offset, cv::Size canvas = {1280, 720}, double pitch = 6)
+{
+    DrawOptions drawing;
+    drawing.pitch = pitch;
+    drawing.hubRadius = 3;
+    drawing.centreOffset = offset;
+    drawing.canvas = canvas;
+    return drawText(text, TextCodeOptions{}, drawing);
+}
+
+TEST_F(CodeFinder, FindsTheHubOfASmallCodeFarFromTheCentre)
+{
+    const DrawnCode drawn = codeAt("corner", {-420.37, 200.21});
+    const cv::Point2d centre = drawn.plan.placement.centre;
+    const double hub = drawn.plan.geometry.hubRadius * drawn.plan.placement.pitch;
+    const std::vector<CodeCandidate> candidates = findCodeCandidates(drawn.image);
+    ASSERT_FALSE(candidates.empty());
+    EXPECT_LT(cv::norm(cv::Point2d(candidates[0].centre) - centre), 0.1 * hub);
+    EXPECT_NEAR(candidates[0].hubRadius, hub, 0.15 * hub);
+
+    // The plain read misses it; the finder reads it and says where it is.
+    ReaderOptions plain;
+    plain.findCodes = false;
+    EXPECT_FALSE(readCode(drawn.image, plain));
+    const ReadResult result = readCode(drawn.image);
+    ASSERT_TRUE(result) << result.errorText();
+    EXPECT_EQ(result.text(), "corner");
+    EXPECT_LT(cv::norm(cv::Point2d(result.position.centre) - centre), 1.5);
+    const double outer = drawn.plan.geometry.outerRadius() * drawn.plan.placement.pitch;
+    EXPECT_NEAR((result.position.outerRing.size.width + result.position.outerRing.size.height) / 4, outer, 0.1 * outer);
+}
+
+TEST_F(CodeFinder, ReadsACentredCodeThatAStrayDotHides)
+{
+    DrawnCode drawn = codeAt("stray dot", {0.37, 0.21}, {1280, 720}, 12);
+    cv::circle(drawn.image, {40, 40}, 8, cv::Scalar::all(0), cv::FILLED);
+    const ReadResult result = readCode(drawn.image);
+    ASSERT_TRUE(result) << result.errorText();
+    EXPECT_EQ(result.text(), "stray dot");
+}
+
+TEST_F(CodeFinder, ReadsACodeWhoseCutLeavesTheImageInEveryInputFormat)
+{
+    // The cut reaches past the edge: the border is repeated, not black.
+    const DrawnCode drawn = codeAt("edge", {-560.37, -290.21});
+    cv::Mat gray, bgra;
+    cv::cvtColor(drawn.image, gray, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(drawn.image, bgra, cv::COLOR_BGR2BGRA);
+    for (const cv::Mat& image : {drawn.image, gray, bgra}) {
+        const ReadResult result = readCode(image);
+        ASSERT_TRUE(result) << image.channels() << " channels: " << result.errorText();
+        EXPECT_EQ(result.text(), "edge");
+        EXPECT_LT(cv::norm(cv::Point2d(result.position.centre) - drawn.plan.placement.centre), 1.5);
+    }
+}
+
+TEST_F(CodeFinder, CutMapsItsPixelsBackToTheImage)
+{
+    cv::Mat image(400, 600, CV_8UC3, cv::Scalar::all(200));
+    CodeCandidate candidate;
+    candidate.centre = {100.5f, 50.25f};
+    candidate.hubRadius = 20;
+    candidate.hub = cv::RotatedRect(candidate.centre, cv::Size2f(40, 40), 0);
+    const CandidateView view = cutCandidate(image, candidate, 4.0);
+    ASSERT_FALSE(view.image.empty());
+    EXPECT_NEAR(view.hub.size.width, 2 * CandidateViewOptions().hubRadius, 1e-3);
+    const cv::Vec2d back = view.toSource * cv::Vec3d(view.hub.center.x, view.hub.center.y, 1);
+    EXPECT_NEAR(back[0], candidate.centre.x, 1e-3);
+    EXPECT_NEAR(back[1], candidate.centre.y, 1e-3);
+    // Beyond the disc the card's white, as bright as the (evened-out) card inside.
+    const cv::Point inside(cvRound(view.hub.center.x), cvRound(view.hub.center.y));
+    EXPECT_EQ(view.image.at<cv::Vec3b>(0, 0), view.image.at<cv::Vec3b>(inside));
+    EXPECT_GT(view.image.at<cv::Vec3b>(inside)[0], 200);
+}
+
+TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
+{
+    // A thousand targets, each a dot in a hole in a ring: the search caps them.
+    cv::Mat targets(1080, 1920, CV_8UC3, cv::Scalar::all(255));
+    std::mt19937 random(3);
+    for (int i = 0; i < 1000; ++i) {
+        const cv::Point centre(static_cast<int>(random() % 1920), static_cast<int>(random() % 1080));
+        const int r = 6 + static_cast<int>(random() % 20);
+        cv::circle(targets, centre, 2 * r, cv::Scalar::all(0), cv::FILLED);
+        cv::circle(targets, centre, r, cv::Scalar::all(255), cv::FILLED);
+        cv::circle(targets, centre, r / 3 + 1, cv::Scalar::all(0), cv::FILLED);
+    }
+    FinderOptions finding;
+    EXPECT_LE(static_cast<int>(findCodeCandidates(targets, finding).size()), finding.maxCandidates);
+    EXPECT_TRUE(readCodes(targets).empty());
+
+    // A search alone that finds nothing says so.
+    ReaderOptions searchOnly;
+    searchOnly.readWholeImage = false;
+    EXPECT_EQ(readCode(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), searchOnly).error, InnerCircleNotFound);
+
+    // Noise over a large frame, and degenerate shapes.
+    cv::Mat noise(3000, 4000, CV_8UC1);
+    cv::randu(noise, 0, 256);
+    EXPECT_TRUE(readCodes(noise).empty());
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(2, 5000), cv::Size(5000, 3)})
+        EXPECT_TRUE(readCodes(cv::Mat(size, CV_8UC3, cv::Scalar::all(0))).empty()) << size;
+}
+
+} // namespace
