@@ -102,6 +102,14 @@ void decodeSeeds(const fs::path& examples, const fs::path& folder)
     cv::flip(gray(orb::drawText("mirror", options, drawing).image), mirrored, 1);
     imageSeed(folder, "drawn-mirrored", mirrored, false, orb::BlackAndWhite, orb::HorizontalSnakeSmall, 1);
 
+    // Small plain images: starting points for edge cases of the early
+    // stages (a white image, one black pixel) that the codes above hide.
+    imageSeed(folder, "white-64", cv::Mat(64, 64, CV_8UC1, cv::Scalar(255)), false, orb::BlackAndWhite,
+              orb::HorizontalSnakeSmall, 1);
+    cv::Mat dot(48, 64, CV_8UC3, cv::Scalar::all(255));
+    dot.at<cv::Vec3b>(24, 32) = cv::Vec3b(0, 0, 0);
+    imageSeed(folder, "dot-48x64", dot, false, orb::BlackAndWhite, orb::HorizontalSnakeSmall, 1);
+
     drawing.canvas = cv::Size(200, 150);
     drawing.centreOffset = cv::Point2d(17, -9);
     drawing.startAngle = 2.5;
