@@ -42,7 +42,8 @@ bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std
 
 int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration& config)
 {
-    // Grid sampling draws from the C library generator.
+    // The C library generator stays seeded as it always was; grid sampling
+    // no longer draws from it, so a read does not depend on the clock.
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     // With a single argument these lookups find nothing and give their defaults.

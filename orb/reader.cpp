@@ -17,6 +17,8 @@ namespace orb {
 namespace {
 
 constexpr int kOutlinePoints = 32;
+// Positions of a read of the caller's own image need no further mapping.
+const cv::Matx23d kSameImage(1, 0, 0, 0, 1, 0);
 
 // The default layout first: a code in it costs no more than a single-layout read.
 const std::vector<std::int32_t> kEveryLayout = {HorizontalSnakeSmall, Horizontal, Vertical,
@@ -51,7 +53,7 @@ cv::Point2f toImage(const cv::Point2d& warped, const cv::Matx33d& inverse, const
 // `imageSize` is that of the image the pipeline read; `toCaller` maps its
 // pixels into the caller's (a cut around a found code; identity otherwise).
 CodePosition locate(const PipelineReading& reading, const cv::Size& imageSize,
-                    const cv::Matx23d& toCaller = cv::Matx23d(1, 0, 0, 0, 1, 0))
+                    const cv::Matx23d& toCaller = kSameImage)
 {
     const cv::Matx33d inverse = reading.homography.inv();
     const cv::Point2d centre(reading.workingSize.width * 0.5, reading.workingSize.height * 0.5);
@@ -81,25 +83,26 @@ struct ReadPlan {
 };
 
 // The plan for `options`, or the error that makes them unusable.
-ResultCode planRead(const cv::Mat& image, const ReaderOptions& options, ReadPlan& plan)
+Found<ReadPlan> planRead(const cv::Mat& image, const ReaderOptions& options)
 {
     DecoderConfiguration config;
     checkDecoderInput(config, image); // throws for input no code type can take
     if (options.layout != kAnyLayout && (options.layout < Horizontal || options.layout > Scrambled))
-        return InvalidConfiguration;
+        return {InvalidConfiguration, {}};
+    ReadPlan plan;
     plan.types = codeTypesToTry(options.codeTypes, image);
-    if (plan.types.empty()) return CodeTypeMismatch;
+    if (plan.types.empty()) return {CodeTypeMismatch, {}};
     plan.pipeline.layouts = options.layout == kAnyLayout ? kEveryLayout : std::vector<std::int32_t>{options.layout};
     plan.pipeline.tryMirrored = options.tryMirrored;
     plan.pipeline.enhance = options.enhance;
     plan.pipeline.maxWorkingWidth = options.maxWorkingWidth;
-    return Success;
+    return {Success, std::move(plan)};
 }
 
 // Runs the pipeline on `image` for each code type until one reads; the
 // position is mapped through `toCaller`.
 ReadResult readWith(const cv::Mat& image, const ReadPlan& plan, const PipelineOptions& pipeline,
-                    const cv::Matx23d& toCaller = cv::Matx23d(1, 0, 0, 0, 1, 0))
+                    const cv::Matx23d& toCaller = kSameImage)
 {
     ReadResult result;
     DecoderConfiguration config;
@@ -177,10 +180,11 @@ void readFound(const cv::Mat& image, const ReaderOptions& options, const ReadPla
 
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
 {
-    ReadPlan plan;
+    const Found<ReadPlan> planned = planRead(image, options);
     ReadResult result;
-    result.error = planRead(image, options, plan);
-    if (result.error != Success) return result;
+    result.error = planned.code;
+    if (!planned) return result;
+    const ReadPlan& plan = *planned;
     result.error = InnerCircleNotFound; // what a read that finds nothing reports
     if (options.readWholeImage) {
         result = readWith(image, plan, plan.pipeline);
@@ -196,9 +200,10 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
 
 std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options)
 {
-    ReadPlan plan;
     std::vector<ReadResult> read;
-    if (planRead(image, options, plan) != Success) return read;
+    const Found<ReadPlan> planned = planRead(image, options);
+    if (!planned) return read;
+    const ReadPlan& plan = *planned;
     if (options.readWholeImage) {
         ReadResult whole = readWith(image, plan, plan.pipeline);
         if (whole) read.push_back(std::move(whole));
