@@ -156,9 +156,26 @@ bool onReadCode(const std::vector<ReadResult>& read, const cv::Point2f& centre)
     });
 }
 
-// Reads the found places one by one until `enough` codes are read.
+// A failed place where the finder put it: its hub, as the code's rings are unknown.
+ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
+{
+    failure.position.centre = candidate.centre;
+    failure.position.outerRing = candidate.hub;
+    const cv::RotatedRect& hub = candidate.hub;
+    const double turn = hub.angle * CV_PI / 180;
+    for (int k = 0; k < kOutlinePoints; ++k) {
+        const double angle = k * kTwoPi / kOutlinePoints;
+        const double x = 0.5 * hub.size.width * std::cos(angle), y = 0.5 * hub.size.height * std::sin(angle);
+        failure.position.outline.emplace_back(hub.center.x + x * std::cos(turn) - y * std::sin(turn),
+                                              hub.center.y + x * std::sin(turn) + y * std::cos(turn));
+    }
+    return failure;
+}
+
+// Reads the found places one by one until `enough` codes are read; each
+// failed place goes to `failures` when given.
 void readFound(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
-               std::vector<ReadResult>& read, ReadResult& lastFailure)
+               std::vector<ReadResult>& read, ReadResult& lastFailure, std::vector<ReadResult>* failures = nullptr)
 {
     FinderOptions finding;
     finding.maxCandidates = std::max(0, options.maxCandidates);
@@ -166,6 +183,7 @@ void readFound(const cv::Mat& image, const ReaderOptions& options, const ReadPla
         if (onReadCode(read, candidate.centre)) continue;
         ReadResult result = readCandidate(image, candidate, plan);
         if (!result) {
+            if (failures) failures->push_back(failedPlace(result, candidate));
             lastFailure = std::move(result);
             continue;
         }
@@ -200,18 +218,29 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
 
 std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options)
 {
-    std::vector<ReadResult> read;
+    return searchCodes(image, options).codes;
+}
+
+CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::size_t maxCodes)
+{
+    CodeSearch search;
+    std::vector<ReadResult>& read = search.codes;
     const Found<ReadPlan> planned = planRead(image, options);
-    if (!planned) return read;
+    search.error = planned.code;
+    if (!planned) return search;
+    search.error = InnerCircleNotFound;
+    if (maxCodes == 0) return search;
     const ReadPlan& plan = *planned;
+    ReadResult failure;
     if (options.readWholeImage) {
         ReadResult whole = readWith(image, plan, plan.pipeline);
         if (whole) read.push_back(std::move(whole));
+        else failure = std::move(whole);
     }
-    if (!options.findCodes) return read;
-    ReadResult failure;
-    readFound(image, options, plan, std::numeric_limits<std::size_t>::max(), read, failure);
-    return read;
+    if (options.findCodes && read.size() < maxCodes)
+        readFound(image, options, plan, maxCodes, read, failure, &search.failed);
+    search.error = read.empty() ? failure.error : Success;
+    return search;
 }
 
 } // namespace orb

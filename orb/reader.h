@@ -106,4 +106,19 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options = {});
 // Empty when none reads; throws like readCode for input it cannot take.
 std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options = {});
 
+// What readCodes reads, and the places the search found that did not read.
+struct CodeSearch {
+    std::vector<ReadResult> codes;
+    // One result per place that failed: its reason as `error`, and as its
+    // position the place's centre with the finder's ellipse of the white hub
+    // as `outerRing` and `outline` (a failed read does not know its rings).
+    std::vector<ReadResult> failed;
+    // Why nothing was read, when `codes` is empty: as readCode would report.
+    ResultCode error = InnerCircleNotFound;
+};
+
+// readCodes, stopping after `maxCodes` codes, with the failed places too.
+CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options = {},
+                       std::size_t maxCodes = static_cast<std::size_t>(-1));
+
 } // namespace orb

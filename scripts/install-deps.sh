@@ -8,7 +8,7 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev
   libopencv-calib3d-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   libopencv-highgui-dev
-  libgtest-dev libbenchmark-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
   librsvg2-bin xvfb xauth xdotool
   # fuzz targets: compiler, libFuzzer and sanitizer runtimes, stack symbolizer
   clang libclang-rt-14-dev llvm

@@ -1,4 +1,5 @@
-// orbwrite: writes a text as a printable Orbel code, PNG or SVG.
+// orbwrite: writes a text as a printable Orbel code, PNG or SVG. Its options
+// are parsed by CLI11, as orbread's are.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -27,31 +29,11 @@ constexpr double kSmallestPitch = 5.0;
 constexpr double kLargestPitch = 400.0;
 constexpr int kMostRings = 1000;
 
-const char* const kUsage =
-    R"(Usage: orbwrite [options] TEXT
-Writes TEXT as an Orbel code image.
-
-Options:
-  -o FILE              output file, FILE.png (raster) or FILE.svg (vector, for print)
-  --modules N          modules per ring: 16, 32, 48 or 64 (default 32)
-  --rings N            number of data rings, 2 to 1000 (default: the fewest that hold the text)
-  --ecc NAME           error correction: Low, Medium, Quartile or High (default Medium)
-  --type NAME          data type: Automatic, Digits, Letters, Numbers, Ascii, Binary,
-                       BigLetters or Latin1 (default Automatic)
-  --layout NAME        module layout: Horizontal, Vertical, VerticalSnake,
-                       HorizontalSnakeLarge, HorizontalSnakeSmall or Scrambled
-                       (default HorizontalSnakeSmall)
-  --mask N             mask 0 to 4 (default 0; the reader tries all five)
-  --color              a colour code: three bits per module in eight colours
-  --pitch PX           ring pitch in pixels, 5 to 400 (default 12)
-  --labels             name the parts of the code beside it (PNG only; for documentation)
-  --help               show this text
-
+const char* const kFooter = R"(
 Exit status: 0 when the file was written, 1 when the code could not be made
 or written, 2 for wrong usage.
 
-Example: orbwrite -o hello.png "Hello, ScanBench!"
-)";
+Example: orbwrite -o hello.png "Hello, ScanBench!")";
 
 constexpr double kDefaultPitch = 12.0;
 
@@ -70,6 +52,7 @@ struct Arguments {
     DrawOptions drawing;
     bool labels = false;
     bool help = false;
+    std::string helpText;
 };
 
 struct UsageError {
@@ -107,78 +90,91 @@ T parseNumber(const std::string& option, const std::string& value)
     return number;
 }
 
+// The name of the option a CLI11 message is about: its text up to the first ':'.
+std::string optionOf(const std::string& message)
+{
+    const auto colon = message.find(':');
+    return colon == std::string::npos ? message : message.substr(0, colon);
+}
+
+// Parsed by CLI11, the same parser as orbread's; each value is then checked
+// here, so a refusal names the option and what it takes.
 Arguments parseArguments(int argc, char** argv)
 {
     Arguments args;
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (args.haveText) throw UsageError{"give the text as one argument (put it in quotes)"};
-            args.text = arg;
-            args.haveText = true;
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            args.help = true;
-            continue;
-        }
-        if (arg == "--labels") {
-            args.labels = true;
-            continue;
-        }
-        if (arg == "--color" || arg == "--colour") {
-            args.drawing.codeType = Color;
-            continue;
-        }
-        std::optional<std::string> inlineValue;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            inlineValue = arg.substr(eq + 1);
-            arg.resize(eq);
-        }
-        auto value = [&]() -> std::string {
-            if (inlineValue) return *inlineValue;
-            if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
-            return argv[++i];
-        };
-        if (arg == "-o" || arg == "--output") {
-            args.output = value();
-        } else if (arg == "--modules") {
-            const std::string v = value();
-            args.code.modulesPerRing = parseNumber<int>(arg, v);
-            if (!isValidModuleCount(args.code.modulesPerRing))
-                throw UsageError{"--modules must be 16, 32, 48 or 64, not " + v};
-        } else if (arg == "--rings") {
-            const std::string v = value();
-            args.code.ringCount = parseNumber<int>(arg, v);
-            // More rings than fit the largest image the drawer makes are refused
-            // here, before the writer allocates their modules.
-            if (args.code.ringCount < 2 || args.code.ringCount > kMostRings)
-                throw UsageError{"--rings must be 2 to 1000, not " + v};
-        } else if (arg == "--ecc") {
-            args.code.eccType =
-                static_cast<std::uint8_t>(parseName(arg, value(), 4, [](int i) { return eccTypeName(i); }));
-        } else if (arg == "--type") {
-            args.code.dataType =
-                static_cast<std::uint8_t>(parseName(arg, value(), 8, [](int i) { return dataTypeName(i); }));
-        } else if (arg == "--layout") {
-            args.code.layout = parseName(arg, value(), 6, [](int i) { return layoutName(i); });
-        } else if (arg == "--mask") {
-            const std::string v = value();
-            args.code.mask = parseNumber<int>(arg, v);
-            if (args.code.mask < 0 || args.code.mask > 4) throw UsageError{"--mask must be 0 to 4, not " + v};
-        } else if (arg == "--pitch") {
-            const std::string v = value();
-            args.drawing.pitch = parseNumber<double>(arg, v);
-            if (!(args.drawing.pitch >= kSmallestPitch && args.drawing.pitch <= kLargestPitch))
-                throw UsageError{"--pitch must be 5 to 400 pixels, not " + v};
-        } else {
-            throw UsageError{"unknown option " + arg + " (see orbwrite --help)"};
-        }
+    CLI::App app("orbwrite: writes TEXT as an Orbel code image.", "orbwrite");
+    app.footer(kFooter);
+    app.allow_extras();
+    app.get_formatter()->column_width(24);
+    std::optional<std::string> text;
+    std::optional<std::string> modules, rings, ecc, type, layout, mask, pitch;
+    bool color = false;
+    app.add_option("TEXT", text, "The text to write (in quotes when it has spaces)");
+    app.add_option("-o,--output", args.output, "Output file, FILE.png (raster) or FILE.svg (vector, for print)")
+        ->type_name("FILE");
+    app.add_option("--modules", modules, "Modules per ring: 16, 32, 48 or 64 (default 32)")->type_name("N");
+    app.add_option("--rings", rings, "Number of data rings, 2 to 1000 (default: the fewest that hold the text)")
+        ->type_name("N");
+    app.add_option("--ecc", ecc, "Error correction: Low, Medium, Quartile or High (default Medium)")
+        ->type_name("NAME");
+    app.add_option("--type", type,
+                   "Data type: Automatic, Digits, Letters, Numbers, Ascii, Binary, BigLetters or Latin1 "
+                   "(default Automatic)")
+        ->type_name("NAME");
+    app.add_option("--layout", layout,
+                   "Module layout: Horizontal, Vertical, VerticalSnake, HorizontalSnakeLarge, "
+                   "HorizontalSnakeSmall or Scrambled (default HorizontalSnakeSmall)")
+        ->type_name("NAME");
+    app.add_option("--mask", mask, "Mask 0 to 4 (default 0; the reader tries all five)")->type_name("N");
+    app.add_flag("--color,--colour", color, "A colour code: three bits per module in eight colours");
+    app.add_option("--pitch", pitch, "Ring pitch in pixels, 5 to 400 (default 12)")->type_name("PX");
+    app.add_flag("--labels", args.labels, "Name the parts of the code beside it (PNG only; for documentation)");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        args.help = true;
+        args.helpText = app.help();
+        return args;
+    } catch (const CLI::ArgumentMismatch& e) {
+        throw UsageError{optionOf(e.what()) + " needs a value"};
+    } catch (const CLI::ParseError& e) {
+        throw UsageError{std::string(e.what()) + " (see orbwrite --help)"};
+    }
+    for (const std::string& extra : app.remaining()) {
+        if (extra == "--") continue;
+        if (extra.size() > 1 && extra[0] == '-') throw UsageError{"unknown option " + extra + " (see orbwrite --help)"};
+        throw UsageError{"give the text as one argument (put it in quotes)"};
+    }
+    if (text) {
+        args.text = *text;
+        args.haveText = true;
+    }
+    if (color) args.drawing.codeType = Color;
+    if (modules) {
+        args.code.modulesPerRing = parseNumber<int>("--modules", *modules);
+        if (!isValidModuleCount(args.code.modulesPerRing))
+            throw UsageError{"--modules must be 16, 32, 48 or 64, not " + *modules};
+    }
+    if (rings) {
+        args.code.ringCount = parseNumber<int>("--rings", *rings);
+        // More rings than fit the largest image the drawer makes are refused
+        // here, before the writer allocates their modules.
+        if (args.code.ringCount < 2 || args.code.ringCount > kMostRings)
+            throw UsageError{"--rings must be 2 to 1000, not " + *rings};
+    }
+    if (ecc) args.code.eccType = static_cast<std::uint8_t>(parseName("--ecc", *ecc, 4, [](int i) { return eccTypeName(i); }));
+    if (type)
+        args.code.dataType =
+            static_cast<std::uint8_t>(parseName("--type", *type, 8, [](int i) { return dataTypeName(i); }));
+    if (layout) args.code.layout = parseName("--layout", *layout, 6, [](int i) { return layoutName(i); });
+    if (mask) {
+        args.code.mask = parseNumber<int>("--mask", *mask);
+        if (args.code.mask < 0 || args.code.mask > 4) throw UsageError{"--mask must be 0 to 4, not " + *mask};
+    }
+    if (pitch) {
+        args.drawing.pitch = parseNumber<double>("--pitch", *pitch);
+        if (!(args.drawing.pitch >= kSmallestPitch && args.drawing.pitch <= kLargestPitch))
+            throw UsageError{"--pitch must be 5 to 400 pixels, not " + *pitch};
     }
     return args;
 }
@@ -306,7 +302,7 @@ int run(int argc, char** argv)
 {
     const Arguments args = parseArguments(argc, argv);
     if (args.help) {
-        std::cout << kUsage;
+        std::cout << args.helpText;
         return 0;
     }
     if (!args.haveText) throw UsageError{"no text given (see orbwrite --help)"};

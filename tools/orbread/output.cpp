@@ -1,0 +1,200 @@
+#include "output.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+#include "orb/payload/module_layout.h"
+#include "orb/payload/payload_types.h"
+
+namespace orbread {
+
+namespace {
+
+const char* codeTypeName(std::int32_t type) { return type == orb::Color ? "color" : "bw"; }
+
+// Two decimals: pixel positions and milliseconds need no more.
+double rounded(double value) { return std::round(value * 100.0) / 100.0; }
+
+std::string csvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+std::string number(double value)
+{
+    std::ostringstream out;
+    out << rounded(value);
+    return out.str();
+}
+
+} // namespace
+
+bool isUtf8(const std::string& text)
+{
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        int extra = 0;
+        std::uint32_t code = 0;
+        if (c < 0x80) { ++i; continue; }
+        if (c >= 0xC2 && c <= 0xDF) { extra = 1; code = c & 0x1F; }
+        else if (c >= 0xE0 && c <= 0xEF) { extra = 2; code = c & 0x0F; }
+        else if (c >= 0xF0 && c <= 0xF4) { extra = 3; code = c & 0x07; }
+        else return false;
+        if (i + extra >= n) return false;
+        for (int k = 1; k <= extra; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            code = (code << 6) | (d & 0x3F);
+        }
+        if ((extra == 2 && code < 0x800) || (extra == 3 && (code < 0x10000 || code > 0x10FFFF))) return false;
+        if (code >= 0xD800 && code <= 0xDFFF) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+std::string escaped(const std::string& text)
+{
+    const bool utf8 = isUtf8(text);
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+        case '\\': out += "\\\\"; continue;
+        case '\n': out += "\\n"; continue;
+        case '\r': out += "\\r"; continue;
+        case '\t': out += "\\t"; continue;
+        default: break;
+        }
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && !utf8)) {
+            static const char* const digits = "0123456789abcdef";
+            out += "\\x";
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes)
+{
+    static const char* const digits = "0123456789abcdef";
+    std::string out;
+    for (std::uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::string Formatter::header() const
+{
+    if (format_ != Format::Csv) return {};
+    return std::string("file,") + (video_ ? "frame,seconds," : "") +
+           "index,text,bytes_hex,data_type,ecc_type,layout,code_type,modules_per_ring,rings,mirrored,"
+           "centre_x,centre_y,time_ms,error\n";
+}
+
+std::string Formatter::lines(const std::string& name, const ImageReport& report,
+                             const std::optional<FrameStamp>& frame) const
+{
+    if (report.outcome == Outcome::Note) return {};
+    std::string out;
+    if (format_ == Format::Text) {
+        for (const orb::ReadResult& code : report.codes) {
+            out += name;
+            if (frame) out += " frame " + std::to_string(frame->frame) + " " + number(frame->seconds) + "s";
+            out += ": " + escaped(code.text()) + "\n";
+        }
+        return out;
+    }
+    if (format_ == Format::Json) {
+        using json = nlohmann::ordered_json;
+        auto base = [&] {
+            json line;
+            line["file"] = name;
+            if (frame) {
+                line["frame"] = frame->frame;
+                line["seconds"] = rounded(frame->seconds);
+            }
+            return line;
+        };
+        auto dump = [](const json& line) { return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; };
+        if (report.codes.empty()) {
+            json line = base();
+            line["index"] = nullptr;
+            line["time_ms"] = rounded(report.milliseconds);
+            line["error"] = report.error;
+            return dump(line);
+        }
+        for (std::size_t i = 0; i < report.codes.size(); ++i) {
+            const orb::ReadResult& code = report.codes[i];
+            json line = base();
+            line["index"] = i;
+            const std::string text = code.text();
+            if (isUtf8(text)) {
+                line["text"] = text;
+            } else {
+                line["text"] = nullptr;
+                line["bytes"] = hex(code.bytes);
+            }
+            line["data_type"] = orb::dataTypeName(code.dataType);
+            line["ecc_type"] = orb::eccTypeName(code.eccType);
+            line["layout"] = orb::layoutName(code.layout);
+            line["code_type"] = codeTypeName(code.codeType);
+            line["modules_per_ring"] = code.modulesPerRing;
+            line["rings"] = code.ringCount;
+            line["mirrored"] = code.mirrored;
+            line["centre"] = {rounded(code.position.centre.x), rounded(code.position.centre.y)};
+            json outline = json::array();
+            for (const cv::Point2f& p : code.position.outline) outline.push_back({rounded(p.x), rounded(p.y)});
+            line["outline"] = outline;
+            line["time_ms"] = rounded(report.milliseconds);
+            out += dump(line);
+        }
+        return out;
+    }
+    // CSV
+    const std::string prefix =
+        csvField(name) + "," + (frame ? std::to_string(frame->frame) + "," + number(frame->seconds) + "," : "");
+    if (report.codes.empty())
+        return prefix + ",,,,,,,,,,,," + number(report.milliseconds) + "," + csvField(report.error) + "\n";
+    for (std::size_t i = 0; i < report.codes.size(); ++i) {
+        const orb::ReadResult& code = report.codes[i];
+        const std::string text = code.text();
+        const bool utf8 = isUtf8(text);
+        out += prefix + std::to_string(i) + "," + (utf8 ? csvField(text) : "") + "," + (utf8 ? "" : hex(code.bytes)) +
+               "," + orb::dataTypeName(code.dataType) + "," + orb::eccTypeName(code.eccType) + "," +
+               orb::layoutName(code.layout) + "," + codeTypeName(code.codeType) + "," +
+               std::to_string(code.modulesPerRing) + "," + std::to_string(code.ringCount) + "," +
+               (code.mirrored ? "true" : "false") + "," + number(code.position.centre.x) + "," +
+               number(code.position.centre.y) + "," + number(report.milliseconds) + ",\n";
+    }
+    return out;
+}
+
+bool writeOut(const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace orbread

@@ -1,0 +1,46 @@
+#pragma once
+// The output formats: plain text, JSON lines and CSV.
+#include <optional>
+#include <string>
+
+#include "inputs.h"
+#include "options.h"
+#include "reading.h"
+
+namespace orbread {
+
+// Where in a video a frame was: added to each result of --video.
+struct FrameStamp {
+    long long frame = 0;    // 0 for the first frame of the source
+    double seconds = 0;     // its time stamp
+};
+
+class Formatter {
+public:
+    explicit Formatter(Format format, bool video = false) : format_(format), video_(video) {}
+
+    // The text before the first result: the CSV header, else nothing.
+    std::string header() const;
+    // The lines of one input's report (each ending in '\n'): one per code;
+    // for an input without a code, one with its error in JSON and CSV and
+    // nothing in plain text (where the note goes to standard error).
+    std::string lines(const std::string& name, const ImageReport& report,
+                      const std::optional<FrameStamp>& frame = std::nullopt) const;
+
+private:
+    Format format_;
+    bool video_;
+};
+
+// Whether `text` is valid UTF-8 (shortest forms, no surrogates).
+bool isUtf8(const std::string& text);
+// `text` on one line: backslash, control characters and bytes that are not
+// UTF-8 as C escapes (\\, \n, \t, \xNN).
+std::string escaped(const std::string& text);
+std::string hex(const std::vector<std::uint8_t>& bytes);
+
+// Writes all of `text` to standard output; false once it is closed (a
+// reader such as `head` has gone). SIGPIPE must be ignored.
+bool writeOut(const std::string& text);
+
+} // namespace orbread
