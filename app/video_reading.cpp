@@ -71,6 +71,13 @@ bool isCameraNumber(const std::string& source)
            std::all_of(source.begin(), source.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// A camera, a stream or a capture pipeline: a failed read may be a dropped
+// frame, not the end. A file's failed read is its end.
+bool isLiveSource(const std::string& source)
+{
+    return isCameraNumber(source) || source.find("://") != std::string::npos || source.find('!') != std::string::npos;
+}
+
 bool openSource(cv::VideoCapture& capture, const std::string& source)
 {
     try {
@@ -114,7 +121,7 @@ void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& sourc
 
     FeedEnd end = opened ? FeedEnd::Running : FeedEnd::EndOfSource;
     std::string error;
-    const bool knownLength = feed->frameCount > 0;
+    const bool live = feed->frameCount <= 0 && isLiveSource(source);
     Clock::time_point lastFrame = Clock::now();
     for (std::int64_t index = 0; end == FeedEnd::Running;) {
         {
@@ -138,10 +145,9 @@ void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& sourc
         }
         if (end != FeedEnd::Running) break;
         if (!got) {
-            // A file's failed read is its end. A live source may drop a
-            // frame now and then; only one silent for the stall time has
-            // gone (a camera unplugged, a stream closed).
-            if (knownLength) end = FeedEnd::EndOfSource;
+            // A live source may drop a frame now and then; only one silent
+            // for the stall time has gone (a camera unplugged, a stream closed).
+            if (!live) end = FeedEnd::EndOfSource;
             else if (secondsSince(lastFrame) > stallSeconds) end = FeedEnd::Failing;
             else std::this_thread::sleep_for(std::chrono::milliseconds(5)); // a failing read returns at once
             continue;
