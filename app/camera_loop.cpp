@@ -17,7 +17,7 @@
 #include <opencv2/videoio.hpp>
 
 #include "app/file_mode.h"
-#include "orb/decoder.h"
+#include "orb/finder/code_finder.h"
 #include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 
@@ -123,6 +123,26 @@ void reportFaultedFrame(CameraRunState& state, const std::exception& error)
     orb::logger().line(level, "Frame ", state.frameCount, " not decoded: ", error.what());
 }
 
+// `code` as read in a part of the frame whose top left corner is `corner`,
+// moved to the frame's pixels.
+orb::ReadResult inFrame(orb::ReadResult code, cv::Point corner)
+{
+    const cv::Point2f shift(static_cast<float>(corner.x), static_cast<float>(corner.y));
+    code.position.centre += shift;
+    for (cv::Point2f& point : code.position.outline) point += shift;
+    code.position.outerRing.center += shift;
+    return code;
+}
+
+// The hubs of the places the finder looks at in `frame`, for the binarised
+// view: seeing where it looked explains why nothing was read.
+std::vector<cv::RotatedRect> candidateHubs(const cv::Mat& frame)
+{
+    std::vector<cv::RotatedRect> hubs;
+    for (const orb::CodeCandidate& candidate : orb::findCodeCandidates(frame)) hubs.push_back(candidate.hub);
+    return hubs;
+}
+
 } // namespace
 
 bool handleCameraKey(CameraRunState& state, int key, std::ostream& out)
@@ -179,7 +199,7 @@ std::string cameraStatusText(const CameraRunState& state, int fps)
 }
 
 int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out,
-                       const FrameDecoder& decode)
+                       const FrameReader& read)
 {
     ++state.frameCount;
     if (state.inverted) cv::bitwise_not(frame, frame);
@@ -194,34 +214,44 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
     const int fps = seconds > 0 ? static_cast<int>(state.frameCount / seconds) : 0;
 
     const std::int64_t t1 = currentTicks();
+    state.marks.expire(t1);
     orb::DecoderConfiguration config;
     config.codeType = state.codeType;
-    const auto print = [&](const std::string& text) {
+    // Marks the code and prints its text; true when it had one.
+    const auto take = [&](const orb::ReadResult& code) {
+        state.marks.add(code, currentTicks());
+        if (code.bytes.empty()) return false;
         const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
-        out << "Output:\t" << text;
+        out << "Output:\t" << code.text();
         if (state.measuring) out << "\t" << decodeMs << " ms, " << "\t" << fps << " fps";
         out << std::endl;
+        return true;
     };
-    bool read = false;
+    bool printed = false;
     try {
         const cv::Rect area = finder.find(frame);
         if (area.width > 0 && area.height > 0) {
-            const std::string text = decode(config, frame(area), state.enhanced);
-            read = !text.empty();
-            if (read) print(text);
+            // The area alone, as a whole: what the camera loop has always decoded.
+            orb::ReaderOptions options = findCodeOptions(config);
+            options.readWholeImage = true;
+            options.findCodes = false;
+            options.enhance = state.enhanced;
+            const orb::ReadResult code = read(frame(area), options);
+            if (code) printed = take(inFrame(code, area.tl()));
         }
     } catch (const orb::OCException&) {
-        // Nothing readable in the area; the decoder has logged why.
+        // Input the reader cannot take in this area; it has logged why.
     } catch (const std::exception& error) {
         reportFaultedFrame(state, error);
     }
     // A still scene, a shaking view or an area that cuts the code: search
     // the whole frame, within the time the frame rate leaves.
-    if (!read && currentTicks() >= state.nextFinderTicks) {
+    if (!printed && currentTicks() >= state.nextFinderTicks) {
         const std::int64_t searchStart = currentTicks();
-        std::string text;
         try {
-            if (findCode(config, frame, text) && !text.empty()) print(text);
+            const orb::ReadResult code = read(frame, findCodeOptions(config));
+            if (code) take(code);
+            else if (state.binarized) state.marks.setCandidates(candidateHubs(frame), currentTicks());
         } catch (const std::exception& error) {
             reportFaultedFrame(state, error);
         }
@@ -269,8 +299,8 @@ void runCamera(AppSettings& settings)
             lastFrameTicks = currentTicks();
 
             const int fps = processCameraFrame(state, frame, finder, std::cout);
-            cv::putText(frame, cameraStatusText(state, fps), cv::Point(5, 13), cv::FONT_HERSHEY_PLAIN, 1.0,
-                        cv::Scalar(255, 255, 255), 1, cv::LINE_8);
+            state.marks.draw(frame, currentTicks(), state.binarized);
+            drawStatusLine(frame, cameraStatusText(state, fps));
             const int key = cv::waitKey(1);
             if (!handleCameraKey(state, key, std::cout)) {
                 settings.codeType = state.codeType;

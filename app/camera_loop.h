@@ -11,8 +11,9 @@
 
 #include "app/code_area.h"
 #include "app/image_modification.h"
+#include "app/read_overlay.h"
 #include "app/settings.h"
-#include "orb/decoder.h"
+#include "orb/reader.h"
 
 namespace app {
 
@@ -33,10 +34,12 @@ struct CameraRunState {
     std::uint64_t faultedFrames = 0; // frames whose decode raised an unexpected error
     // The code finder runs on a whole frame no sooner than this; see processCameraFrame.
     std::int64_t nextFinderTicks = 0;
+    // The codes read lately, marked on the shown frame.
+    ReadMarks marks;
 };
 
-// The decode entry the frame work calls; replaceable so a test can make it fail.
-using FrameDecoder = std::function<std::string(const orb::DecoderConfiguration&, const cv::Mat&, bool)>;
+// The read the frame work calls; replaceable so a test can make it fail.
+using FrameReader = std::function<orb::ReadResult(const cv::Mat&, const orb::ReaderOptions&)>;
 
 // Applies one key code from the window; returns false when it ends the run.
 bool handleCameraKey(CameraRunState& state, int key, std::ostream& out);
@@ -49,11 +52,13 @@ std::string cameraStatusText(const CameraRunState& state, int fps);
 // moved and writes an "Output:" line for a code read. When the moved area
 // gives nothing, the code finder searches the whole frame; a search that
 // takes longer than a frame at 30 fps holds the next one off by its excess.
-// Any error raised while the frame is searched and decoded counts as a
-// failed decode of that frame and is logged; it never ends the run. Returns
-// the average frame rate of the run so far.
+// A code read is added to `state.marks` where it lies in the frame; in the
+// binarised view, so are the places the finder tried in vain. Any error
+// raised while the frame is searched and decoded counts as a failed decode
+// of that frame and is logged; it never ends the run. Returns the average
+// frame rate of the run so far.
 int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out,
-                       const FrameDecoder& decode = orb::decode);
+                       const FrameReader& read = orb::readCode);
 
 // One camera run with the camera of `settings`; writes back the frame size
 // the camera delivers, a refused mode as -1 and, when the user ends the run,

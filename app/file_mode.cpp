@@ -25,14 +25,19 @@ void printElapsed(std::int64_t elapsedTicks, std::ostream& out)
     out << elapsedTicks * 100 << " ns" << std::endl;
 }
 
-bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std::string& text)
+orb::ReaderOptions findCodeOptions(const orb::DecoderConfiguration& config)
 {
     orb::ReaderOptions options;
     options.codeTypes = config.codeType == orb::Color ? orb::CodeTypes::Color : orb::CodeTypes::BlackAndWhite;
     options.layout = config.layout;
     options.readWholeImage = false; // decode has just done that
+    return options;
+}
+
+bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std::string& text)
+{
     try {
-        const orb::ReadResult result = orb::readCode(image, options);
+        const orb::ReadResult result = orb::readCode(image, findCodeOptions(config));
         if (result) text = result.text();
         return static_cast<bool>(result);
     } catch (const std::exception&) {

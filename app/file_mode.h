@@ -10,6 +10,7 @@
 
 #include "app/command_line.h"
 #include "orb/decoder_configuration.h"
+#include "orb/reader.h"
 
 namespace app {
 
@@ -21,6 +22,8 @@ int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration&
 // `image`, with the configuration's code type and layout. True, and `text`
 // set, when one reads; never throws.
 bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std::string& text);
+// The reader's options for that search.
+orb::ReaderOptions findCodeOptions(const orb::DecoderConfiguration& config);
 
 // The system clock in 100-nanosecond ticks.
 std::int64_t currentTicks();

@@ -65,6 +65,18 @@ TEST_F(CameraFrames, DecodesTheFirstFrameWholeThenOnlyWhatMoves)
     EXPECT_EQ(state.frameCount, 7u);
 }
 
+TEST_F(CameraFrames, ACodeReadInTheMovedAreaIsMarkedWhereItLiesInTheFrame)
+{
+    state.nextFinderTicks = std::numeric_limits<std::int64_t>::max();
+    process(blank);
+    ASSERT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA"), 1);
+    ASSERT_EQ(state.marks.codes().size(), 1u);
+    const orb::ReadResult whole = orb::readCode(withCode);
+    ASSERT_TRUE(whole);
+    EXPECT_LT(cv::norm(state.marks.codes().front().centre - whole.position.centre), 2.0);
+    EXPECT_EQ(state.marks.codes().front().text, "HELLO CAMERA");
+}
+
 TEST_F(CameraFrames, BinarizedColourReadsNothingUntilCodeTypeOrBinarizationChanges)
 {
     process(blank);
@@ -140,7 +152,7 @@ TEST_F(CameraFrames, LibraryErrorsFailOnlyTheirFrame)
     orb::logger().setConsoleStream(log);
     const int previousLevel = orb::logger().consoleLevel();
     orb::logger().setConsoleLevel(static_cast<int>(orb::LogLevel::Debug));
-    const FrameDecoder failing = [](const orb::DecoderConfiguration&, const cv::Mat&, bool) -> std::string {
+    const FrameReader failing = [](const cv::Mat&, const orb::ReaderOptions&) -> orb::ReadResult {
         static int calls = 0;
         if (++calls % 2) throw cv::Exception(cv::Error::StsBadArg, "at least 4 corresponding point sets", "fit",
                                              __FILE__, __LINE__);

@@ -10,6 +10,8 @@
 #include "camera_clip.h"
 #include "child_process.h"
 #include "orb/decoder.h"
+#include "orb/reader.h"
+#include "screen_capture.h"
 #include "support/temporary_directory.h"
 
 using testing_support::ChildProcess;
@@ -94,7 +96,7 @@ protected:
     std::string settingsFile() { return orb::testing::readFile(directory.path() / "decoder_settings.json"); }
 
     TempDir directory{"scanbench_camera_window"};
-    testing_support::VirtualDisplay display;
+    testing_support::VirtualDisplay display{directory.path().string()};
     std::unique_ptr<ChildProcess> program;
     cv::Mat card;
 };
@@ -203,4 +205,59 @@ TEST_F(CameraWindow, KeysToggleBinarizationCodeTypeAndDistortionAndEscapeEndsThe
     EXPECT_NE(saved.find("\"codeType\": \"Color\""), std::string::npos) << saved;
     EXPECT_NE(saved.find("\"width\": 640"), std::string::npos);
     EXPECT_NE(saved.find("\"height\": 480"), std::string::npos);
+}
+
+// The frame `scene` as the window shows it on the screen: the part of the
+// screenshot that matches it best, marks and status line notwithstanding.
+cv::Mat shownFrame(const cv::Mat& screen, const cv::Mat& scene)
+{
+    if (screen.rows < scene.rows || screen.cols < scene.cols) return {};
+    cv::Mat match;
+    cv::matchTemplate(screen, scene, match, cv::TM_SQDIFF);
+    cv::Point best;
+    cv::minMaxLoc(match, nullptr, nullptr, &best);
+    return screen(cv::Rect(best, scene.size())).clone();
+}
+
+TEST_F(CameraWindow, ReadCodeIsOutlinedOnTheShownFrame)
+{
+    const cv::Mat scene = testing_support::sceneFrame({640, 480}, card, {170, 90});
+    const orb::ReadResult expected = orb::readCode(scene);
+    ASSERT_TRUE(expected);
+    testing_support::writeFrame(directory.path(), 0, scene);
+    for (int i = 1; i < 6000; ++i)
+        testing_support::repeatFrame(directory.path(), i, testing_support::framePath(directory.path(), 0));
+    startCamera();
+    const std::string window = findWindow();
+    ASSERT_FALSE(window.empty()) << program->errors();
+    ASSERT_TRUE(outputShows(kOutputLine, 60)) << program->output();
+
+    // The outline's colour, which no grey scene has.
+    const auto outlinePixels = [](const cv::Mat& frame) {
+        cv::Mat mask;
+        cv::inRange(frame, cv::Scalar(0, 150, 0), cv::Scalar(100, 255, 100), mask);
+        return mask;
+    };
+    cv::Mat shown;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            shown = shownFrame(testing_support::screenshot(directory.path()), scene);
+            return !shown.empty() && cv::countNonZero(outlinePixels(shown)) > 200;
+        },
+        60))
+        << "no outline on the screen";
+    cv::imwrite(std::string(ORB_BINARY_DIR) + "/camera_window.png", shown);
+
+    std::vector<cv::Point> ring;
+    for (const cv::Point2f& point : expected.position.outline) ring.emplace_back(cvRound(point.x), cvRound(point.y));
+    cv::Mat near = cv::Mat::zeros(shown.size(), CV_8U);
+    cv::polylines(near, ring, true, cv::Scalar(255), 9);
+    const cv::Mat outline = outlinePixels(shown);
+    // Drawn where the code's outer ring is, and all around it.
+    EXPECT_GT(cv::countNonZero(outline & near), 0.95 * cv::countNonZero(outline));
+    EXPECT_GT(cv::countNonZero(outline & near), 0.8 * cv::arcLength(ring, true));
+
+    sendKey(window, "Escape");
+    ASSERT_TRUE(waitUntil([&] { return countOf(program->output(), kMenuLine) == 4; }, 30)) << program->output();
+    exitProgram();
 }

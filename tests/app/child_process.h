@@ -149,11 +149,19 @@ private:
     std::filesystem::path stderrPath_;
 };
 
-// A private X server for window tests, so no desktop is needed.
+// A private X server for window tests, so no desktop is needed. Given a
+// directory, the server keeps its screen there as a file (XWD format), which
+// a test reads as a screenshot.
 class VirtualDisplay {
 public:
-    VirtualDisplay()
+    explicit VirtualDisplay(const std::string& screenDirectory = "")
     {
+        std::vector<std::string> arguments = {"Xvfb", "-displayfd", "3", "-noreset", "-screen", "0", "1280x1024x24",
+                                              "-nolisten", "tcp"};
+        if (!screenDirectory.empty()) arguments.insert(arguments.end(), {"-fbdir", screenDirectory});
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
         int numberPipe[2];
         if (pipe(numberPipe) != 0) return;
         pid_ = fork();
@@ -169,8 +177,7 @@ public:
             dup2(devnull, 2);
             // No reset when a client leaves: the window searches come and go,
             // and a slow program connecting during a reset is refused.
-            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-noreset", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
+            execvp("Xvfb", argv.data());
             _exit(127);
         }
         close(numberPipe[1]);

@@ -1,0 +1,329 @@
+#include "app/video_reading.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <opencv2/videoio.hpp>
+
+#include "orb/logger.h"
+
+namespace app {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the caller's thread looks at `stop` while it waits for a frame.
+constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+// Frames read ahead while the caller's thread reads codes: enough to keep
+// both threads busy, few enough that a live source is not read far ahead.
+constexpr std::size_t kFramesAhead = 2;
+constexpr auto kProgressInterval = std::chrono::milliseconds(250);
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct SourceFrame {
+    std::int64_t index = 0;
+    double timeMs = 0;
+    cv::Mat image;
+};
+
+// Why the reading thread stopped taking frames.
+enum class FeedEnd { Running, EndOfSource, Failing, Error };
+
+// What the reading thread and the caller's thread share. The reading
+// thread owns a reference too: a read blocked in a stalled source cannot be
+// interrupted, so that thread may outlive readVideo and must not touch its
+// stack.
+struct FrameFeed {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool openDone = false;
+    bool opened = false;
+    std::int64_t frameCount = -1;
+    std::deque<SourceFrame> frames;
+    FeedEnd end = FeedEnd::Running;
+    std::string error;
+    bool quit = false;
+    bool finished = false; // the reading thread has released the source
+    // While a read is under way: since when. A source stalls when one read
+    // lasts too long, not when the caller is slow to take frames.
+    bool reading = false;
+    Clock::time_point readStarted;
+    std::int64_t framesRead = 0;
+};
+
+bool isCameraNumber(const std::string& source)
+{
+    return !source.empty() && source.size() <= 4 &&
+           std::all_of(source.begin(), source.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A camera, a stream or a capture pipeline: a failed read may be a dropped
+// frame, not the end. A file's failed read is its end.
+bool isLiveSource(const std::string& source)
+{
+    return isCameraNumber(source) || source.find("://") != std::string::npos || source.find('!') != std::string::npos;
+}
+
+bool openSource(cv::VideoCapture& capture, const std::string& source)
+{
+    try {
+        return isCameraNumber(source) ? capture.open(std::stoi(source)) : capture.open(source);
+    } catch (const std::exception& error) {
+        orb::logger().line(orb::LogLevel::Debug, "Opening '", source, "' failed: ", error.what());
+        return false;
+    }
+}
+
+// The time stamp the source gives a frame; its place at the source's frame
+// rate when it gives none; the time since opening for a source that knows
+// neither (a camera without time stamps).
+double frameTimeMs(const cv::VideoCapture& capture, std::int64_t index, Clock::time_point openedAt)
+{
+    const double position = capture.get(cv::CAP_PROP_POS_MSEC);
+    if (position > 0 || (index == 0 && position == 0)) return position;
+    const double fps = capture.get(cv::CAP_PROP_FPS);
+    if (fps > 0) return static_cast<double>(index) * 1000.0 / fps;
+    return secondsSince(openedAt) * 1000.0;
+}
+
+// The reading thread: opens the source, then takes its frames one by one
+// and hands every `every`-th to the caller's thread, the others skipped
+// without being converted.
+void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& source, int every, double stallSeconds)
+{
+    cv::VideoCapture capture;
+    const bool opened = openSource(capture, source);
+    const Clock::time_point openedAt = Clock::now();
+    {
+        std::lock_guard lock(feed->mutex);
+        feed->openDone = true;
+        feed->opened = opened;
+        if (opened) {
+            const double count = capture.get(cv::CAP_PROP_FRAME_COUNT);
+            feed->frameCount = count > 0 ? static_cast<std::int64_t>(count) : -1;
+        }
+    }
+    feed->changed.notify_all();
+
+    FeedEnd end = opened ? FeedEnd::Running : FeedEnd::EndOfSource;
+    std::string error;
+    const bool live = feed->frameCount <= 0 && isLiveSource(source);
+    Clock::time_point lastFrame = Clock::now();
+    for (std::int64_t index = 0; end == FeedEnd::Running;) {
+        {
+            std::lock_guard lock(feed->mutex);
+            if (feed->quit) break;
+            feed->reading = true;
+            feed->readStarted = Clock::now();
+        }
+        const bool wanted = index % every == 0;
+        SourceFrame frame;
+        bool got = false;
+        try {
+            got = wanted ? capture.read(frame.image) && !frame.image.empty() : capture.grab();
+        } catch (const std::exception& failure) {
+            end = FeedEnd::Error;
+            error = failure.what();
+        }
+        {
+            std::lock_guard lock(feed->mutex);
+            feed->reading = false;
+        }
+        if (end != FeedEnd::Running) break;
+        if (!got) {
+            // A live source may drop a frame now and then; only one silent
+            // for the stall time has gone (a camera unplugged, a stream closed).
+            if (!live) end = FeedEnd::EndOfSource;
+            else if (secondsSince(lastFrame) > stallSeconds) end = FeedEnd::Failing;
+            else std::this_thread::sleep_for(std::chrono::milliseconds(5)); // a failing read returns at once
+            continue;
+        }
+        lastFrame = Clock::now();
+        frame.index = index++;
+        if (wanted) frame.timeMs = frameTimeMs(capture, frame.index, openedAt);
+        std::unique_lock lock(feed->mutex);
+        ++feed->framesRead;
+        if (!wanted) continue;
+        feed->changed.wait(lock, [&] { return feed->quit || feed->frames.size() < kFramesAhead; });
+        if (feed->quit) break;
+        feed->frames.push_back(std::move(frame));
+        lock.unlock();
+        feed->changed.notify_all();
+    }
+    capture.release();
+    {
+        std::lock_guard lock(feed->mutex);
+        if (end != FeedEnd::Running) {
+            feed->end = end;
+            feed->error = error;
+        }
+        feed->finished = true;
+    }
+    feed->changed.notify_all();
+}
+
+// Which codes to report: every one, or with a dedupe time, a code again
+// only after it was out of view that long.
+class DedupeFilter {
+public:
+    explicit DedupeFilter(double seconds) : windowMs_(seconds * 1000) {}
+
+    // The codes of one frame that are to be reported.
+    std::vector<orb::ReadResult> filter(std::vector<orb::ReadResult> codes, double timeMs)
+    {
+        if (windowMs_ <= 0) return codes;
+        std::set<std::vector<std::uint8_t>> inView;
+        std::vector<orb::ReadResult> fresh;
+        for (orb::ReadResult& code : codes) {
+            if (!inView.insert(code.bytes).second) continue; // the same code twice in one frame
+            const auto known = absentSince_.find(code.bytes);
+            if (known == absentSince_.end() || timeMs - known->second >= windowMs_) fresh.push_back(std::move(code));
+        }
+        // Codes that left the view start their absence with this frame;
+        // codes in view have none. Absences past the window are forgotten.
+        for (auto entry = absentSince_.begin(); entry != absentSince_.end();) {
+            if (inView.count(entry->first) == 0 && timeMs - entry->second >= windowMs_)
+                entry = absentSince_.erase(entry);
+            else
+                ++entry;
+        }
+        for (auto& [bytes, since] : absentSince_)
+            if (inView.count(bytes) == 0 && since == kInView) since = timeMs;
+        for (const auto& bytes : inView) absentSince_[bytes] = kInView;
+        return fresh;
+    }
+
+private:
+    // Marks a code in view: never out of view long enough.
+    static constexpr double kInView = 1e300;
+    double windowMs_;
+    std::map<std::vector<std::uint8_t>, double> absentSince_;
+};
+
+std::string quoted(const std::string& source) { return "'" + source + "'"; }
+
+} // namespace
+
+VideoSummary readVideo(const std::string& source, const VideoReadOptions& options,
+                       const std::function<void(const VideoCode&)>& report, const std::atomic<bool>& stop,
+                       const std::function<void(std::int64_t, std::int64_t)>& progress)
+{
+    VideoSummary summary;
+    auto feed = std::make_shared<FrameFeed>();
+    const int every = std::max(1, options.every);
+    std::thread reader(feedFrames, feed, source, every, options.stallSeconds);
+
+    DedupeFilter dedupe(options.dedupeSeconds);
+    std::uint64_t faultedFrames = 0;
+    Clock::time_point lastProgress = Clock::now();
+    const Clock::time_point started = Clock::now();
+    std::unique_lock lock(feed->mutex);
+    for (;;) {
+        if (feed->frames.empty() && !feed->finished) feed->changed.wait_for(lock, kWaitSlice);
+        summary.framesRead = feed->framesRead;
+        if (stop) {
+            summary.end = VideoEnd::Stopped;
+            summary.message = "Stopped reading " + quoted(source) + " after " + std::to_string(summary.framesRead) +
+                              " frames";
+            break;
+        }
+        if (!feed->openDone) {
+            if (secondsSince(started) > options.openSeconds) {
+                summary.end = VideoEnd::CannotOpen;
+                summary.message = "Cannot open video source " + quoted(source) + ": no answer within " +
+                                  std::to_string(static_cast<int>(options.openSeconds)) + " s";
+                break;
+            }
+            continue;
+        }
+        if (!feed->opened) {
+            summary.end = VideoEnd::CannotOpen;
+            summary.message = "Cannot open video source " + quoted(source);
+            break;
+        }
+        summary.frameCount = feed->frameCount;
+        if (!feed->frames.empty()) {
+            SourceFrame frame = std::move(feed->frames.front());
+            feed->frames.pop_front();
+            lock.unlock();
+            feed->changed.notify_all();
+            ++summary.framesDecoded;
+            std::vector<orb::ReadResult> codes;
+            try {
+                codes = orb::readCodes(frame.image, options.reader);
+            } catch (const std::exception& error) {
+                // One odd frame must not end the run; say so once, then quietly.
+                const orb::LogLevel level = faultedFrames++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
+                orb::logger().line(level, "Frame ", frame.index, " not read: ", error.what());
+            }
+            for (orb::ReadResult& code : dedupe.filter(std::move(codes), frame.timeMs)) {
+                ++summary.codesReported;
+                if (report) report(VideoCode{frame.index, frame.timeMs, std::move(code)});
+            }
+            lock.lock();
+            if (progress && Clock::now() - lastProgress >= kProgressInterval) {
+                lastProgress = Clock::now();
+                const std::int64_t framesRead = feed->framesRead;
+                lock.unlock();
+                progress(framesRead, summary.frameCount);
+                lock.lock();
+            }
+            continue;
+        }
+        if (feed->finished) {
+            if (feed->end == FeedEnd::Error) {
+                summary.end = VideoEnd::Broken;
+                summary.message = "Video source " + quoted(source) + " failed after " +
+                                  std::to_string(summary.framesRead) + " frames: " + feed->error;
+            } else if (feed->end == FeedEnd::Failing) {
+                summary.end = VideoEnd::Broken;
+                summary.message = "Video source " + quoted(source) + " stopped delivering frames after " +
+                                  std::to_string(summary.framesRead) + " frames";
+            } else if (summary.frameCount > 0 &&
+                       summary.framesRead < summary.frameCount - std::max<std::int64_t>(2, summary.frameCount / 100)) {
+                // The container promised more than it held; a frame count
+                // estimated from the duration may be a frame or two off.
+                summary.end = VideoEnd::Broken;
+                summary.message = "Video source " + quoted(source) + " ended after " +
+                                  std::to_string(summary.framesRead) + " of " + std::to_string(summary.frameCount) +
+                                  " frames: the file is truncated or damaged";
+            }
+            break;
+        }
+        if (feed->reading && secondsSince(feed->readStarted) > options.stallSeconds) {
+            summary.end = VideoEnd::Stalled;
+            summary.message = "Video source " + quoted(source) + " stalled: no frame for " +
+                              std::to_string(static_cast<int>(std::ceil(options.stallSeconds))) + " s";
+            break;
+        }
+    }
+
+    // Let the reading thread go; one blocked in the source cannot be joined
+    // and ends by itself when its read returns.
+    feed->quit = true;
+    lock.unlock();
+    feed->changed.notify_all();
+    lock.lock();
+    const bool finished = feed->changed.wait_for(lock, std::chrono::seconds(1), [&] { return feed->finished; });
+    lock.unlock();
+    if (finished) reader.join();
+    else reader.detach();
+    if (progress) progress(summary.framesRead, summary.frameCount);
+    return summary;
+}
+
+} // namespace app

@@ -1,0 +1,49 @@
+#pragma once
+// Reading codes from every frame of a video source without a window: a file,
+// an image sequence, a camera or a stream, as OpenCV's video input opens it.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "orb/reader.h"
+
+namespace app {
+
+struct VideoReadOptions {
+    orb::ReaderOptions reader;  // how each frame is read
+    int every = 1;              // read every N-th frame (1 = all)
+    double dedupeSeconds = 0;   // > 0: report a code again only after it was out of view that long (by its bytes)
+    double stallSeconds = 2;    // no frame for this long = the source stalled
+    double openSeconds = 10;    // a source not open after this long cannot be opened (a stream URL can hang)
+};
+
+struct VideoCode {              // one read code in one frame
+    std::int64_t frame;         // 0-based index of the frame in the source
+    double timeMs;              // the frame's time stamp in the source
+    orb::ReadResult result;
+};
+
+enum class VideoEnd { Finished, Stopped, CannotOpen, Stalled, Broken };
+
+struct VideoSummary {
+    VideoEnd end = VideoEnd::Finished;
+    std::string message;             // one line naming the source; empty when Finished
+    std::int64_t framesRead = 0;     // frames taken from the source
+    std::int64_t framesDecoded = 0;  // frames given to the reader (after `every`)
+    std::int64_t codesReported = 0;
+    std::int64_t frameCount = -1;    // the source's frame count when it knows it, else -1
+};
+
+// Opens `source` (a file, an image-sequence pattern like dir/frame_%04d.png,
+// a camera number like "0", or a stream URL) and reads it to its end,
+// calling `report` for each code read (after dedupe) and
+// `progress(framesRead, frameCount)` now and then (may be empty). Returns
+// when the source ends, fails, stalls, or when `stop` becomes true (it may be
+// set from a signal handler). Never opens a window and never throws for a bad
+// source; what was reported stays reported.
+VideoSummary readVideo(const std::string& source, const VideoReadOptions& options,
+                       const std::function<void(const VideoCode&)>& report, const std::atomic<bool>& stop,
+                       const std::function<void(std::int64_t, std::int64_t)>& progress = {});
+
+} // namespace app
