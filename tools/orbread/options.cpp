@@ -44,7 +44,7 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
 
     app.add_option("inputs", o.inputs, "Image files, folders, or - for one image on standard input")
         ->type_name("FILE|FOLDER|-");
-    app.add_flag("-r,--recursive", o.recursive, "Read the images of folders' subfolders too");
+    auto* recursive = app.add_flag("-r,--recursive", o.recursive, "Read the images of folders' subfolders too");
 
     bool json = false, csv = false;
     auto* jsonFlag = app.add_flag("--json", json, "One JSON object per line: per code, or per input without one");
@@ -76,7 +76,7 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
     bool noFinder = false;
     app.add_flag("--no-finder", noFinder,
                  "Read each image as one centred code only (the decode of ScanBench's file mode), no search");
-    app.add_option("--annotate", o.annotateDir,
+    auto* annotate = app.add_option("--annotate", o.annotateDir,
                    "Write each image as a PNG in DIR with the codes found outlined (failed places in red)")
         ->type_name("DIR");
     app.add_option("--threads", o.threads, "Images read at once (default: one per core)")
@@ -87,7 +87,9 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
     auto* video = app.add_option("--video", o.video,
                                  "Read the frames of a video file, image sequence (img%04d.png), camera number or "
                                  "stream URL instead of images")
-                      ->type_name("SOURCE");
+                      ->type_name("SOURCE")
+                      ->excludes(annotate)
+                      ->excludes(recursive);
     app.add_option("--every", o.every, "With --video: read every N-th frame (default 1)")
         ->check(CLI::Range(1, 1000000))
         ->needs(video)

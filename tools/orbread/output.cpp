@@ -20,6 +20,8 @@ const char* codeTypeName(std::int32_t type) { return type == orb::Color ? "color
 
 // Two decimals: pixel positions and milliseconds need no more.
 double rounded(double value) { return std::round(value * 100.0) / 100.0; }
+// Video time stamps to the millisecond.
+double roundedSeconds(double value) { return std::round(value * 1000.0) / 1000.0; }
 
 std::string csvField(const std::string& text)
 {
@@ -34,6 +36,13 @@ std::string number(double value)
     std::ostringstream out;
     out << rounded(value);
     return out.str();
+}
+
+std::string seconds(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", roundedSeconds(value));
+    return text;
 }
 
 } // namespace
@@ -115,7 +124,7 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
     if (format_ == Format::Text) {
         for (const orb::ReadResult& code : report.codes) {
             out += name;
-            if (frame) out += " frame " + std::to_string(frame->frame) + " " + number(frame->seconds) + "s";
+            if (frame) out += " frame " + std::to_string(frame->frame) + " (" + seconds(frame->seconds) + " s)";
             out += ": " + escaped(code.text()) + "\n";
         }
         return out;
@@ -125,9 +134,12 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
         auto base = [&] {
             json line;
             line["file"] = name;
-            if (frame) {
+            if (frame && frame->frame >= 0) {
                 line["frame"] = frame->frame;
-                line["seconds"] = rounded(frame->seconds);
+                line["seconds"] = roundedSeconds(frame->seconds);
+            } else if (frame) {
+                line["frame"] = nullptr;
+                line["seconds"] = nullptr;
             }
             return line;
         };
@@ -135,14 +147,14 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
         if (report.codes.empty()) {
             json line = base();
             line["index"] = nullptr;
-            line["time_ms"] = rounded(report.milliseconds);
+            if (!frame) line["time_ms"] = rounded(report.milliseconds);
             line["error"] = report.error;
             return dump(line);
         }
         for (std::size_t i = 0; i < report.codes.size(); ++i) {
             const orb::ReadResult& code = report.codes[i];
             json line = base();
-            line["index"] = i;
+            line["index"] = frame ? frame->index : i;
             const std::string text = code.text();
             if (isUtf8(text)) {
                 line["text"] = text;
@@ -161,26 +173,28 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
             json outline = json::array();
             for (const cv::Point2f& p : code.position.outline) outline.push_back({rounded(p.x), rounded(p.y)});
             line["outline"] = outline;
-            line["time_ms"] = rounded(report.milliseconds);
+            // A frame's reading time is not measured one by one.
+            if (!frame) line["time_ms"] = rounded(report.milliseconds);
             out += dump(line);
         }
         return out;
     }
     // CSV
-    const std::string prefix =
-        csvField(name) + "," + (frame ? std::to_string(frame->frame) + "," + number(frame->seconds) + "," : "");
-    if (report.codes.empty())
-        return prefix + ",,,,,,,,,,,," + number(report.milliseconds) + "," + csvField(report.error) + "\n";
+    std::string prefix = csvField(name) + ",";
+    if (frame && frame->frame >= 0) prefix += std::to_string(frame->frame) + "," + seconds(frame->seconds) + ",";
+    else if (frame) prefix += ",,";
+    const std::string time = frame ? std::string() : number(report.milliseconds);
+    if (report.codes.empty()) return prefix + ",,,,,,,,,,,," + time + "," + csvField(report.error) + "\n";
     for (std::size_t i = 0; i < report.codes.size(); ++i) {
         const orb::ReadResult& code = report.codes[i];
         const std::string text = code.text();
         const bool utf8 = isUtf8(text);
-        out += prefix + std::to_string(i) + "," + (utf8 ? csvField(text) : "") + "," + (utf8 ? "" : hex(code.bytes)) +
+        out += prefix + std::to_string(frame ? frame->index : i) + "," + (utf8 ? csvField(text) : "") + "," + (utf8 ? "" : hex(code.bytes)) +
                "," + orb::dataTypeName(code.dataType) + "," + orb::eccTypeName(code.eccType) + "," +
                orb::layoutName(code.layout) + "," + codeTypeName(code.codeType) + "," +
                std::to_string(code.modulesPerRing) + "," + std::to_string(code.ringCount) + "," +
                (code.mirrored ? "true" : "false") + "," + number(code.position.centre.x) + "," +
-               number(code.position.centre.y) + "," + number(report.milliseconds) + ",\n";
+               number(code.position.centre.y) + "," + time + ",\n";
     }
     return out;
 }

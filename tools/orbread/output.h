@@ -1,5 +1,6 @@
 #pragma once
 // The output formats: plain text, JSON lines and CSV.
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -11,8 +12,9 @@ namespace orbread {
 
 // Where in a video a frame was: added to each result of --video.
 struct FrameStamp {
-    long long frame = 0;    // 0 for the first frame of the source
+    long long frame = 0;    // 0 for the first frame of the source; -1: no frame (a line about the whole source)
     double seconds = 0;     // its time stamp
+    std::size_t index = 0;  // of the code within the frame
 };
 
 class Formatter {

@@ -53,7 +53,9 @@ Progress::Progress(std::size_t total, bool enabled, std::string unit)
 
 Progress::~Progress() { finish(); }
 
-bool Progress::showBar(std::size_t total, bool quiet) { return !quiet && total > kFewFiles && ::isatty(messageFd); }
+bool Progress::showBar(std::size_t total, bool quiet) { return !quiet && total > kFewFiles && onTerminal(); }
+
+bool Progress::onTerminal() { return ::isatty(messageFd) == 1; }
 
 void Progress::update(std::size_t done)
 {

@@ -25,7 +25,11 @@ public:
     // The bar is shown when standard error is a terminal, not quiet, and
     // there are more than a few files.
     static bool showBar(std::size_t total, bool quiet);
+    // Whether standard error (as it was at the start) is a terminal.
+    static bool onTerminal();
 
+    // The total, once known (a video learns it after opening its source).
+    void setTotal(std::size_t total) { total_ = total; }
     // `done` of the total are finished; redraws at most ten times a second.
     void update(std::size_t done);
     // One line on standard error ("orbread: " is added), above the bar.

@@ -1,13 +1,108 @@
 #include "video.h"
 
-#include <iostream>
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <algorithm>
+#include <string>
+
+#include "app/video_reading.h"
+#include "output.h"
+#include "progress.h"
+#include "reading.h"
 
 namespace orbread {
 
+namespace {
+
+// Set by SIGINT and SIGTERM: the run ends after the frame being read, with
+// everything read so far printed.
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+extern "C" void requestStop(int) { stopRequested = true; }
+
+void catchStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    // A second signal ends the program at once, should the first not.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+} // namespace
+
 int readVideo(const Options& options)
 {
-    std::cerr << "orbread: " << options.video << ": video reading is not built yet\n";
-    return 2;
+    catchStopSignals();
+    app::VideoReadOptions video;
+    video.reader = options.reader;
+    video.every = options.every;
+    video.dedupeSeconds = options.dedupe > 0 ? options.dedupe : 0;
+
+    const Formatter formatter(options.format, true);
+    bool outputOpen = writeOut(formatter.header());
+    if (!outputOpen) stopRequested = true;
+
+    // A bar for files of known length only; the source tells its length once open.
+    Progress progress(0, !options.quiet && Progress::onTerminal(), "frames");
+
+    std::int64_t lastFrame = -1;
+    std::size_t inFrame = 0;
+    std::int64_t codes = 0;
+    const auto report = [&](const app::VideoCode& code) {
+        if (!outputOpen) return;
+        inFrame = code.frame == lastFrame ? inFrame + 1 : 0;
+        lastFrame = code.frame;
+        if (inFrame >= options.maxCodes) return;
+        ++codes;
+        ImageReport one;
+        one.outcome = Outcome::Codes;
+        one.codes.push_back(code.result);
+        std::string lines = formatter.lines(options.video, one, FrameStamp{code.frame, code.timeMs / 1000.0, inFrame});
+        outputOpen = writeOut(lines);
+        if (!outputOpen) stopRequested = true; // `orbread --video ... | head -1`
+    };
+    const auto onProgress = [&](std::int64_t framesRead, std::int64_t frameCount) {
+        if (frameCount <= 0) return;
+        progress.setTotal(static_cast<std::size_t>(frameCount));
+        progress.update(static_cast<std::size_t>(std::max<std::int64_t>(0, framesRead)));
+    };
+
+    const app::VideoSummary summary = app::readVideo(options.video, video, report, stopRequested, onProgress);
+    Progress& line = progress;
+    line.finish();
+    if (!outputOpen) return 2;
+
+    int status = codes > 0 ? 0 : 1;
+    std::string problem;
+    switch (summary.end) {
+    case app::VideoEnd::Finished: break;
+    case app::VideoEnd::Stopped: if (!options.quiet) line.message(summary.message); break;
+    case app::VideoEnd::CannotOpen:
+    case app::VideoEnd::Stalled:
+    case app::VideoEnd::Broken:
+        status = 2;
+        problem = summary.message;
+        line.message(summary.message);
+        break;
+    }
+    if (codes == 0 && summary.end != app::VideoEnd::CannotOpen) {
+        const std::string none = "no code found in " + std::to_string(summary.framesDecoded) + " frames read";
+        if (!options.quiet) line.message(options.video + ": " + none);
+        if (problem.empty()) problem = none;
+    }
+    if (codes == 0 || !problem.empty()) {
+        // JSON and CSV get a line with the reason, as an image without a code does.
+        ImageReport failed;
+        failed.outcome = status == 2 ? Outcome::Unreadable : Outcome::NoCode;
+        failed.error = problem;
+        if (!writeOut(formatter.lines(options.video, failed, FrameStamp{-1, 0, 0}))) return 2;
+    }
+    return status;
 }
 
 } // namespace orbread
