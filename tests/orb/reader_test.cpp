@@ -101,6 +101,46 @@ TEST_F(Reader, ReportsWhatTheDrawnCodeCarriesAndWhereItIs)
     EXPECT_FALSE(readCode(mirrored, notMirrored));
 }
 
+// The search reports the places it tried in vain, where they are and why,
+// and stops at the number of codes asked for.
+TEST_F(Reader, SearchCodesReportsFailedPlacesAndStopsWhenAsked)
+{
+    TextCodeOptions options;
+    const Drawn drawn = draw("found", options, false, {-320, 0}, {1280, 720}, 8);
+    cv::Mat image = drawn.image.clone();
+    // A shooting target on the right: a dot in a hub in a ring, and no code.
+    const cv::Point target(960, 360);
+    cv::circle(image, target, 60, cv::Scalar::all(0), cv::FILLED);
+    cv::circle(image, target, 30, cv::Scalar::all(255), cv::FILLED);
+    cv::circle(image, target, 10, cv::Scalar::all(0), cv::FILLED);
+
+    const CodeSearch search = searchCodes(image);
+    ASSERT_EQ(search.codes.size(), 1u);
+    EXPECT_EQ(search.codes[0].text(), "found");
+    EXPECT_EQ(search.error, Success);
+    ASSERT_FALSE(search.failed.empty());
+    const ReadResult& failed = search.failed.front();
+    EXPECT_FALSE(failed);
+    EXPECT_LT(cv::norm(cv::Point2d(failed.position.centre) - cv::Point2d(target)), 3.0);
+    ASSERT_EQ(failed.position.outline.size(), 32u);
+    for (const cv::Point2f& point : failed.position.outline)
+        EXPECT_NEAR(cv::norm(cv::Point2d(point) - cv::Point2d(target)), 30, 4);
+
+    // Two codes: both, or the first alone when one is enough.
+    cv::Mat two = drawn.image.clone();
+    const Drawn other = draw("other", options, false, {320, 0}, {1280, 720}, 8);
+    cv::Mat right = other.image(cv::Rect(640, 0, 640, 720));
+    right.copyTo(two(cv::Rect(640, 0, 640, 720)));
+    EXPECT_EQ(searchCodes(two).codes.size(), 2u);
+    EXPECT_EQ(searchCodes(two, {}, 1).codes.size(), 1u);
+
+    // Nothing read: the reason, as readCode gives it.
+    const cv::Mat blank(480, 640, CV_8UC3, cv::Scalar::all(255));
+    const CodeSearch none = searchCodes(blank);
+    EXPECT_TRUE(none.codes.empty());
+    EXPECT_EQ(none.error, readCode(blank).error);
+}
+
 TEST_F(Reader, TriesOtherCodeTypesAndLayoutsOnlyWhenAsked)
 {
     const cv::Mat colour = cv::imread(ORB_SOURCE_DIR "/examples/colour-48.png");

@@ -1,6 +1,7 @@
 #include "inputs.h"
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 #include <utility>
 

@@ -1,11 +1,9 @@
 // orbread: reads Orbel codes from image files, folders, standard input and
 // video, for scripts and people. See docs/orbread.md.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <filesystem>
-#include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 

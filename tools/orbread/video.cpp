@@ -73,26 +73,25 @@ int readVideo(const Options& options)
     };
 
     const app::VideoSummary summary = app::readVideo(options.video, video, report, stopRequested, onProgress);
-    Progress& line = progress;
-    line.finish();
+    progress.finish();
     if (!outputOpen) return 2;
 
     int status = codes > 0 ? 0 : 1;
     std::string problem;
     switch (summary.end) {
     case app::VideoEnd::Finished: break;
-    case app::VideoEnd::Stopped: if (!options.quiet) line.message(summary.message); break;
+    case app::VideoEnd::Stopped: if (!options.quiet) progress.message(summary.message); break;
     case app::VideoEnd::CannotOpen:
     case app::VideoEnd::Stalled:
     case app::VideoEnd::Broken:
         status = 2;
         problem = summary.message;
-        line.message(summary.message);
+        progress.message(summary.message);
         break;
     }
     if (codes == 0 && summary.end != app::VideoEnd::CannotOpen) {
         const std::string none = "no code found in " + std::to_string(summary.framesDecoded) + " frames read";
-        if (!options.quiet) line.message(options.video + ": " + none);
+        if (!options.quiet) progress.message(options.video + ": " + none);
         if (problem.empty()) problem = none;
     }
     if (codes == 0 || !problem.empty()) {
