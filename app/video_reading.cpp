@@ -81,7 +81,14 @@ bool isLiveSource(const std::string& source)
 bool openSource(cv::VideoCapture& capture, const std::string& source)
 {
     try {
-        return isCameraNumber(source) ? capture.open(std::stoi(source)) : capture.open(source);
+        if (isCameraNumber(source)) return capture.open(std::stoi(source));
+        if (isLiveSource(source)) return capture.open(source);
+        // A file or an image sequence: the back ends that read files only.
+        // Left to try them all, the video library also searches for cameras
+        // over USB on a name it cannot open, which takes time and leaks.
+        for (const int backEnd : {cv::CAP_FFMPEG, cv::CAP_IMAGES, cv::CAP_GSTREAMER})
+            if (capture.open(source, backEnd)) return true;
+        return false;
     } catch (const std::exception& error) {
         orb::logger().line(orb::LogLevel::Debug, "Opening '", source, "' failed: ", error.what());
         return false;
