@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -156,11 +157,16 @@ TEST_F(OrbreadVideo, ExitStatuses)
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("no code found in 5 frames"), std::string::npos) << r.err;
 
-    r = run({"--json", "--video", (directory->path() / "missing.avi").string()});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(linesOf(r.err).size(), 1u) << r.err;
-    EXPECT_NE(r.err.find("missing.avi"), std::string::npos) << r.err;
-    EXPECT_FALSE(nlohmann::json::parse(linesOf(r.out).at(0))["error"].get<std::string>().empty());
+    // A file that is missing, and one that is no video.
+    const std::string notVideo = (directory->path() / "notes.avi").string();
+    std::ofstream(notVideo) << "not a video";
+    for (const std::string& source : {(directory->path() / "missing.avi").string(), notVideo}) {
+        r = run({"--json", "--video", source});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(linesOf(r.err).size(), 1u) << r.err;
+        EXPECT_NE(r.err.find(source), std::string::npos) << r.err;
+        EXPECT_FALSE(nlohmann::json::parse(linesOf(r.out).at(0))["error"].get<std::string>().empty());
+    }
 
     r = run({"--video", movie(), "--annotate", "pictures"});
     EXPECT_EQ(r.status, 2);

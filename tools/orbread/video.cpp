@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <cstdint>
 #include <algorithm>
 #include <string>
@@ -33,6 +34,18 @@ void catchStopSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
+// A plain file name (no camera number, stream URL, image-sequence pattern or
+// capture pipeline) that names nothing: said at once. The video library
+// would otherwise try every capture back end on it, camera searches included.
+bool namesNoFile(const std::string& source)
+{
+    const bool pattern = source.find('%') != std::string::npos || source.find("://") != std::string::npos ||
+                         source.find('!') != std::string::npos;
+    const bool camera = !source.empty() && source.find_first_not_of("0123456789") == std::string::npos;
+    std::error_code error;
+    return !pattern && !camera && !std::filesystem::exists(source, error);
+}
+
 } // namespace
 
 int readVideo(const Options& options)
@@ -46,6 +59,14 @@ int readVideo(const Options& options)
     const Formatter formatter(options.format, true);
     bool outputOpen = writeOut(formatter.header());
     if (!outputOpen) stopRequested = true;
+    if (namesNoFile(options.video)) {
+        ImageReport missing;
+        missing.outcome = Outcome::Unreadable;
+        missing.error = "cannot open: no such file";
+        errorLine(options.video + ": " + missing.error);
+        writeOut(formatter.lines(options.video, missing, FrameStamp{-1, 0, 0}));
+        return 2;
+    }
 
     // A bar for files of known length only; the source tells its length once open.
     Progress progress(0, !options.quiet && Progress::onTerminal(), "frames");
