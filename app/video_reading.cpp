@@ -5,6 +5,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -214,6 +215,66 @@ private:
     std::map<std::vector<std::uint8_t>, double> absentSince_;
 };
 
+// The reads of frames under way, several at once (the reader allows it,
+// and a frame takes it far longer than the source takes to give one), with
+// their codes reported in frame order.
+class FrameReads {
+public:
+    FrameReads(const VideoReadOptions& options, const std::function<void(const VideoCode&)>& report)
+        : reader_(options.reader), report_(report), dedupe_(options.dedupeSeconds),
+          limit_(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4))
+    {
+    }
+
+    bool full() const { return reads_.size() >= limit_; }
+    bool empty() const { return reads_.empty(); }
+    std::int64_t framesDecoded() const { return framesDecoded_; }
+    std::int64_t codesReported() const { return codesReported_; }
+
+    void start(SourceFrame frame)
+    {
+        ++framesDecoded_;
+        auto codes = std::async(std::launch::async,
+                                [image = std::move(frame.image), reader = reader_] { return orb::readCodes(image, reader); });
+        reads_.push_back({frame.index, frame.timeMs, std::move(codes)});
+    }
+
+    // Reports the codes of the oldest read when it is done within `wait`.
+    void reportOldest(std::chrono::milliseconds wait)
+    {
+        Read& oldest = reads_.front();
+        if (oldest.codes.wait_for(wait) != std::future_status::ready) return;
+        std::vector<orb::ReadResult> codes;
+        try {
+            codes = oldest.codes.get();
+        } catch (const std::exception& error) {
+            // One odd frame must not end the run; say so once, then quietly.
+            const orb::LogLevel level = faultedFrames_++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
+            orb::logger().line(level, "Frame ", oldest.index, " not read: ", error.what());
+        }
+        for (orb::ReadResult& code : dedupe_.filter(std::move(codes), oldest.timeMs)) {
+            ++codesReported_;
+            if (report_) report_(VideoCode{oldest.index, oldest.timeMs, std::move(code)});
+        }
+        reads_.pop_front();
+    }
+
+private:
+    struct Read {
+        std::int64_t index;
+        double timeMs;
+        std::future<std::vector<orb::ReadResult>> codes;
+    };
+    orb::ReaderOptions reader_;
+    const std::function<void(const VideoCode&)>& report_;
+    DedupeFilter dedupe_;
+    std::size_t limit_;
+    std::deque<Read> reads_; // oldest first
+    std::int64_t framesDecoded_ = 0;
+    std::int64_t codesReported_ = 0;
+    std::uint64_t faultedFrames_ = 0;
+};
+
 std::string quoted(const std::string& source) { return "'" + source + "'"; }
 
 } // namespace
@@ -227,13 +288,12 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
     const int every = std::max(1, options.every);
     std::thread reader(feedFrames, feed, source, every, options.stallSeconds);
 
-    DedupeFilter dedupe(options.dedupeSeconds);
-    std::uint64_t faultedFrames = 0;
+    FrameReads reads(options, report);
     Clock::time_point lastProgress = Clock::now();
     const Clock::time_point started = Clock::now();
     std::unique_lock lock(feed->mutex);
     for (;;) {
-        if (feed->frames.empty() && !feed->finished) feed->changed.wait_for(lock, kWaitSlice);
+        if (feed->frames.empty() && !feed->finished && reads.empty()) feed->changed.wait_for(lock, kWaitSlice);
         summary.framesRead = feed->framesRead;
         if (stop) {
             summary.end = VideoEnd::Stopped;
@@ -256,32 +316,19 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
             break;
         }
         summary.frameCount = feed->frameCount;
-        if (!feed->frames.empty()) {
-            SourceFrame frame = std::move(feed->frames.front());
+        while (!feed->frames.empty() && !reads.full()) {
+            reads.start(std::move(feed->frames.front()));
             feed->frames.pop_front();
+        }
+        if (!reads.empty()) {
             lock.unlock();
-            feed->changed.notify_all();
-            ++summary.framesDecoded;
-            std::vector<orb::ReadResult> codes;
-            try {
-                codes = orb::readCodes(frame.image, options.reader);
-            } catch (const std::exception& error) {
-                // One odd frame must not end the run; say so once, then quietly.
-                const orb::LogLevel level = faultedFrames++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
-                orb::logger().line(level, "Frame ", frame.index, " not read: ", error.what());
-            }
-            for (orb::ReadResult& code : dedupe.filter(std::move(codes), frame.timeMs)) {
-                ++summary.codesReported;
-                if (report) report(VideoCode{frame.index, frame.timeMs, std::move(code)});
-            }
-            lock.lock();
+            feed->changed.notify_all(); // room for the next frames
+            reads.reportOldest(kWaitSlice);
             if (progress && Clock::now() - lastProgress >= kProgressInterval) {
                 lastProgress = Clock::now();
-                const std::int64_t framesRead = feed->framesRead;
-                lock.unlock();
-                progress(framesRead, summary.frameCount);
-                lock.lock();
+                progress(summary.framesRead, summary.frameCount);
             }
+            lock.lock();
             continue;
         }
         if (feed->finished) {
@@ -322,6 +369,8 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
     lock.unlock();
     if (finished) reader.join();
     else reader.detach();
+    summary.framesDecoded = reads.framesDecoded();
+    summary.codesReported = reads.codesReported();
     if (progress) progress(summary.framesRead, summary.frameCount);
     return summary;
 }
