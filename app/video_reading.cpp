@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -10,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -277,6 +277,14 @@ private:
 
 std::string quoted(const std::string& source) { return "'" + source + "'"; }
 
+// "2 s", "0.5 s"
+std::string secondsText(double seconds)
+{
+    std::ostringstream text;
+    text << seconds << " s";
+    return text.str();
+}
+
 } // namespace
 
 VideoSummary readVideo(const std::string& source, const VideoReadOptions& options,
@@ -290,6 +298,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
 
     FrameReads reads(options, report);
     Clock::time_point lastProgress = Clock::now();
+    std::int64_t progressShown = -1;
     const Clock::time_point started = Clock::now();
     std::unique_lock lock(feed->mutex);
     for (;;) {
@@ -305,7 +314,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
             if (secondsSince(started) > options.openSeconds) {
                 summary.end = VideoEnd::CannotOpen;
                 summary.message = "Cannot open video source " + quoted(source) + ": no answer within " +
-                                  std::to_string(static_cast<int>(options.openSeconds)) + " s";
+                                  secondsText(options.openSeconds);
                 break;
             }
             continue;
@@ -326,6 +335,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
             reads.reportOldest(kWaitSlice);
             if (progress && Clock::now() - lastProgress >= kProgressInterval) {
                 lastProgress = Clock::now();
+                progressShown = summary.framesRead;
                 progress(summary.framesRead, summary.frameCount);
             }
             lock.lock();
@@ -354,7 +364,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
         if (feed->reading && secondsSince(feed->readStarted) > options.stallSeconds) {
             summary.end = VideoEnd::Stalled;
             summary.message = "Video source " + quoted(source) + " stalled: no frame for " +
-                              std::to_string(static_cast<int>(std::ceil(options.stallSeconds))) + " s";
+                              secondsText(options.stallSeconds);
             break;
         }
     }
@@ -371,7 +381,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
     else reader.detach();
     summary.framesDecoded = reads.framesDecoded();
     summary.codesReported = reads.codesReported();
-    if (progress) progress(summary.framesRead, summary.frameCount);
+    if (progress && progressShown != summary.framesRead) progress(summary.framesRead, summary.frameCount);
     return summary;
 }
 
