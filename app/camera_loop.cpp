@@ -231,7 +231,7 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
     try {
         const cv::Rect area = finder.find(frame);
         if (area.width > 0 && area.height > 0) {
-            // The area alone, as a whole: what the camera loop has always decoded.
+            // The area as one code; searching it is left to the whole-frame finder below.
             orb::ReaderOptions options = findCodeOptions(config);
             options.readWholeImage = true;
             options.findCodes = false;
@@ -240,7 +240,7 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
             if (code) printed = take(inFrame(code, area.tl()));
         }
     } catch (const orb::OCException&) {
-        // Input the reader cannot take in this area; it has logged why.
+        // An area the reader cannot take: nothing to read in it.
     } catch (const std::exception& error) {
         reportFaultedFrame(state, error);
     }

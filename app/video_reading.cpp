@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -221,7 +222,75 @@ private:
     std::map<std::vector<std::uint8_t>, double> absentSince_;
 };
 
+// The reads of frames under way, several at once (the reader allows it,
+// and a frame takes it far longer than the source takes to give one), with
+// their codes reported in frame order.
+class FrameReads {
+public:
+    FrameReads(const VideoReadOptions& options, const std::function<void(const VideoCode&)>& report)
+        : reader_(options.reader), report_(report), dedupe_(options.dedupeSeconds),
+          limit_(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4))
+    {
+    }
+
+    bool full() const { return reads_.size() >= limit_; }
+    bool empty() const { return reads_.empty(); }
+    std::int64_t framesDecoded() const { return framesDecoded_; }
+    std::int64_t codesReported() const { return codesReported_; }
+
+    void start(SourceFrame frame)
+    {
+        ++framesDecoded_;
+        auto codes = std::async(std::launch::async,
+                                [image = std::move(frame.image), reader = reader_] { return orb::readCodes(image, reader); });
+        reads_.push_back({frame.index, frame.timeMs, std::move(codes)});
+    }
+
+    // Reports the codes of the oldest read when it is done within `wait`.
+    void reportOldest(std::chrono::milliseconds wait)
+    {
+        Read& oldest = reads_.front();
+        if (oldest.codes.wait_for(wait) != std::future_status::ready) return;
+        std::vector<orb::ReadResult> codes;
+        try {
+            codes = oldest.codes.get();
+        } catch (const std::exception& error) {
+            // One odd frame must not end the run; say so once, then quietly.
+            const orb::LogLevel level = faultedFrames_++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
+            orb::logger().line(level, "Frame ", oldest.index, " not read: ", error.what());
+        }
+        for (orb::ReadResult& code : dedupe_.filter(std::move(codes), oldest.timeMs)) {
+            ++codesReported_;
+            if (report_) report_(VideoCode{oldest.index, oldest.timeMs, std::move(code)});
+        }
+        reads_.pop_front();
+    }
+
+private:
+    struct Read {
+        std::int64_t index;
+        double timeMs;
+        std::future<std::vector<orb::ReadResult>> codes;
+    };
+    orb::ReaderOptions reader_;
+    const std::function<void(const VideoCode&)>& report_;
+    DedupeFilter dedupe_;
+    std::size_t limit_;
+    std::deque<Read> reads_; // oldest first
+    std::int64_t framesDecoded_ = 0;
+    std::int64_t codesReported_ = 0;
+    std::uint64_t faultedFrames_ = 0;
+};
+
 std::string quoted(const std::string& source) { return "'" + source + "'"; }
+
+// "2 s", "0.5 s"
+std::string secondsText(double seconds)
+{
+    std::ostringstream text;
+    text << seconds << " s";
+    return text.str();
+}
 
 } // namespace
 
@@ -234,13 +303,13 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
     const int every = std::max(1, options.every);
     std::thread reader(feedFrames, feed, source, every, options.stallSeconds);
 
-    DedupeFilter dedupe(options.dedupeSeconds);
-    std::uint64_t faultedFrames = 0;
+    FrameReads reads(options, report);
     Clock::time_point lastProgress = Clock::now();
+    std::int64_t progressShown = -1;
     const Clock::time_point started = Clock::now();
     std::unique_lock lock(feed->mutex);
     for (;;) {
-        if (feed->frames.empty() && !feed->finished) feed->changed.wait_for(lock, kWaitSlice);
+        if (feed->frames.empty() && !feed->finished && reads.empty()) feed->changed.wait_for(lock, kWaitSlice);
         summary.framesRead = feed->framesRead;
         if (stop) {
             summary.end = VideoEnd::Stopped;
@@ -252,7 +321,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
             if (secondsSince(started) > options.openSeconds) {
                 summary.end = VideoEnd::CannotOpen;
                 summary.message = "Cannot open video source " + quoted(source) + ": no answer within " +
-                                  std::to_string(static_cast<int>(options.openSeconds)) + " s";
+                                  secondsText(options.openSeconds);
                 break;
             }
             continue;
@@ -263,32 +332,20 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
             break;
         }
         summary.frameCount = feed->frameCount;
-        if (!feed->frames.empty()) {
-            SourceFrame frame = std::move(feed->frames.front());
+        while (!feed->frames.empty() && !reads.full()) {
+            reads.start(std::move(feed->frames.front()));
             feed->frames.pop_front();
+        }
+        if (!reads.empty()) {
             lock.unlock();
-            feed->changed.notify_all();
-            ++summary.framesDecoded;
-            std::vector<orb::ReadResult> codes;
-            try {
-                codes = orb::readCodes(frame.image, options.reader);
-            } catch (const std::exception& error) {
-                // One odd frame must not end the run; say so once, then quietly.
-                const orb::LogLevel level = faultedFrames++ == 0 ? orb::LogLevel::Warning : orb::LogLevel::Debug;
-                orb::logger().line(level, "Frame ", frame.index, " not read: ", error.what());
-            }
-            for (orb::ReadResult& code : dedupe.filter(std::move(codes), frame.timeMs)) {
-                ++summary.codesReported;
-                if (report) report(VideoCode{frame.index, frame.timeMs, std::move(code)});
-            }
-            lock.lock();
+            feed->changed.notify_all(); // room for the next frames
+            reads.reportOldest(kWaitSlice);
             if (progress && Clock::now() - lastProgress >= kProgressInterval) {
                 lastProgress = Clock::now();
-                const std::int64_t framesRead = feed->framesRead;
-                lock.unlock();
-                progress(framesRead, summary.frameCount);
-                lock.lock();
+                progressShown = summary.framesRead;
+                progress(summary.framesRead, summary.frameCount);
             }
+            lock.lock();
             continue;
         }
         if (feed->finished) {
@@ -314,7 +371,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
         if (feed->reading && secondsSince(feed->readStarted) > options.stallSeconds) {
             summary.end = VideoEnd::Stalled;
             summary.message = "Video source " + quoted(source) + " stalled: no frame for " +
-                              std::to_string(static_cast<int>(std::ceil(options.stallSeconds))) + " s";
+                              secondsText(options.stallSeconds);
             break;
         }
     }
@@ -329,7 +386,9 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
     lock.unlock();
     if (finished) reader.join();
     else reader.detach();
-    if (progress) progress(summary.framesRead, summary.frameCount);
+    summary.framesDecoded = reads.framesDecoded();
+    summary.codesReported = reads.codesReported();
+    if (progress && progressShown != summary.framesRead) progress(summary.framesRead, summary.frameCount);
     return summary;
 }
 

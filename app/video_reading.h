@@ -41,7 +41,9 @@ struct VideoSummary {
 // `progress(framesRead, frameCount)` now and then (may be empty). Returns
 // when the source ends, fails, stalls, or when `stop` becomes true (it may be
 // set from a signal handler). Never opens a window and never throws for a bad
-// source; what was reported stays reported.
+// source; what was reported stays reported. Frames are read on several
+// threads at once, but `report` and `progress` are called on the caller's
+// thread, codes in frame order.
 VideoSummary readVideo(const std::string& source, const VideoReadOptions& options,
                        const std::function<void(const VideoCode&)>& report, const std::atomic<bool>& stop,
                        const std::function<void(std::int64_t, std::int64_t)>& progress = {});

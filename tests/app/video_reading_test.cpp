@@ -59,12 +59,11 @@ struct VideoRun {
     }
 };
 
-VideoRun read(const std::string& source, const VideoReadOptions& options = {}, const std::atomic<bool>* stopFlag = nullptr)
+VideoRun read(const std::string& source, const VideoReadOptions& options = {})
 {
-    static const std::atomic<bool> never{false};
+    const std::atomic<bool> never{false};
     VideoRun run;
-    run.summary = readVideo(source, options, [&](const VideoCode& code) { run.codes.push_back(code); },
-                            stopFlag != nullptr ? *stopFlag : never);
+    run.summary = readVideo(source, options, [&](const VideoCode& code) { run.codes.push_back(code); }, never);
     return run;
 }
 
