@@ -8,6 +8,7 @@
 //   bench_orbread [--benchmark_repetitions=3]
 #include <benchmark/benchmark.h>
 
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -64,7 +65,9 @@ void readFolder(benchmark::State& state)
     if (state.range(1) == 1) cv::setNumThreads(1);
     const int key = threads * 10 + static_cast<int>(state.range(1));
     std::size_t codes = 0;
+    double cpuSeconds = 0, wallSeconds = 0;
     for (auto _ : state) {
+        const std::clock_t cpuStart = std::clock();
         const auto start = std::chrono::steady_clock::now();
         orbread::readAll(inputs, options, {}, threads,
                          [&](std::size_t, orbread::ImageReport& report) {
@@ -73,7 +76,12 @@ void readFolder(benchmark::State& state)
                          },
                          {});
         secondsByThreads[key] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        wallSeconds += secondsByThreads[key];
+        cpuSeconds += static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
     }
+    // The cores the process kept busy: about the thread count on an idle
+    // machine; less shows other load took the rest, and the speed-up with it.
+    state.counters["cores_busy"] = cpuSeconds / wallSeconds;
     state.counters["images"] = static_cast<double>(inputs.size());
     state.counters["codes/iteration"] = static_cast<double>(codes) / state.iterations();
     state.counters["images/s"] =

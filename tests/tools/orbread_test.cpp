@@ -308,6 +308,20 @@ TEST_F(Orbread, ManyFilesKeepTheirOrderAndDrawNoBarIntoAFile)
     }
 }
 
+// On a terminal (a pseudo-terminal made by script(1)) the bar shows the
+// files done out of the total, and the summary line ends the run.
+TEST_F(Orbread, DrawsAProgressBarOnATerminal)
+{
+    if (std::system("command -v script > /dev/null") != 0) GTEST_SKIP() << "script(1) is not installed";
+    std::string command = shellQuoted(kOrbread) + " --threads 2";
+    for (int i = 0; i < 5; ++i) command += " " + shellQuoted(exampleImages()[i % 4]);
+    const std::string transcript = path("terminal.txt");
+    std::system(("script -qec " + shellQuoted(command) + " /dev/null > " + shellQuoted(transcript) + " 2>&1").c_str());
+    const std::string shown = orb::testing::readFile(transcript);
+    EXPECT_NE(shown.find("5/5 files"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("orbread: 5 images: 5 with codes"), std::string::npos) << shown;
+}
+
 // The outline drawn lies on the code: every outline pixel of the picture is
 // near the code's outer edge, and they go all round it.
 TEST_F(Orbread, AnnotatedPictureOutlinesTheCode)
