@@ -5,13 +5,18 @@
 // over two threads'; on a machine of two cores the target is 1.8 or more.
 // Arguments: reading threads, and 1 to turn OpenCV's own threads off in the
 // one-thread run as well (orbread keeps them with one reading thread).
+// Beside it, the same for work that shares nothing: on a shared or
+// oversubscribed machine two threads get less than two cores, and the
+// figure to judge is orbread's speed-up as a share of that one.
 //   bench_orbread [--benchmark_repetitions=3]
 #include <benchmark/benchmark.h>
 
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <cstdint>
 #include <map>
+#include <vector>
 #include <thread>
 
 #include <opencv2/core.hpp>
@@ -88,8 +93,36 @@ void readFolder(benchmark::State& state)
         benchmark::Counter(static_cast<double>(inputs.size()) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
+// The peer: work that shares nothing at all (each thread its own arithmetic),
+// so its speed-up is what the machine gives two threads at the time.
+std::map<int, double> peerSeconds;
+
+void independentWork(benchmark::State& state)
+{
+    const int threads = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<std::thread> workers;
+        std::vector<std::uint64_t> sums(static_cast<std::size_t>(threads));
+        for (int t = 0; t < threads; ++t)
+            workers.emplace_back([&sums, t] {
+                std::uint64_t x = 88172645463325252ull + static_cast<std::uint64_t>(t);
+                for (int i = 0; i < 400'000'000; ++i) {
+                    x ^= x << 13;
+                    x ^= x >> 7;
+                    x ^= x << 17;
+                }
+                sums[static_cast<std::size_t>(t)] = x;
+            });
+        for (std::thread& worker : workers) worker.join();
+        benchmark::DoNotOptimize(sums);
+        peerSeconds[threads] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+}
+
 } // namespace
 
+BENCHMARK(independentWork)->Arg(1)->Arg(2)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 BENCHMARK(readFolder)->Args({1, 0})->Args({1, 1})->Args({2, 0})->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 int main(int argc, char** argv)
@@ -97,9 +130,17 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     sceneFolder();
     benchmark::RunSpecifiedBenchmarks();
-    if (secondsByThreads.count(10) && secondsByThreads.count(20))
-        std::cout << "speedup of 2 threads over 1: " << secondsByThreads[10] / secondsByThreads[20] << "x on "
-                  << std::thread::hardware_concurrency() << " cores (over 1 thread with OpenCV's own threads "
-                  << "off too: " << secondsByThreads[11] / secondsByThreads[20] << "x)\n";
+    if (secondsByThreads.count(10) && secondsByThreads.count(20)) {
+        const double speedup = secondsByThreads[10] / secondsByThreads[20];
+        std::cout << "speedup of 2 threads over 1: " << speedup << "x on " << std::thread::hardware_concurrency()
+                  << " cores (over 1 thread with OpenCV's own threads off too: "
+                  << secondsByThreads[11] / secondsByThreads[20] << "x)\n";
+        if (peerSeconds.count(1) && peerSeconds.count(2)) {
+            // Equal work per thread: two threads take as long as one on two free cores.
+            const double machine = 2 * peerSeconds[1] / peerSeconds[2];
+            std::cout << "the machine's own speedup for 2 independent threads: " << machine
+                      << "x; orbread reaches " << speedup / machine << " of it\n";
+        }
+    }
     benchmark::Shutdown();
 }
