@@ -99,17 +99,22 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
         if (!edge.empty()) edges.push_back(edge);
     }
 
+    // The margins are small and many: plain row loops cost a fraction of a
+    // library call per margin.
     cv::Mat mask(size, CV_8UC1); // only the edges' margins are ever read
-    for (const cv::Rect& edge : edges) mask(edge).setTo(0);
+    for (const cv::Rect& edge : edges)
+        for (int y = edge.y; y < edge.br().y; ++y) std::fill_n(mask.ptr<std::uint8_t>(y, edge.x), edge.width, 0);
     cv::ellipse(mask, centre, halfAxes, angle, arcStart, arcEnd, cv::Scalar(255), 1, cv::LINE_8);
     std::vector<cv::Point> pixels;
-    std::vector<cv::Point> found;
-    for (const cv::Rect& edge : edges) {
-        cv::Mat part = mask(edge);
-        cv::findNonZero(part, found);
-        for (const cv::Point& p : found) pixels.push_back(p + edge.tl());
-        part.setTo(0);
-    }
+    for (const cv::Rect& edge : edges)
+        for (int y = edge.y; y < edge.br().y; ++y) {
+            std::uint8_t* row = mask.ptr<std::uint8_t>(y);
+            for (int x = edge.x; x < edge.br().x; ++x)
+                if (row[x] != 0) {
+                    pixels.emplace_back(x, y);
+                    row[x] = 0;
+                }
+        }
     return pixels;
 }
 
