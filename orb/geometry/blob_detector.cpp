@@ -37,7 +37,7 @@ void BlobDetector::findBlobs(const cv::Mat&, const cv::Mat& binaryImage, std::ve
     moments.clear();
 
     std::vector<std::vector<cv::Point>> found;
-    cv::findContours(binaryImage.clone(), found, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
+    cv::findContours(binaryImage, found, cv::RETR_LIST, cv::CHAIN_APPROX_NONE); // leaves the image as it is
 
     for (auto& contour : found) {
         const cv::Moments m = cv::moments(contour);
