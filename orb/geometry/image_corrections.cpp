@@ -118,23 +118,26 @@ cv::Mat finalTransform(const StageInput& input, const cv::Mat& sourceImage, cons
     const cv::Point Ci(cvRound(C.x), cvRound(C.y));
     const int outer = static_cast<int>(cv::norm(C - startMarker.barEnd)) + 2;
     const int inner = static_cast<int>(cv::norm(C - startMarker.rayStart)) - 2;
-    cv::Mat F(sourceImage.size(), sourceImage.type(), cv::Scalar::all(255));
+    // Grid reading samples three channels: the frame is made in BGR, and
+    // only the ring is converted when the source has another form.
+    cv::Mat F(sourceImage.size(), CV_8UC3, cv::Scalar::all(255));
     const cv::Rect ring =
         cv::Rect(Ci.x - outer, Ci.y - outer, 2 * outer + 1, 2 * outer + 1) & cv::Rect(0, 0, F.cols, F.rows);
     if (!ring.empty()) {
         const cv::Matx33d toRing(1, 0, -ring.x, 0, 1, -ring.y, 0, 0, 1);
-        cv::Mat warped = F(ring);
+        // A BGR source is warped straight into the frame.
+        const bool bgr = sourceImage.type() == CV_8UC3;
+        cv::Mat target = F(ring);
+        cv::Mat warped = bgr ? target : cv::Mat();
         cv::warpPerspective(sourceImage, warped, toRing * homography, ring.size(), cv::INTER_NEAREST,
                             cv::BORDER_REPLICATE);
-        cv::Mat mask(ring.size(), F.type(), cv::Scalar::all(255));
+        cv::Mat mask(ring.size(), warped.type(), cv::Scalar::all(255));
         const cv::Point ringCentre = Ci - ring.tl();
         cv::circle(mask, ringCentre, outer, cv::Scalar::all(0), cv::FILLED, cv::LINE_8);
         if (inner >= 0) cv::circle(mask, ringCentre, inner, cv::Scalar::all(255), cv::FILLED, cv::LINE_8);
         cv::bitwise_or(warped, mask, warped);
+        if (!bgr) cv::cvtColor(warped, target, warped.channels() == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
     }
-
-    if (F.channels() == 1) cv::cvtColor(F, F, cv::COLOR_GRAY2BGR);
-    else if (F.channels() == 4) cv::cvtColor(F, F, cv::COLOR_BGRA2BGR); // grid reading samples three channels
     logger().line(LogLevel::Debug, "        finalTransform");
     return F;
 }
