@@ -86,16 +86,21 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
     // the drawn one, whose own step is never finer.
     constexpr int kStepDegrees = 5;
     constexpr int kMargin = 3;
-    std::vector<cv::Point> vertices;
-    cv::ellipse2Poly(centre, halfAxes, cvRound(angle), arcStart, arcEnd, kStepDegrees, vertices);
+    // Unrounded vertices: the whole-pixel form stands a short arc in for
+    // its centre.
+    std::vector<cv::Point2d> vertices;
+    cv::ellipse2Poly(cv::Point2d(centre), cv::Size2d(halfAxes), cvRound(angle), arcStart, arcEnd, kStepDegrees,
+                     vertices);
     const cv::Rect whole(cv::Point(0, 0), size);
     std::vector<cv::Rect> edges;
     for (std::size_t i = 0; i < vertices.size(); ++i) {
-        const cv::Point& a = vertices[i];
-        const cv::Point& b = vertices[(i + 1) % vertices.size()];
-        const cv::Rect edge = cv::Rect(std::min(a.x, b.x) - kMargin, std::min(a.y, b.y) - kMargin,
-                                       std::abs(a.x - b.x) + 2 * kMargin + 1, std::abs(a.y - b.y) + 2 * kMargin + 1) &
-                              whole;
+        const cv::Point2d& a = vertices[i];
+        const cv::Point2d& b = vertices[(i + 1) % vertices.size()];
+        const cv::Point low(static_cast<int>(std::floor(std::min(a.x, b.x))) - kMargin,
+                            static_cast<int>(std::floor(std::min(a.y, b.y))) - kMargin);
+        const cv::Point high(static_cast<int>(std::ceil(std::max(a.x, b.x))) + kMargin + 1,
+                             static_cast<int>(std::ceil(std::max(a.y, b.y))) + kMargin + 1);
+        const cv::Rect edge = cv::Rect(low, high) & whole;
         if (!edge.empty()) edges.push_back(edge);
     }
 
