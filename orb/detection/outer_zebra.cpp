@@ -84,7 +84,7 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
 {
     // Finely enough that the polygon stays within a fraction of a pixel of
     // the drawn one, whose own step is never finer.
-    constexpr int kStepDegrees = 5;
+    constexpr int kStepDegrees = 2;
     constexpr int kMargin = 3;
     // Unrounded vertices: the whole-pixel form stands a short arc in for
     // its centre.
