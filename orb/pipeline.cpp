@@ -86,6 +86,10 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
 {
     // Preprocessing: size, enhancement, binarisation.
     cv::Mat working = normalizeImageSize(checkDecoderInput(config, image), options.maxWorkingWidth);
+    // A black-and-white code is binarised and sampled in grey anyway:
+    // enhancing one channel instead of three costs a third.
+    if (options.enhance && config.codeType == BlackAndWhite && working.channels() == 3)
+        cv::cvtColor(working, working, cv::COLOR_BGR2GRAY);
     if (options.enhance) working = enhanceImage(working, config.codeType);
     const cv::Mat binary = binarizeImage(working, config.codeType);
     const std::vector<std::int32_t> layouts =
@@ -100,14 +104,20 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     // written, so the mirror images are new.
     for (const bool mirrored : {false, true}) {
         if (mirrored && !options.tryMirrored) break;
-        cv::Mat source = working;
         cv::Mat captured = binary;
         if (mirrored) {
-            source = cv::Mat();
             captured = cv::Mat();
-            cv::flip(working, source, 1);
             cv::flip(binary, captured, 1);
         }
+        // The working image is sampled only by the final transform: its
+        // mirror image is made when a grid is first found, not for every
+        // frame that the mirrored try rejects.
+        cv::Mat source;
+        const auto sourceImage = [&]() -> const cv::Mat& {
+            if (!mirrored) return working;
+            if (source.empty()) cv::flip(working, source, 1);
+            return source;
+        };
 
         // Inner circle.
         const Found<cv::RotatedRect> circle =
@@ -178,8 +188,8 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
                             }
 
                             // Final transform, grid reading and payload.
-                            const cv::Mat warped =
-                                finalTransform(StageInput{config, radial.image}, source, radial.homography, marker);
+                            const cv::Mat warped = finalTransform(StageInput{config, radial.image}, sourceImage(),
+                                                                  radial.homography, marker);
                             Found<GridReading> payload = readGridData(StageInput{config, warped}, modulesPerRing,
                                                                       marker.angle, *grid, layouts);
                             if (!payload) {

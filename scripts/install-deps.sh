@@ -9,6 +9,8 @@ packages=(
   libopencv-calib3d-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   libopencv-highgui-dev
   libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+  # benchmark only: the QR reader the side-by-side benchmark compares with
+  libzxing-dev
   librsvg2-bin xvfb xauth xdotool
   # fuzz targets: compiler, libFuzzer and sanitizer runtimes, stack symbolizer
   clang libclang-rt-14-dev llvm

@@ -73,6 +73,56 @@ std::vector<int> evenlySpaced(const std::vector<double>& centres, double slotAng
     return indices;
 }
 
+// The pixels of the library's one-pixel outline of an ellipse (as
+// cv::ellipse takes it) inside a `size` box. The outline lies along the
+// polygon the library draws it as, so only a margin around each of that
+// polygon's edges is cleared, drawn into and searched, not the whole box,
+// which is almost all empty. Found pixels are cleared so that overlapping
+// margins report each pixel once.
+std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& centre, const cv::Size& halfAxes,
+                                     double angle, int arcStart, int arcEnd)
+{
+    // Finely enough that the polygon stays within a fraction of a pixel of
+    // the drawn one, whose own step is never finer.
+    constexpr int kStepDegrees = 2;
+    constexpr int kMargin = 3;
+    // Unrounded vertices: the whole-pixel form stands a short arc in for
+    // its centre.
+    std::vector<cv::Point2d> vertices;
+    cv::ellipse2Poly(cv::Point2d(centre), cv::Size2d(halfAxes), cvRound(angle), arcStart, arcEnd, kStepDegrees,
+                     vertices);
+    const cv::Rect whole(cv::Point(0, 0), size);
+    std::vector<cv::Rect> edges;
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        const cv::Point2d& a = vertices[i];
+        const cv::Point2d& b = vertices[(i + 1) % vertices.size()];
+        const cv::Point low(static_cast<int>(std::floor(std::min(a.x, b.x))) - kMargin,
+                            static_cast<int>(std::floor(std::min(a.y, b.y))) - kMargin);
+        const cv::Point high(static_cast<int>(std::ceil(std::max(a.x, b.x))) + kMargin + 1,
+                             static_cast<int>(std::ceil(std::max(a.y, b.y))) + kMargin + 1);
+        const cv::Rect edge = cv::Rect(low, high) & whole;
+        if (!edge.empty()) edges.push_back(edge);
+    }
+
+    // The margins are small and many: plain row loops cost a fraction of a
+    // library call per margin.
+    cv::Mat mask(size, CV_8UC1); // only the edges' margins are ever read
+    for (const cv::Rect& edge : edges)
+        for (int y = edge.y; y < edge.br().y; ++y) std::fill_n(mask.ptr<std::uint8_t>(y, edge.x), edge.width, 0);
+    cv::ellipse(mask, centre, halfAxes, angle, arcStart, arcEnd, cv::Scalar(255), 1, cv::LINE_8);
+    std::vector<cv::Point> pixels;
+    for (const cv::Rect& edge : edges)
+        for (int y = edge.y; y < edge.br().y; ++y) {
+            std::uint8_t* row = mask.ptr<std::uint8_t>(y);
+            for (int x = edge.x; x < edge.br().x; ++x)
+                if (row[x] != 0) {
+                    pixels.emplace_back(x, y);
+                    row[x] = 0;
+                }
+        }
+    return pixels;
+}
+
 } // namespace
 
 ColorChanges sampleEllipse(const cv::Mat& image, const cv::Point& centre, const cv::Size& axes, double angle,
@@ -88,10 +138,7 @@ ColorChanges sampleEllipse(const cv::Mat& image, const cv::Point& centre, const 
     const cv::Rect box = cv::Rect(centre.x - reach, centre.y - reach, 2 * reach + 1, 2 * reach + 1) &
                          cv::Rect(0, 0, image.cols, image.rows);
     if (box.empty()) return changes;
-    cv::Mat mask = cv::Mat::zeros(box.size(), CV_8UC1);
-    cv::ellipse(mask, centre - box.tl(), halfAxes, angle, arcStart, arcEnd, cv::Scalar(255), 1, cv::LINE_8);
-    std::vector<cv::Point> pixels;
-    cv::findNonZero(mask, pixels);
+    const std::vector<cv::Point> pixels = outlinePixels(box.size(), centre - box.tl(), halfAxes, angle, arcStart, arcEnd);
     if (pixels.empty()) return changes;
 
     struct Sample {
@@ -124,12 +171,28 @@ ColorChanges sampleEllipse(const cv::Mat& image, const cv::Point& centre, const 
 cv::RotatedRect fitOuterEllipse(const cv::Mat& image, cv::Point2d& centre, const cv::Point2d& trialPoint)
 {
     const double limit = cv::norm(trialPoint - centre) + 5;
+    const cv::Point2d anchor(std::rint(centre.x), std::rint(centre.y));
+
+    // Only outlines within reach of the outer ring count, so only the square
+    // around that reach is traced, framed in white: the frame is the first
+    // outline, which is skipped as the whole image's border would be.
+    const double whole = image.cols + image.rows;
+    const double reach = limit + 3 < whole ? limit + 3 : whole; // also for a limit that is not a number
+    const cv::Rect square = cv::Rect(cv::Point(static_cast<int>(std::floor(anchor.x - reach)),
+                                               static_cast<int>(std::floor(anchor.y - reach))),
+                                     cv::Point(static_cast<int>(std::ceil(anchor.x + reach)) + 1,
+                                               static_cast<int>(std::ceil(anchor.y + reach)) + 1)) &
+                            cv::Rect(0, 0, image.cols, image.rows);
     std::vector<std::vector<cv::Point>> contours;
     std::vector<cv::Vec4i> hierarchy;
-    cv::findContours(image.clone(), contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_SIMPLE);
+    if (!square.empty()) {
+        cv::Mat framed;
+        cv::copyMakeBorder(image(square), framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(255));
+        cv::findContours(framed, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_SIMPLE,
+                         square.tl() - cv::Point(1, 1));
+    }
 
     // Keep only the outline points within reach of the outer ring.
-    const cv::Point2d anchor(std::rint(centre.x), std::rint(centre.y));
     cv::parallel_for_(cv::Range(0, static_cast<int>(contours.size())), [&](const cv::Range& range) {
         for (int i = range.start; i < range.end; ++i) {
             std::erase_if(contours[i], [&](const cv::Point& p) { return cv::norm(cv::Point2d(p) - anchor) > limit; });
@@ -167,10 +230,17 @@ Found<ZebraResult> findOuterZebra(const cv::Mat& image, int modulesPerRing, cons
     double bestAngleDiffsVarCoeff = std::numeric_limits<double>::infinity();
     std::vector<double> best;
     const cv::Point roundedCentre(static_cast<int>(std::rint(centre.x)), static_cast<int>(std::rint(centre.y)));
-    for (int i = 0; i < kSamplings; ++i) {
-        const cv::Size axes(static_cast<int>(std::roundf((W - 2 * i) * 0.5f)),
-                            static_cast<int>(std::roundf((H - 2 * i) * 0.5f)));
-        const ColorChanges changes = sampleEllipse(image, roundedCentre, axes, alpha, 0, 360);
+    // The samplings are independent and the costliest part of the stage:
+    // taken side by side on the cores, then weighed in order.
+    std::vector<ColorChanges> samplings(kSamplings);
+    cv::parallel_for_(cv::Range(0, kSamplings), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) {
+            const cv::Size axes(static_cast<int>(std::roundf((W - 2 * i) * 0.5f)),
+                                static_cast<int>(std::roundf((H - 2 * i) * 0.5f)));
+            samplings[i] = sampleEllipse(image, roundedCentre, axes, alpha, 0, 360);
+        }
+    });
+    for (const ColorChanges& changes : samplings) {
         if (changes.angles.size() % 2 != 0) continue;
         logger().line(LogLevel::Trace, "startColor: ", changes.startColor);
         logger().line(LogLevel::Trace, "colorChanges.size(): ", changes.angles.size());

@@ -111,22 +111,33 @@ CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& start
 cv::Mat finalTransform(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
                        const StartMarker& startMarker)
 {
-    cv::Mat F;
-    cv::warpPerspective(sourceImage, F, homography, sourceImage.size(), cv::INTER_NEAREST, cv::BORDER_REPLICATE);
-
-    // Keep only the ring between the inner circle and the bar's outer end;
-    // everything else becomes white so stray marks cannot be sampled.
+    // Only the ring between the inner circle and the bar's outer end is
+    // kept; everything else is white so stray marks cannot be sampled. So
+    // only the ring's bounding box is warped, not the whole frame.
     const cv::Point2d C = imageCentre(input.image);
     const cv::Point Ci(cvRound(C.x), cvRound(C.y));
-    cv::Mat mask(F.size(), F.type(), cv::Scalar::all(255));
     const int outer = static_cast<int>(cv::norm(C - startMarker.barEnd)) + 2;
-    cv::circle(mask, Ci, outer, cv::Scalar::all(0), cv::FILLED, cv::LINE_8);
     const int inner = static_cast<int>(cv::norm(C - startMarker.rayStart)) - 2;
-    if (inner >= 0) cv::circle(mask, Ci, inner, cv::Scalar::all(255), cv::FILLED, cv::LINE_8);
-    cv::bitwise_or(F, mask, F);
-
-    if (F.channels() == 1) cv::cvtColor(F, F, cv::COLOR_GRAY2BGR);
-    else if (F.channels() == 4) cv::cvtColor(F, F, cv::COLOR_BGRA2BGR); // grid reading samples three channels
+    // Grid reading samples three channels: the frame is made in BGR, and
+    // only the ring is converted when the source has another form.
+    cv::Mat F(sourceImage.size(), CV_8UC3, cv::Scalar::all(255));
+    const cv::Rect ring =
+        cv::Rect(Ci.x - outer, Ci.y - outer, 2 * outer + 1, 2 * outer + 1) & cv::Rect(0, 0, F.cols, F.rows);
+    if (!ring.empty()) {
+        const cv::Matx33d toRing(1, 0, -ring.x, 0, 1, -ring.y, 0, 0, 1);
+        // A BGR source is warped straight into the frame.
+        const bool bgr = sourceImage.type() == CV_8UC3;
+        cv::Mat target = F(ring);
+        cv::Mat warped = bgr ? target : cv::Mat();
+        cv::warpPerspective(sourceImage, warped, toRing * homography, ring.size(), cv::INTER_NEAREST,
+                            cv::BORDER_REPLICATE);
+        cv::Mat mask(ring.size(), warped.type(), cv::Scalar::all(255));
+        const cv::Point ringCentre = Ci - ring.tl();
+        cv::circle(mask, ringCentre, outer, cv::Scalar::all(0), cv::FILLED, cv::LINE_8);
+        if (inner >= 0) cv::circle(mask, ringCentre, inner, cv::Scalar::all(255), cv::FILLED, cv::LINE_8);
+        cv::bitwise_or(warped, mask, warped);
+        if (!bgr) cv::cvtColor(warped, target, warped.channels() == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
+    }
     logger().line(LogLevel::Debug, "        finalTransform");
     return F;
 }

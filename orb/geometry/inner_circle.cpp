@@ -129,9 +129,7 @@ Found<cv::RotatedRect> findCircle(const StageInput& input)
     // Rough centre: middle of the extent of all black pixels.
     cv::Mat black;
     cv::bitwise_not(B, black);
-    std::vector<cv::Point> blackPixels;
-    cv::findNonZero(black, blackPixels);
-    const cv::Rect extent = blackPixels.empty() ? cv::Rect() : cv::boundingRect(blackPixels);
+    const cv::Rect extent = cv::boundingRect(black); // empty when there is no black
     // Rounding half to even can land one past the last row or column when
     // the black pixels sit only there.
     const float cx = std::min(std::nearbyint((2.0f * extent.x + extent.width) / 2.0f), B.cols - 1.0f);

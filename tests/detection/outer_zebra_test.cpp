@@ -1,6 +1,11 @@
 #include "orb/detection/outer_zebra.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <tuple>
 #include <opencv2/imgproc.hpp>
 
 #include "synthetic_code.h"
@@ -54,6 +59,61 @@ TEST(OuterZebra, EllipseSamplingReportsWhereTheColourChanges)
     EXPECT_NEAR(changes.angles[1], kTwoPi / 4, 0.05);
     // An outline off the image yields nothing rather than failing.
     EXPECT_TRUE(sampleEllipse(image, {-500, -500}, {60, 40}, 0, 0, 360).angles.empty());
+}
+
+// The colour changes along the outline the library draws, found by
+// searching the whole drawn image: what the sampling must reproduce.
+ColorChanges changesAlongDrawnOutline(const cv::Mat& image, cv::Point centre, cv::Size axes, double angle, int from,
+                                      int to)
+{
+    cv::Mat outline(image.size(), CV_8UC1, cv::Scalar(0));
+    cv::ellipse(outline, centre, axes, angle, from, to, cv::Scalar(255), 1, cv::LINE_8);
+    std::vector<cv::Point> pixels;
+    cv::findNonZero(outline, pixels);
+    struct Sample {
+        double angle;
+        int y, x;
+        bool white;
+    };
+    std::vector<Sample> samples;
+    for (const cv::Point& p : pixels)
+        samples.push_back({std::atan2(static_cast<double>(centre.y - p.y), static_cast<double>(p.x - centre.x)), p.y,
+                           p.x, image.at<std::uint8_t>(p) != 0});
+    std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
+        return std::tie(a.angle, a.y, a.x) < std::tie(b.angle, b.y, b.x);
+    });
+    ColorChanges changes;
+    changes.startColor = 255;
+    if (samples.empty()) return changes;
+    changes.startColor = samples.front().white ? 255 : 0;
+    samples.push_back(samples.front());
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        if (samples[i].white != samples[i - 1].white) changes.angles.push_back(samples[i].angle);
+    if (!changes.angles.empty() && changes.angles.back() < 0) changes.angles.back() += kTwoPi;
+    return changes;
+}
+
+TEST(OuterZebra, EllipseSamplingTakesEveryPixelOfTheDrawnOutline)
+{
+    // Noise makes every missed or doubled pixel show as a different change.
+    std::mt19937 random(7);
+    cv::Mat image(360, 480, CV_8UC1);
+    for (int trial = 0; trial < 300; ++trial) {
+        cv::randu(image, 0, 2);
+        image *= 255;
+        // Large and tiny outlines, turned by fractional degrees, whole and
+        // partial, inside the image and cut by its edge.
+        const cv::Point centre(static_cast<int>(random() % 560) - 40, static_cast<int>(random() % 440) - 40);
+        const cv::Size axes = trial % 3 == 0 ? cv::Size(random() % 12, random() % 12)
+                                             : cv::Size(random() % 300, random() % 300);
+        const double angle = static_cast<int>(random() % 3600) / 10.0 - 180;
+        const int from = trial % 4 == 0 ? static_cast<int>(random() % 180) : 0;
+        const int to = trial % 4 == 0 ? from + static_cast<int>(random() % 300) : 360;
+        const ColorChanges sampled = sampleEllipse(image, centre, axes, angle, from, to);
+        const ColorChanges drawn = changesAlongDrawnOutline(image, centre, axes, angle, from, to);
+        EXPECT_EQ(sampled.startColor, drawn.startColor) << trial;
+        EXPECT_EQ(sampled.angles, drawn.angles) << trial;
+    }
 }
 
 } // namespace

@@ -176,6 +176,22 @@ TEST(FinalTransform, KeepsOnlyTheCodeRing)
     cv::cvtColor(source, bgra, cv::COLOR_BGR2BGRA);
     EXPECT_EQ(finalTransform(StageInput{config, binary}, bgra, shift, marker).type(), CV_8UC3);
 
+    // Only the ring's box is warped: a tilted view gives what warping the
+    // whole frame and whitening outside the ring gives, also where the ring
+    // runs off the frame.
+    const cv::Matx33d tilt(1.02, 0.03, -9, -0.02, 0.98, 6, 0.00004, -0.00003, 1);
+    marker.barEnd = {320, 240 - 260.2};
+    cv::Mat whole;
+    cv::warpPerspective(source, whole, tilt, source.size(), cv::INTER_NEAREST, cv::BORDER_REPLICATE);
+    cv::Mat ring(source.size(), CV_8UC3, cv::Scalar::all(255));
+    cv::circle(ring, {320, 240}, 262, cv::Scalar::all(0), cv::FILLED);
+    cv::circle(ring, {320, 240}, 38, cv::Scalar::all(255), cv::FILLED);
+    cv::bitwise_or(whole, ring, whole);
+    const cv::Mat T = finalTransform(StageInput{config, binary}, source, tilt, marker);
+    cv::Mat difference;
+    cv::absdiff(T, whole, difference);
+    EXPECT_EQ(cv::countNonZero(difference.reshape(1)), 0);
+
     // A ray start at the centre leaves no inner disc to whiten.
     marker.rayStart = {320, 240};
     EXPECT_NO_THROW(finalTransform(StageInput{config, binary}, source, cv::Matx33d::eye(), marker));
