@@ -19,31 +19,16 @@
 #include "support/code_samples.h"
 #include "support/photo_scenes.h"
 #include "support/temporary_directory.h"
+#include "tools/tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string shellQuoted(const std::string& arg)
-{
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using orb::testing::linesOf;
+using orb::testing::shellQuoted;
+using orb::testing::runTool;
+using orb::testing::ToolRun;
 
 const std::string kOrbread = std::string(ORB_BINARY_DIR) + "/tools/orbread";
 const fs::path kExamples = fs::path(ORB_SOURCE_DIR) / "examples";
@@ -53,16 +38,7 @@ protected:
     // `shellTail` is added to the command as it is (a pipe, a redirection).
     ToolRun run(const std::vector<std::string>& args, const std::string& shellTail = "") const
     {
-        std::string command = shellQuoted(kOrbread);
-        for (const auto& a : args) command += " " + shellQuoted(a);
-        command += shellTail;
-        command = "cd " + shellQuoted(dir_.path().string()) + " && " + command + " > out.txt 2> err.txt";
-        const int raw = std::system(command.c_str());
-        ToolRun r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = orb::testing::readFile(dir_.path() / "out.txt");
-        r.err = orb::testing::readFile(dir_.path() / "err.txt");
-        return r;
+        return runTool(kOrbread, args, dir_.path(), "", shellTail);
     }
     std::string path(const std::string& name) const { return (dir_.path() / name).string(); }
     void write(const std::string& name, const std::string& bytes) const

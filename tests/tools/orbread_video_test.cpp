@@ -16,6 +16,7 @@
 
 #include "app/camera_clip.h"
 #include "support/temporary_directory.h"
+#include "tools/tool_run.h"
 
 namespace {
 
@@ -30,26 +31,10 @@ const cv::Size kFrameSize{480, 360};
 // shows again in 13..14.
 bool cardShows(int index) { return (index >= 3 && index < 8) || (index >= 13 && index < 15); }
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string shellQuoted(const std::string& arg)
-{
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::vector<std::string> linesOf(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+using orb::testing::linesOf;
+using orb::testing::shellQuoted;
+using orb::testing::runTool;
+using orb::testing::ToolRun;
 
 class OrbreadVideo : public ::testing::Test {
 protected:
@@ -77,12 +62,7 @@ protected:
     static ToolRun run(const std::vector<std::string>& args)
     {
         // No display: the reader must need no window.
-        std::string command = "env -u DISPLAY " + shellQuoted(std::string(ORB_BINARY_DIR) + "/tools/orbread");
-        for (const auto& a : args) command += " " + shellQuoted(a);
-        const fs::path out = directory->path() / "out.txt", err = directory->path() / "err.txt";
-        command += " > " + shellQuoted(out.string()) + " 2> " + shellQuoted(err.string());
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, orb::testing::readFile(out), orb::testing::readFile(err)};
+        return runTool(std::string(ORB_BINARY_DIR) + "/tools/orbread", args, directory->path(), "env -u DISPLAY ");
     }
     static std::string movie() { return (directory->path() / "clip.avi").string(); }
     static std::string sequence() { return (directory->path() / "frames" / "%04d.png").string(); }

@@ -16,31 +16,15 @@
 #include "orb/decoder.h"
 #include "orb/reader.h"
 #include "orb/payload/module_layout.h"
+#include "tools/tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::string quoted(const std::string& arg)
-{
-    std::string q = "'";
-    for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using orb::testing::runTool;
+using orb::testing::shellQuoted;
+using orb::testing::ToolRun;
 
 class Orbwrite : public ::testing::Test {
 protected:
@@ -55,15 +39,7 @@ protected:
 
     ToolRun run(const std::vector<std::string>& args) const
     {
-        std::string command = quoted(std::string(ORB_BINARY_DIR) + "/tools/orbwrite");
-        for (const auto& a : args) command += " " + quoted(a);
-        command += " > " + quoted((dir_ / "out.txt").string()) + " 2> " + quoted((dir_ / "err.txt").string());
-        const int raw = std::system(command.c_str());
-        ToolRun r;
-        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        r.out = slurp(dir_ / "out.txt");
-        r.err = slurp(dir_ / "err.txt");
-        return r;
+        return runTool(std::string(ORB_BINARY_DIR) + "/tools/orbwrite", args, dir_);
     }
 
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
@@ -136,12 +112,12 @@ TEST_F(Orbwrite, WritesAnSvgThatRendersToTheSameCode)
     const std::string file = path("hello.svg");
     const ToolRun r = run({"--modules", "16", "-o", file, "12345"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string svg = slurp(file);
+    const std::string svg = orb::testing::readFile(file);
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
     EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
     if (std::system("command -v rsvg-convert > /dev/null 2>&1") != 0) GTEST_SKIP() << "rsvg-convert is not installed";
     const std::string png = path("rendered.png");
-    ASSERT_EQ(std::system(("rsvg-convert -b white -o " + quoted(png) + " " + quoted(file)).c_str()), 0);
+    ASSERT_EQ(std::system(("rsvg-convert -b white -o " + shellQuoted(png) + " " + shellQuoted(file)).c_str()), 0);
     EXPECT_EQ(decodeFile(png, orb::BlackAndWhite, orb::HorizontalSnakeSmall), "12345");
 }
 
