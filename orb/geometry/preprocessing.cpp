@@ -41,13 +41,43 @@ void countHistograms(const cv::Mat& image, ChannelHistograms& histograms)
 
 cv::Mat enhanceImage(const cv::Mat& image, int codeType)
 {
-    cv::Mat stretched;
-    if (codeType == Color) stretched = contrastAdjustment(image, 0.001f);
-    else image.convertTo(stretched, -1, 2.5, -120); // 48 and below -> 0, 150 and above -> 255
-    cv::Mat median;
-    cv::medianBlur(stretched, median, 3);
-    cv::Mat result;
-    cv::GaussianBlur(median, result, cv::Size(5, 5), 0, 0);
+    // The colour stretch needs the whole image's histogram first; the grey
+    // stretch is per pixel and is done band by band below.
+    const cv::Mat stretched = codeType == Color ? contrastAdjustment(image, 0.001f) : image;
+    const auto stretch = [codeType](const cv::Mat& rows) {
+        if (codeType == Color) return rows;
+        cv::Mat out;
+        rows.convertTo(out, -1, 2.5, -120); // 48 and below -> 0, 150 and above -> 255
+        return out;
+    };
+
+    // The median filter runs on one core: the image is smoothed in bands
+    // side by side. Each band is computed with the rows its filters reach
+    // beyond it (1 for the median, 2 for the Gaussian), so its rows come
+    // out as the whole image's would; at the image's own edges the bands
+    // end where the image does, and the filters' borders are the same.
+    constexpr int kMedianReach = 1;
+    constexpr int kGaussianReach = 2;
+    constexpr int kMinBandRows = 64;
+    cv::Mat result(stretched.size(), stretched.type());
+    const int bands = std::clamp(std::min(cv::getNumThreads(), stretched.rows / kMinBandRows), 1, stretched.rows);
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int band = range.start; band < range.end; ++band) {
+            const int top = stretched.rows * band / bands;
+            const int bottom = stretched.rows * (band + 1) / bands;
+            const int gaussianTop = std::max(0, top - kGaussianReach);
+            const int gaussianBottom = std::min(stretched.rows, bottom + kGaussianReach);
+            const int medianTop = std::max(0, gaussianTop - kMedianReach);
+            const int medianBottom = std::min(stretched.rows, gaussianBottom + kMedianReach);
+            cv::Mat median;
+            cv::medianBlur(stretch(stretched.rowRange(medianTop, medianBottom)), median, 3);
+            // Isolated, so the filter never reads the rows it must not rely on.
+            cv::Mat smoothed;
+            cv::GaussianBlur(median.rowRange(gaussianTop - medianTop, gaussianBottom - medianTop), smoothed,
+                             cv::Size(5, 5), 0, 0, cv::BORDER_DEFAULT | cv::BORDER_ISOLATED);
+            smoothed.rowRange(top - gaussianTop, bottom - gaussianTop).copyTo(result.rowRange(top, bottom));
+        }
+    });
     return result;
 }
 

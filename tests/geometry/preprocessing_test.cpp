@@ -60,6 +60,37 @@ TEST(EnhanceImage, BlackAndWhiteStretchMapsTheEdgeValues)
     EXPECT_EQ(enhanceImage(colour, BlackAndWhite).at<cv::Vec3b>(5, 5), cv::Vec3b(0, 130, 255));
 }
 
+TEST(EnhanceImage, BandsGiveTheWholeImageFilters)
+{
+    // The enhancement is smoothed in bands, one per thread; whatever the
+    // number of bands, every row must be what the filters give the whole
+    // image, at the band seams and at the image's edges.
+    const auto wholeImage = [](const cv::Mat& image, int codeType) {
+        cv::Mat stretched, median, result;
+        if (codeType == Color) stretched = contrastAdjustment(image, 0.001f);
+        else image.convertTo(stretched, -1, 2.5, -120);
+        cv::medianBlur(stretched, median, 3);
+        cv::GaussianBlur(median, result, cv::Size(5, 5), 0, 0);
+        return result;
+    };
+    const int threads = cv::getNumThreads();
+    cv::RNG rng(7);
+    for (const int bandThreads : {1, 2, 5}) {
+        cv::setNumThreads(bandThreads);
+        for (const cv::Size size : {cv::Size(40, 3), cv::Size(97, 129), cv::Size(64, 331)})
+            for (const int type : {CV_8UC1, CV_8UC3})
+                for (const int codeType : {BlackAndWhite, Color}) {
+                    if (codeType == Color && type == CV_8UC1) continue;
+                    cv::Mat image(size, type);
+                    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
+                    const cv::Mat banded = enhanceImage(image, codeType);
+                    EXPECT_EQ(cv::norm(banded, wholeImage(image, codeType), cv::NORM_INF), 0)
+                        << bandThreads << " threads, " << size << ", type " << type << ", code type " << codeType;
+                }
+    }
+    cv::setNumThreads(threads);
+}
+
 TEST(EnhanceImage, MedianRemovesIsolatedSpeck)
 {
     cv::Mat image(30, 30, CV_8UC1, cv::Scalar(0));
