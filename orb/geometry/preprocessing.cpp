@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cfloat>
 #include <cstdint>
 
 #include <opencv2/imgproc.hpp>
@@ -91,14 +92,77 @@ cv::Mat binarizeImage(const cv::Mat& image, int codeType)
     return result;
 }
 
+GreyHistogram greyHistogram(const cv::Mat& grey)
+{
+    CV_Assert(grey.type() == CV_8UC1);
+    std::array<std::atomic<int>, kBins> shared{}; // atomics start at zero
+    cv::parallel_for_(cv::Range(0, grey.rows), [&](const cv::Range& rows) {
+        // Four tables, so a run of equal pixels does not wait on the count
+        // it has just written.
+        std::array<std::array<int, kBins>, 4> local{};
+        for (int y = rows.start; y < rows.end; ++y) {
+            const std::uint8_t* p = grey.ptr<std::uint8_t>(y);
+            int x = 0;
+            for (; x + 4 <= grey.cols; x += 4) {
+                ++local[0][p[x]];
+                ++local[1][p[x + 1]];
+                ++local[2][p[x + 2]];
+                ++local[3][p[x + 3]];
+            }
+            for (; x < grey.cols; ++x) ++local[0][p[x]];
+        }
+        for (int b = 0; b < kBins; ++b) {
+            const int count = local[0][b] + local[1][b] + local[2][b] + local[3][b];
+            if (count != 0) shared[b].fetch_add(count, std::memory_order_relaxed);
+        }
+    });
+    GreyHistogram histogram{};
+    for (int b = 0; b < kBins; ++b) histogram[b] = shared[b].load(std::memory_order_relaxed);
+    return histogram;
+}
+
+int otsuThreshold(const GreyHistogram& histogram)
+{
+    // Otsu's method: the level that maximises the between-class variance,
+    // the first of equals; levels that leave a class (almost) empty are
+    // passed over. The order of operations is the library's, so the
+    // level is the one cv::threshold picks.
+    long long total = 0;
+    for (int count : histogram) total += count;
+    if (total == 0) return 0;
+    const double scale = 1.0 / static_cast<double>(total);
+    double mu = 0;
+    for (int i = 0; i < kBins; ++i) mu += i * static_cast<double>(histogram[i]);
+    mu *= scale;
+    double mu1 = 0, q1 = 0, maxSigma = 0;
+    int level = 0;
+    for (int i = 0; i < kBins; ++i) {
+        const double p = histogram[i] * scale;
+        mu1 *= q1;
+        q1 += p;
+        const double q2 = 1.0 - q1;
+        if (std::min(q1, q2) < FLT_EPSILON || std::max(q1, q2) > 1.0 - FLT_EPSILON) continue;
+        mu1 = (mu1 + i * p) / q1;
+        const double mu2 = (mu - q1 * mu1) / q2;
+        const double sigma = q1 * q2 * (mu1 - mu2) * (mu1 - mu2);
+        if (sigma > maxSigma) {
+            maxSigma = sigma;
+            level = i;
+        }
+    }
+    return level;
+}
+
 cv::Mat otsuBinarize(const cv::Mat& image, double threshold)
 {
     cv::Mat gray;
     if (image.channels() > 1) cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
     else gray = image;
+    // The library counts Otsu's histogram on one core; it is counted here
+    // on all of them, and the level applied as a fixed threshold.
+    if (threshold == -1) threshold = otsuThreshold(greyHistogram(gray));
     cv::Mat result;
-    if (threshold == -1) cv::threshold(gray, result, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    else cv::threshold(gray, result, threshold, 255, cv::THRESH_BINARY);
+    cv::threshold(gray, result, threshold, 255, cv::THRESH_BINARY);
     return result;
 }
 
