@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cfloat>
 #include <cstdint>
 
 #include <opencv2/imgproc.hpp>
@@ -41,13 +42,43 @@ void countHistograms(const cv::Mat& image, ChannelHistograms& histograms)
 
 cv::Mat enhanceImage(const cv::Mat& image, int codeType)
 {
-    cv::Mat stretched;
-    if (codeType == Color) stretched = contrastAdjustment(image, 0.001f);
-    else image.convertTo(stretched, -1, 2.5, -120); // 48 and below -> 0, 150 and above -> 255
-    cv::Mat median;
-    cv::medianBlur(stretched, median, 3);
-    cv::Mat result;
-    cv::GaussianBlur(median, result, cv::Size(5, 5), 0, 0);
+    // The colour stretch needs the whole image's histogram first; the grey
+    // stretch is per pixel and is done band by band below.
+    const cv::Mat stretched = codeType == Color ? contrastAdjustment(image, 0.001f) : image;
+    const auto stretch = [codeType](const cv::Mat& rows) {
+        if (codeType == Color) return rows;
+        cv::Mat out;
+        rows.convertTo(out, -1, 2.5, -120); // 48 and below -> 0, 150 and above -> 255
+        return out;
+    };
+
+    // The median filter runs on one core: the image is smoothed in bands
+    // side by side. Each band is computed with the rows its filters reach
+    // beyond it (1 for the median, 2 for the Gaussian), so its rows come
+    // out as the whole image's would; at the image's own edges the bands
+    // end where the image does, and the filters' borders are the same.
+    constexpr int kMedianReach = 1;
+    constexpr int kGaussianReach = 2;
+    constexpr int kMinBandRows = 64;
+    cv::Mat result(stretched.size(), stretched.type());
+    const int bands = std::clamp(std::min(cv::getNumThreads(), stretched.rows / kMinBandRows), 1, stretched.rows);
+    cv::parallel_for_(cv::Range(0, bands), [&](const cv::Range& range) {
+        for (int band = range.start; band < range.end; ++band) {
+            const int top = stretched.rows * band / bands;
+            const int bottom = stretched.rows * (band + 1) / bands;
+            const int gaussianTop = std::max(0, top - kGaussianReach);
+            const int gaussianBottom = std::min(stretched.rows, bottom + kGaussianReach);
+            const int medianTop = std::max(0, gaussianTop - kMedianReach);
+            const int medianBottom = std::min(stretched.rows, gaussianBottom + kMedianReach);
+            cv::Mat median;
+            cv::medianBlur(stretch(stretched.rowRange(medianTop, medianBottom)), median, 3);
+            // Isolated, so the filter never reads the rows it must not rely on.
+            cv::Mat smoothed;
+            cv::GaussianBlur(median.rowRange(gaussianTop - medianTop, gaussianBottom - medianTop), smoothed,
+                             cv::Size(5, 5), 0, 0, cv::BORDER_DEFAULT | cv::BORDER_ISOLATED);
+            smoothed.rowRange(top - gaussianTop, bottom - gaussianTop).copyTo(result.rowRange(top, bottom));
+        }
+    });
     return result;
 }
 
@@ -61,14 +92,77 @@ cv::Mat binarizeImage(const cv::Mat& image, int codeType)
     return result;
 }
 
+GreyHistogram greyHistogram(const cv::Mat& grey)
+{
+    CV_Assert(grey.type() == CV_8UC1);
+    std::array<std::atomic<int>, kBins> shared{}; // atomics start at zero
+    cv::parallel_for_(cv::Range(0, grey.rows), [&](const cv::Range& rows) {
+        // Four tables, so a run of equal pixels does not wait on the count
+        // it has just written.
+        std::array<std::array<int, kBins>, 4> local{};
+        for (int y = rows.start; y < rows.end; ++y) {
+            const std::uint8_t* p = grey.ptr<std::uint8_t>(y);
+            int x = 0;
+            for (; x + 4 <= grey.cols; x += 4) {
+                ++local[0][p[x]];
+                ++local[1][p[x + 1]];
+                ++local[2][p[x + 2]];
+                ++local[3][p[x + 3]];
+            }
+            for (; x < grey.cols; ++x) ++local[0][p[x]];
+        }
+        for (int b = 0; b < kBins; ++b) {
+            const int count = local[0][b] + local[1][b] + local[2][b] + local[3][b];
+            if (count != 0) shared[b].fetch_add(count, std::memory_order_relaxed);
+        }
+    });
+    GreyHistogram histogram{};
+    for (int b = 0; b < kBins; ++b) histogram[b] = shared[b].load(std::memory_order_relaxed);
+    return histogram;
+}
+
+int otsuThreshold(const GreyHistogram& histogram)
+{
+    // Otsu's method: the level that maximises the between-class variance,
+    // the first of equals; levels that leave a class (almost) empty are
+    // passed over. The order of operations is the library's, so the
+    // level is the one cv::threshold picks.
+    long long total = 0;
+    for (int count : histogram) total += count;
+    if (total == 0) return 0;
+    const double scale = 1.0 / static_cast<double>(total);
+    double mu = 0;
+    for (int i = 0; i < kBins; ++i) mu += i * static_cast<double>(histogram[i]);
+    mu *= scale;
+    double mu1 = 0, q1 = 0, maxSigma = 0;
+    int level = 0;
+    for (int i = 0; i < kBins; ++i) {
+        const double p = histogram[i] * scale;
+        mu1 *= q1;
+        q1 += p;
+        const double q2 = 1.0 - q1;
+        if (std::min(q1, q2) < FLT_EPSILON || std::max(q1, q2) > 1.0 - FLT_EPSILON) continue;
+        mu1 = (mu1 + i * p) / q1;
+        const double mu2 = (mu - q1 * mu1) / q2;
+        const double sigma = q1 * q2 * (mu1 - mu2) * (mu1 - mu2);
+        if (sigma > maxSigma) {
+            maxSigma = sigma;
+            level = i;
+        }
+    }
+    return level;
+}
+
 cv::Mat otsuBinarize(const cv::Mat& image, double threshold)
 {
     cv::Mat gray;
     if (image.channels() > 1) cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
     else gray = image;
+    // The library counts Otsu's histogram on one core; it is counted here
+    // on all of them, and the level applied as a fixed threshold.
+    if (threshold == -1) threshold = otsuThreshold(greyHistogram(gray));
     cv::Mat result;
-    if (threshold == -1) cv::threshold(gray, result, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
-    else cv::threshold(gray, result, threshold, 255, cv::THRESH_BINARY);
+    cv::threshold(gray, result, threshold, 255, cv::THRESH_BINARY);
     return result;
 }
 

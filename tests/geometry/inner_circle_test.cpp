@@ -114,6 +114,22 @@ TEST(BlobDetector, AreaAndCircularityBoundsAreHalfOpen)
     EXPECT_EQ(count(params), 0u);
 }
 
+TEST(BlobDetector, AreaFilterSeesTheMomentsArea)
+{
+    // The area filter runs before the moments are taken, on the contour's
+    // area: for traced contours, holes, specks and lines among them, it
+    // must be the moments' m00 to the last bit.
+    cv::Mat noise(120, 160, CV_8UC1);
+    cv::RNG(5).fill(noise, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat binary = noise > 128;
+    cv::circle(binary, cv::Point(80, 60), 30, cv::Scalar(255), cv::FILLED);
+    cv::circle(binary, cv::Point(80, 60), 10, cv::Scalar(0), cv::FILLED);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(binary, contours, cv::RETR_LIST, cv::CHAIN_APPROX_NONE);
+    ASSERT_GT(contours.size(), 100u);
+    for (const auto& contour : contours) EXPECT_EQ(cv::contourArea(contour), cv::moments(contour).m00);
+}
+
 TEST(FindCircle, FindsHubAroundBlackDot)
 {
     for (cv::Point2d centre : {cv::Point2d(640, 360), cv::Point2d(640.37, 360.21), cv::Point2d(500.5, 300.5)}) {

@@ -60,6 +60,37 @@ TEST(EnhanceImage, BlackAndWhiteStretchMapsTheEdgeValues)
     EXPECT_EQ(enhanceImage(colour, BlackAndWhite).at<cv::Vec3b>(5, 5), cv::Vec3b(0, 130, 255));
 }
 
+TEST(EnhanceImage, BandsGiveTheWholeImageFilters)
+{
+    // The enhancement is smoothed in bands, one per thread; whatever the
+    // number of bands, every row must be what the filters give the whole
+    // image, at the band seams and at the image's edges.
+    const auto wholeImage = [](const cv::Mat& image, int codeType) {
+        cv::Mat stretched, median, result;
+        if (codeType == Color) stretched = contrastAdjustment(image, 0.001f);
+        else image.convertTo(stretched, -1, 2.5, -120);
+        cv::medianBlur(stretched, median, 3);
+        cv::GaussianBlur(median, result, cv::Size(5, 5), 0, 0);
+        return result;
+    };
+    const int threads = cv::getNumThreads();
+    cv::RNG rng(7);
+    for (const int bandThreads : {1, 2, 5}) {
+        cv::setNumThreads(bandThreads);
+        for (const cv::Size size : {cv::Size(40, 3), cv::Size(97, 129), cv::Size(64, 331)})
+            for (const int type : {CV_8UC1, CV_8UC3})
+                for (const int codeType : {BlackAndWhite, Color}) {
+                    if (codeType == Color && type == CV_8UC1) continue;
+                    cv::Mat image(size, type);
+                    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
+                    const cv::Mat banded = enhanceImage(image, codeType);
+                    EXPECT_EQ(cv::norm(banded, wholeImage(image, codeType), cv::NORM_INF), 0)
+                        << bandThreads << " threads, " << size << ", type " << type << ", code type " << codeType;
+                }
+    }
+    cv::setNumThreads(threads);
+}
+
 TEST(EnhanceImage, MedianRemovesIsolatedSpeck)
 {
     cv::Mat image(30, 30, CV_8UC1, cv::Scalar(0));
@@ -105,6 +136,49 @@ TEST(BinarizeColorMode, AnyBrightChannelIsWhite)
     EXPECT_EQ(binary.at<std::uint8_t>(30, 30), 0);
     EXPECT_EQ(binary.at<std::uint8_t>(30, 5), 255);
     EXPECT_THROW(binarizeColorMode(cv::Mat(10, 10, CV_8UC1, cv::Scalar(0))), OCException);
+}
+
+TEST(OtsuBinarize, LevelAndHistogramAreTheLibrarys)
+{
+    // The level is computed from a histogram counted on several cores; it
+    // must be the one cv::threshold picks, for noise, for two- and
+    // three-toned images, for a flat image and for odd widths.
+    cv::RNG rng(11);
+    std::vector<cv::Mat> images;
+    for (const cv::Size size : {cv::Size(1, 1), cv::Size(7, 3), cv::Size(131, 97), cv::Size(640, 360)}) {
+        cv::Mat noise(size, CV_8UC1);
+        rng.fill(noise, cv::RNG::UNIFORM, 0, 256);
+        images.push_back(noise);
+        cv::Mat tones(size, CV_8UC1, cv::Scalar(rng.uniform(0, 256)));
+        tones(cv::Rect(0, 0, (size.width + 1) / 2, size.height)).setTo(rng.uniform(0, 256));
+        tones(cv::Rect(0, 0, size.width, (size.height + 2) / 3)).setTo(rng.uniform(0, 256));
+        images.push_back(tones);
+        cv::Mat peaks(size, CV_8UC1);
+        rng.fill(peaks, cv::RNG::NORMAL, rng.uniform(40, 90), rng.uniform(1, 30));
+        cv::Mat bright(size, CV_8UC1);
+        rng.fill(bright, cv::RNG::NORMAL, rng.uniform(150, 220), rng.uniform(1, 30));
+        bright.copyTo(peaks, bright > rng.uniform(150, 220));
+        images.push_back(peaks);
+    }
+    for (int k = 0; k < 20; ++k) {
+        cv::Mat steps(61, 83, CV_8UC1);
+        rng.fill(steps, cv::RNG::UNIFORM, 0, rng.uniform(2, 6));
+        images.push_back(steps * rng.uniform(1, 50));
+    }
+    for (const cv::Mat& image : images) {
+        const GreyHistogram histogram = greyHistogram(image);
+        cv::Mat counted;
+        const int channels[] = {0};
+        const int bins[] = {256};
+        const float range[] = {0, 256};
+        const float* ranges[] = {range};
+        cv::calcHist(&image, 1, channels, cv::Mat(), counted, 1, bins, ranges);
+        for (int b = 0; b < 256; ++b) ASSERT_EQ(histogram[b], counted.at<float>(b)) << "bin " << b;
+        cv::Mat expected;
+        const double level = cv::threshold(image, expected, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+        EXPECT_EQ(otsuThreshold(histogram), level) << image.size();
+        EXPECT_EQ(cv::norm(otsuBinarize(image, -1), expected, cv::NORM_INF), 0) << image.size();
+    }
 }
 
 TEST(BinarizeImage, OpeningRemovesSpecksAndThinLinesButKeepsSquares)
