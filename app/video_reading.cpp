@@ -82,11 +82,13 @@ bool isLiveSource(const std::string& source)
 bool openSource(cv::VideoCapture& capture, const std::string& source)
 {
     try {
-        if (isCameraNumber(source)) return capture.open(std::stoi(source));
+        // A camera number is a video device. Any back end would also search
+        // for cameras over USB, which takes time and leaks.
+        if (isCameraNumber(source)) return capture.open(std::stoi(source), cv::CAP_V4L2);
         if (isLiveSource(source)) return capture.open(source);
         // A file or an image sequence: the back ends that read files only.
         // Left to try them all, the video library also searches for cameras
-        // over USB on a name it cannot open, which takes time and leaks.
+        // over USB on a name it cannot open.
         for (const int backEnd : {cv::CAP_FFMPEG, cv::CAP_IMAGES, cv::CAP_GSTREAMER})
             if (capture.open(source, backEnd)) return true;
         return false;
