@@ -1,7 +1,9 @@
 #include "orb/pipeline.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <opencv2/imgproc.hpp>
@@ -76,20 +78,15 @@ cv::RotatedRect inWorkingImage(cv::RotatedRect circle, const cv::Size& image, co
     return circle;
 }
 
-} // namespace
-
 // Every stage, in order. A stage returns what it found or why it failed;
 // each loop is a retry point, and a failure anywhere below one goes on with
 // that loop's next try. A correction is made only after the stage failed on
 // the image as it was. The reported failure is always the last one met.
-PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& image, const PipelineOptions& options)
+PipelineReading readAtWidth(const DecoderConfiguration& config, const cv::Mat& image, const cv::Mat& input,
+                            int workingWidth, const PipelineOptions& options)
 {
     // Preprocessing: size, enhancement, binarisation.
-    cv::Mat working = normalizeImageSize(checkDecoderInput(config, image), options.maxWorkingWidth);
-    // A black-and-white code is binarised and sampled in grey anyway:
-    // enhancing one channel instead of three costs a third.
-    if (options.enhance && config.codeType == BlackAndWhite && working.channels() == 3)
-        cv::cvtColor(working, working, cv::COLOR_BGR2GRAY);
+    cv::Mat working = normalizeImageSize(input, workingWidth);
     if (options.enhance) working = enhanceImage(working, config.codeType);
     const cv::Mat binary = binarizeImage(working, config.codeType);
     const std::vector<std::int32_t> layouts =
@@ -211,6 +208,53 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
         }
     }
     return reading;
+}
+
+// The smallest zebra band, in working pixels, that the stages still read
+// reliably; a reduced first try is made only when every hub it could find
+// keeps its zebra at least this wide.
+constexpr double kMinReducedZebra = 5.0;
+
+// The width of the reduced first try of an image read at `size`, or 0
+// when it is too small for one. The inner circle search accepts no hub
+// below a sixteenth of the image's mean side, and the zebra bands are a
+// sixth of the hub: both scale with the image, so the half size finds the
+// same hubs, with bands of at least kMinReducedZebra. A hub handed over by
+// the caller (`hubInWorking`, in working pixels) sets its own scale.
+int reducedWidth(const cv::Size& size, std::optional<double> hubInWorking)
+{
+    constexpr int kReduction = 2;
+    const double smallestHub = hubInWorking.value_or((size.width + size.height) / 2.0 / 16.0);
+    return smallestHub / 6.0 / kReduction >= kMinReducedZebra ? size.width / kReduction : 0;
+}
+
+} // namespace
+
+PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& image, const PipelineOptions& options)
+{
+    cv::Mat input = checkDecoderInput(config, image);
+    // A black-and-white code is binarised and sampled in grey anyway:
+    // enhancing one channel instead of three costs a third, and both sizes
+    // below start from the one conversion.
+    if (options.enhance && config.codeType == BlackAndWhite && input.channels() == 3)
+        cv::cvtColor(input, input, cv::COLOR_BGR2GRAY);
+    const int fullWidth = options.maxWorkingWidth > 0 ? std::min(input.cols, options.maxWorkingWidth) : input.cols;
+    const double toWorking = static_cast<double>(fullWidth) / input.cols;
+    std::optional<double> hub;
+    if (options.innerCircle)
+        hub = toWorking * std::min(options.innerCircle->size.width, options.innerCircle->size.height) / 2.0;
+    // Scale: a large image is read at half size first, where every stage
+    // costs about a quarter; only a code found there but not read goes on
+    // to the full size. An image whose half size holds no inner circle
+    // holds none at full size either (the hub limits follow the image), so
+    // it ends there.
+    const cv::Size full(fullWidth, std::max(1, static_cast<int>(std::lround(input.rows * toWorking))));
+    if (const int reduced = options.reducedFirst ? reducedWidth(full, hub) : 0; reduced > 0) {
+        PipelineReading first = readAtWidth(config, image, input, reduced, options);
+        if (first.code == Success || first.code == InnerCircleNotFound) return first;
+        logger().line(LogLevel::Debug, "the half size found a code but did not read it; reading at full size");
+    }
+    return readAtWidth(config, image, input, fullWidth, options);
 }
 
 } // namespace orb

@@ -36,6 +36,9 @@ struct PipelineOptions {
     bool enhance = true;
     // Wider images are scaled down to this width first.
     int maxWorkingWidth = kMaxDecodeWidth;
+    // Whether a large image is read at half size first, going on to the
+    // full size only when a code found there does not read.
+    bool reducedFirst = true;
     // The inner circle, in the image's pixels, when the caller already knows
     // it (a code finder): the inner circle search is then skipped.
     std::optional<cv::RotatedRect> innerCircle;
@@ -52,7 +55,7 @@ struct PipelineReading {
     // Working image (mirrored when `mirrored`) -> warped image.
     cv::Matx33d homography = cv::Matx33d::eye();
     bool mirrored = false;
-    cv::Size workingSize;     // after the reduction to maxWorkingWidth
+    cv::Size workingSize;     // after the reductions (maxWorkingWidth, reducedFirst)
 };
 
 // Reads the one code of an 8-bit image (gray, BGR or BGRA) with the code

@@ -158,10 +158,16 @@ cv::Mat otsuBinarize(const cv::Mat& image, double threshold)
     cv::Mat gray;
     if (image.channels() > 1) cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
     else gray = image;
-    // The library counts Otsu's histogram on one core; it is counted here
-    // on all of them, and the level applied as a fixed threshold.
-    if (threshold == -1) threshold = otsuThreshold(greyHistogram(gray));
+    // The library counts Otsu's histogram on one core; on a large image it
+    // is counted here on all of them, and the level applied as a fixed
+    // threshold. A small image costs less than waking the other cores.
+    constexpr int kParallelHistogramPixels = 640 * 480;
     cv::Mat result;
+    if (threshold == -1 && gray.total() < kParallelHistogramPixels) {
+        cv::threshold(gray, result, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
+        return result;
+    }
+    if (threshold == -1) threshold = otsuThreshold(greyHistogram(gray));
     cv::threshold(gray, result, threshold, 255, cv::THRESH_BINARY);
     return result;
 }

@@ -29,6 +29,7 @@ PipelineOptions plain(std::vector<std::int32_t> layouts = {})
     options.layouts = std::move(layouts);
     options.tryMirrored = false;
     options.enhance = false;
+    options.reducedFirst = false; // the retries of one size
     return options;
 }
 
@@ -44,16 +45,16 @@ ChainRun runChain(const cv::Mat& picture, const PipelineOptions& options = plain
 }
 
 cv::Mat drawnCode(const std::string& text, int modulesPerRing, double angle, cv::Point2d offset,
-                  std::int32_t layout = HorizontalSnakeSmall)
+                  std::int32_t layout = HorizontalSnakeSmall, double pitch = 9, cv::Size canvas = {1280, 720})
 {
     TextCodeOptions options;
     options.modulesPerRing = modulesPerRing;
     options.layout = layout;
     DrawOptions drawing;
-    drawing.pitch = 9;
+    drawing.pitch = pitch;
     drawing.startAngle = angle;
     drawing.centreOffset = offset;
-    drawing.canvas = {1280, 720};
+    drawing.canvas = canvas;
     return drawText(text, options, drawing).image;
 }
 
@@ -182,6 +183,44 @@ TEST(Pipeline, EachFailureGoesBackToTheNearestRetryPoint)
     EXPECT_EQ(read.rc, Success) << read.log;
     EXPECT_EQ(read.text, "retry order");
     EXPECT_EQ(stages(read.log).size(), 7u) << read.log;
+}
+
+// A large image is read at half size first; the full size is read only
+// when the half size found a code it could not read.
+TEST(Pipeline, LargeImageIsReadAtHalfSizeFirst)
+{
+    PipelineOptions options;
+    options.tryMirrored = false;
+    const auto read = [&](const cv::Mat& picture) {
+        const LogCapture log(LogLevel::Debug);
+        PipelineReading reading = runPipeline(DecoderConfiguration(), picture, options);
+        return std::pair{std::move(reading), log.text()};
+    };
+    const char* const fullSize = "the half size found a code but did not read it";
+
+    // Wide rings read at half size.
+    const auto [wide, wideLog] = read(drawnCode("wide rings", 32, 0.5, {0.37, 0.21}, HorizontalSnakeSmall, 20));
+    EXPECT_EQ(wide.code, Success) << wideLog;
+    EXPECT_EQ(wide.payload.text, "wide rings");
+    EXPECT_EQ(wide.workingSize, cv::Size(640, 360));
+
+    // Rings too thin for the half size are found there and read at full size.
+    const auto [thin, thinLog] = read(drawnCode("thin rings", 64, 0.5, {0.37, 0.21}, HorizontalSnakeSmall, 5));
+    EXPECT_EQ(thin.code, Success) << thinLog;
+    EXPECT_EQ(thin.payload.text, "thin rings");
+    EXPECT_EQ(thin.workingSize, cv::Size(1280, 720));
+    EXPECT_NE(thinLog.find(fullSize), std::string::npos);
+
+    // Without a hub at half size there is none at full size: one search.
+    const auto [empty, emptyLog] = read(cv::Mat(720, 1280, CV_8UC3, cv::Scalar(90, 140, 200)));
+    EXPECT_EQ(empty.code, InnerCircleNotFound);
+    EXPECT_EQ(stages(emptyLog), std::vector<std::string>{"findCircle"});
+
+    // An image too small for a half size whose bands stay readable is read as it is.
+    const auto [small, smallLog] = read(drawnCode("small", 32, 0.5, {0.37, 0.21}, HorizontalSnakeSmall, 9, {640, 480}));
+    EXPECT_EQ(small.code, Success) << smallLog;
+    EXPECT_EQ(small.workingSize, cv::Size(640, 480));
+    EXPECT_EQ(small.payload.text, "small");
 }
 
 } // namespace
