@@ -78,12 +78,20 @@ cv::RotatedRect inWorkingImage(cv::RotatedRect circle, const cv::Size& image, co
     return circle;
 }
 
+// At half size the smoothing and the opening reach twice as far into a
+// hub, for its size, as at full size: a hub just above the smallest
+// accepted at full size can fall below it there. The smallest radius is
+// lowered by this many pixels at half size.
+constexpr double kReducedRimLoss = 2.0;
+
 // Every stage, in order. A stage returns what it found or why it failed;
 // each loop is a retry point, and a failure anywhere below one goes on with
 // that loop's next try. A correction is made only after the stage failed on
 // the image as it was. The reported failure is always the last one met.
+// This is the pipeline at one working width; `fullWidth` is the width the
+// image is read at when it is not reduced first.
 PipelineReading readAtWidth(const DecoderConfiguration& config, const cv::Mat& image, const cv::Mat& input,
-                            int workingWidth, const PipelineOptions& options)
+                            int workingWidth, int fullWidth, const PipelineOptions& options)
 {
     // Preprocessing: size, enhancement, binarisation.
     cv::Mat working = normalizeImageSize(input, workingWidth);
@@ -120,10 +128,12 @@ PipelineReading readAtWidth(const DecoderConfiguration& config, const cv::Mat& i
         const Found<cv::RotatedRect> circle =
             options.innerCircle
                 ? Found<cv::RotatedRect>{Success, inWorkingImage(*options.innerCircle, image.size(), working.size(), mirrored)}
-                : findCircle(StageInput{config, captured});
+                : findCircle(StageInput{config, captured}, working.cols < fullWidth ? kReducedRimLoss : 0.0);
+        // The hub is round: an image without one has none in its mirror
+        // image either, and the mirrored try would search in vain.
         if (!circle) {
             failure = circle.code;
-            continue;
+            break;
         }
         const double R = std::max(circle->size.width, circle->size.height) / 2.0f;
 
@@ -250,11 +260,11 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     // it ends there.
     const cv::Size full(fullWidth, std::max(1, static_cast<int>(std::lround(input.rows * toWorking))));
     if (const int reduced = options.reducedFirst ? reducedWidth(full, hub) : 0; reduced > 0) {
-        PipelineReading first = readAtWidth(config, image, input, reduced, options);
+        PipelineReading first = readAtWidth(config, image, input, reduced, fullWidth, options);
         if (first.code == Success || first.code == InnerCircleNotFound) return first;
         logger().line(LogLevel::Debug, "the half size found a code but did not read it; reading at full size");
     }
-    return readAtWidth(config, image, input, fullWidth, options);
+    return readAtWidth(config, image, input, fullWidth, fullWidth, options);
 }
 
 } // namespace orb

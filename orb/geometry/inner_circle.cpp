@@ -21,7 +21,7 @@ constexpr double kEqualDistance = 1.0;
 // How far (pixels) a blob may differ from the painted centre mark and still be it.
 constexpr float kMarkTolerance = 2.0f;
 
-cv::SimpleBlobDetector::Params innerCircleParams(const StageInput& input)
+cv::SimpleBlobDetector::Params innerCircleParams(const StageInput& input, double rimLoss)
 {
     const int S = (input.image.cols + input.image.rows) / 2;
     cv::SimpleBlobDetector::Params params;
@@ -29,7 +29,7 @@ cv::SimpleBlobDetector::Params innerCircleParams(const StageInput& input)
     params.filterByColor = true;
     params.blobColor = 255;
     params.filterByArea = true;
-    params.minArea = static_cast<float>(std::numbers::pi * std::pow(S / 16.0, 2));
+    params.minArea = static_cast<float>(std::numbers::pi * std::pow(std::max(0.0, S / 16.0 - rimLoss), 2));
     params.maxArea = static_cast<float>(std::numbers::pi * std::pow(3.5 * S / 8.0, 2));
     params.filterByCircularity = true;
     params.minCircularity = 0.1f;
@@ -121,7 +121,7 @@ bool isPaintedMark(const cv::RotatedRect& blob, const std::optional<cv::RotatedR
 
 } // namespace
 
-Found<cv::RotatedRect> findCircle(const StageInput& input)
+Found<cv::RotatedRect> findCircle(const StageInput& input, double rimLoss)
 {
     logger().line(LogLevel::Debug, "findCircle");
     cv::Mat B = input.image;
@@ -138,7 +138,7 @@ Found<cv::RotatedRect> findCircle(const StageInput& input)
     std::optional<cv::RotatedRect> mark;
     if (B.at<uchar>(static_cast<int>(cy), static_cast<int>(cx)) == 0) mark = paintBlackCentre(B, cx, cy);
 
-    const cv::SimpleBlobDetector::Params params = innerCircleParams(input);
+    const cv::SimpleBlobDetector::Params params = innerCircleParams(input, rimLoss);
     for (int pass = 1;; pass = 2) {
         BlobDetector detector(params);
         std::vector<cv::KeyPoint> keypoints;

@@ -8,7 +8,10 @@
 namespace orb {
 
 // Finds the inner circle in the binarised image (and draws into it): the
-// rotated rectangle around the ellipse the hub appears as.
-Found<cv::RotatedRect> findCircle(const StageInput& input);
+// rotated rectangle around the ellipse the hub appears as. `rimLoss`
+// lowers the smallest hub radius accepted by that many pixels, for an
+// image reduced in size, where binarisation takes a larger share of a
+// hub's rim.
+Found<cv::RotatedRect> findCircle(const StageInput& input, double rimLoss = 0);
 
 } // namespace orb

@@ -189,8 +189,7 @@ TEST(Pipeline, EachFailureGoesBackToTheNearestRetryPoint)
 // when the half size found a code it could not read.
 TEST(Pipeline, LargeImageIsReadAtHalfSizeFirst)
 {
-    PipelineOptions options;
-    options.tryMirrored = false;
+    const PipelineOptions options;
     const auto read = [&](const cv::Mat& picture) {
         const LogCapture log(LogLevel::Debug);
         PipelineReading reading = runPipeline(DecoderConfiguration(), picture, options);
@@ -211,7 +210,8 @@ TEST(Pipeline, LargeImageIsReadAtHalfSizeFirst)
     EXPECT_EQ(thin.workingSize, cv::Size(1280, 720));
     EXPECT_NE(thinLog.find(fullSize), std::string::npos);
 
-    // Without a hub at half size there is none at full size: one search.
+    // Without a hub at half size there is none at full size, nor in the
+    // mirror image: one search.
     const auto [empty, emptyLog] = read(cv::Mat(720, 1280, CV_8UC3, cv::Scalar(90, 140, 200)));
     EXPECT_EQ(empty.code, InnerCircleNotFound);
     EXPECT_EQ(stages(emptyLog), std::vector<std::string>{"findCircle"});
