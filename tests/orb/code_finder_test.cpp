@@ -9,6 +9,7 @@
 #include "orb/drawing/text_code.h"
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
+#include "orb/finder/local_threshold.h"
 #include "orb/logger.h"
 #include "orb/reader.h"
 #include "support/photo_scenes.h"
@@ -126,6 +127,24 @@ TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
     EXPECT_TRUE(readCodes(noise).empty());
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(2, 5000), cv::Size(5000, 3)})
         EXPECT_TRUE(readCodes(cv::Mat(size, CV_8UC3, cv::Scalar::all(0))).empty()) << size;
+}
+
+TEST_F(CodeFinder, LocalThresholdMatchesTheLibrarysAdaptiveThreshold)
+{
+    // Noise over flat black and white patches, where the mean and the pixel
+    // sit at the ends of the range and a saturating difference could slip.
+    cv::Mat gray(120, 160, CV_8UC1);
+    cv::randu(gray, 0, 256);
+    gray(cv::Rect(10, 10, 40, 40)).setTo(0);
+    gray(cv::Rect(90, 50, 40, 40)).setTo(255);
+    gray(cv::Rect(60, 20, 20, 60)).setTo(250);
+    for (const int block : {3, 25, 41})
+        for (const double offset : {7.0, 7.6, 1.0, 0.5, 0.0, -3.0}) {
+            cv::Mat expected;
+            cv::adaptiveThreshold(gray, expected, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY_INV, block, offset);
+            EXPECT_EQ(cv::countNonZero(darkerThanSurroundings(gray, block, offset) != expected), 0)
+                << "block " << block << ", offset " << offset;
+        }
 }
 
 } // namespace
