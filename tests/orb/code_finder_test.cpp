@@ -57,6 +57,28 @@ TEST_F(CodeFinder, FindsTheHubOfASmallCodeFarFromTheCentre)
     EXPECT_NEAR((result.position.outerRing.size.width + result.position.outerRing.size.height) / 4, outer, 0.1 * outer);
 }
 
+TEST_F(CodeFinder, ReadsAColourCodeOnlyTheSearchFindsWithAndWithoutEnhancement)
+{
+    // Its hub and zebras are black and white, so the cut's black-and-white
+    // try gets past them and fails only at the coloured data: the colour try
+    // must still come.
+    DrawOptions drawing;
+    drawing.pitch = 7;
+    drawing.hubRadius = 3;
+    drawing.centreOffset = {380.37, -170.21};
+    drawing.codeType = Color;
+    const DrawnCode drawn = drawText("colour far", TextCodeOptions{}, drawing);
+    for (const bool enhance : {true, false}) {
+        ReaderOptions options;
+        options.enhance = enhance;
+        const ReadResult result = readCode(drawn.image, options);
+        ASSERT_TRUE(result) << "enhance " << enhance << ": " << result.errorText();
+        EXPECT_EQ(result.text(), "colour far");
+        EXPECT_EQ(result.codeType, Color);
+        EXPECT_LT(cv::norm(cv::Point2d(result.position.centre) - drawn.plan.placement.centre), 1.5);
+    }
+}
+
 TEST_F(CodeFinder, ReadsACentredCodeThatAStrayDotHides)
 {
     DrawnCode drawn = codeAt("stray dot", {0.37, 0.21}, {1280, 720}, 12);
