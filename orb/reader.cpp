@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -142,18 +143,19 @@ const cv::Mat& imageFor(const Frame& frame, CodeType type, const PipelineOptions
     return grey ? frame.grey : frame.image;
 }
 
-// Runs the pipeline on `frame` for each code type until one reads, or until
-// a failure rules the code out for every type; the position is mapped
-// through `toCaller`.
-ReadResult readWith(const Frame& frame, const ReadPlan& plan, const PipelineOptions& pipeline,
+// Runs the pipeline for each code type until one reads, or until a failure
+// rules the code out for every type. `imageOf(type)` is the image a type's
+// read takes (all of one size); the position is mapped through `toCaller`.
+template <typename ImageOf>
+ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const PipelineOptions& pipeline,
                     const cv::Matx23d& toCaller = kSameImage)
 {
     ReadResult result;
     DecoderConfiguration config;
-    const cv::Mat& image = frame.image;
     for (const CodeType type : plan.types) {
         config.codeType = type;
-        const PipelineReading reading = runPipeline(config, imageFor(frame, type, pipeline), pipeline);
+        const cv::Mat image = imageOf(type);
+        const PipelineReading reading = runPipeline(config, image, pipeline);
         result.error = reading.code;
         if (centreMissing(reading.code, pipeline.innerCircle.has_value())) break;
         if (reading.code != Success) continue;
@@ -177,17 +179,27 @@ ReadResult readWith(const Frame& frame, const ReadPlan& plan, const PipelineOpti
 // Reads one found place: a cut around its hub, with the scene beyond a
 // disc painted white, for each disc size until one reads. The hub is
 // handed over, so the chain's own inner circle search cannot wander off.
-ReadResult readCandidate(const cv::Mat& image, const CodeCandidate& candidate, const ReadPlan& plan)
+ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan)
 {
     const CandidateViewOptions cutting;
     ReadResult result;
     for (const double disc : cutting.discRadii) {
-        const CandidateView view = cutCandidate(image, candidate, disc, cutting);
-        if (view.image.empty()) continue;
+        // Cut on first use. A black-and-white read that enhances turns the
+        // cut grey first, so it takes the grey image's cut: a third of the
+        // warping and filtering.
+        std::optional<CandidateView> grey, colour;
+        const auto viewFor = [&](CodeType type) -> const CandidateView& {
+            const bool fromGrey = type == BlackAndWhite && plan.pipeline.enhance;
+            std::optional<CandidateView>& view = fromGrey ? grey : colour;
+            if (!view) view = cutCandidate(fromGrey ? frame.grey : frame.image, candidate, disc, cutting);
+            return *view;
+        };
+        const CandidateView& first = viewFor(plan.types.front());
+        if (first.image.empty()) continue;
         PipelineOptions pipeline = plan.pipeline;
-        pipeline.innerCircle = view.hub;
+        pipeline.innerCircle = first.hub;
         pipeline.maxWorkingWidth = 0; // the cut already has the size the chain reads well
-        result = readWith(Frame{view.image, {}}, plan, pipeline, view.toSource);
+        result = readWith([&](CodeType type) { return viewFor(type).image; }, plan, pipeline, first.toSource);
         // A larger disc adds only scene beyond the centre that was not there.
         if (result || centreMissing(result.error, true)) return result;
     }
@@ -228,7 +240,7 @@ void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
     finding.maxCandidates = std::max(0, options.maxCandidates);
     for (const CodeCandidate& candidate : findCodeCandidates(frame.grey, finding)) {
         if (onReadCode(read, candidate.centre)) continue;
-        ReadResult result = readCandidate(frame.image, candidate, plan);
+        ReadResult result = readCandidate(frame, candidate, plan);
         if (!result) {
             if (failures) failures->push_back(failedPlace(result, candidate));
             lastFailure = std::move(result);
@@ -253,7 +265,7 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
     result.error = InnerCircleNotFound; // what a read that finds nothing reports
     const Frame frame = frameOf(image, options, plan);
     if (options.readWholeImage) {
-        result = readWith(frame, plan, plan.pipeline);
+        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
         if (result || !options.findCodes) return result;
     } else if (!options.findCodes) {
         return result;
@@ -282,7 +294,8 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     ReadResult failure;
     const Frame frame = frameOf(image, options, plan);
     if (options.readWholeImage) {
-        ReadResult whole = readWith(frame, plan, plan.pipeline);
+        ReadResult whole =
+            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
         if (whole) read.push_back(std::move(whole));
         else failure = std::move(whole);
     }
