@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <opencv2/imgproc.hpp>
 
@@ -98,17 +99,65 @@ Found<ReadPlan> planRead(const cv::Mat& image, const ReaderOptions& options)
     return {Success, std::move(plan)};
 }
 
-// Runs the pipeline on `image` for each code type until one reads; the
-// position is mapped through `toCaller`.
-ReadResult readWith(const cv::Mat& image, const ReadPlan& plan, const PipelineOptions& pipeline,
+// True when a failed read did not find the code's centre: the hub, its
+// ring and (when the hub was handed over) the inner zebra. Those are black
+// on white paper in both code types, and both binarisations agree on black
+// and white, so neither the other code type nor more of the scene around
+// the hub can bring them back; only the data rings differ between types.
+bool centreMissing(ResultCode error, bool hubGiven)
+{
+    if (error == InnerCircleNotFound) return true;
+    return hubGiven && (error == PerspectiveMarkersNotDetected || error == WrongPerspectiveMarkerCount);
+}
+
+// The caller's image and, when something needs it, its grey version made
+// once: the search works on grey, and so does a black-and-white read with
+// enhancement, which converts first thing.
+struct Frame {
+    cv::Mat image;
+    cv::Mat grey; // empty when not made
+};
+
+// Whether a black-and-white read of `image` may be handed its grey version:
+// it enhances, which converts to grey first, and keeps the size (a reduced
+// image is converted after the reduction).
+bool readsGrey(const cv::Mat& image, const PipelineOptions& pipeline)
+{
+    return pipeline.enhance && (pipeline.maxWorkingWidth <= 0 || image.cols <= pipeline.maxWorkingWidth);
+}
+
+Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan)
+{
+    Frame frame{image, {}};
+    const bool blackAndWhite = std::find(plan.types.begin(), plan.types.end(), BlackAndWhite) != plan.types.end();
+    const bool wholeGrey = options.readWholeImage && blackAndWhite && readsGrey(image, plan.pipeline);
+    if (!options.findCodes && !wholeGrey) return frame;
+    if (image.channels() == 1) frame.grey = image;
+    else cv::cvtColor(image, frame.grey, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+    return frame;
+}
+
+const cv::Mat& imageFor(const Frame& frame, CodeType type, const PipelineOptions& pipeline)
+{
+    const bool grey = type == BlackAndWhite && !frame.grey.empty() && readsGrey(frame.image, pipeline);
+    return grey ? frame.grey : frame.image;
+}
+
+// Runs the pipeline for each code type until one reads, or until a failure
+// rules the code out for every type. `imageOf(type)` is the image a type's
+// read takes (all of one size); the position is mapped through `toCaller`.
+template <typename ImageOf>
+ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const PipelineOptions& pipeline,
                     const cv::Matx23d& toCaller = kSameImage)
 {
     ReadResult result;
     DecoderConfiguration config;
     for (const CodeType type : plan.types) {
         config.codeType = type;
+        const cv::Mat image = imageOf(type);
         const PipelineReading reading = runPipeline(config, image, pipeline);
         result.error = reading.code;
+        if (centreMissing(reading.code, pipeline.innerCircle.has_value())) break;
         if (reading.code != Success) continue;
 
         logDecodedCode(reading);
@@ -130,18 +179,29 @@ ReadResult readWith(const cv::Mat& image, const ReadPlan& plan, const PipelineOp
 // Reads one found place: a cut around its hub, with the scene beyond a
 // disc painted white, for each disc size until one reads. The hub is
 // handed over, so the chain's own inner circle search cannot wander off.
-ReadResult readCandidate(const cv::Mat& image, const CodeCandidate& candidate, const ReadPlan& plan)
+ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan)
 {
     const CandidateViewOptions cutting;
     ReadResult result;
     for (const double disc : cutting.discRadii) {
-        const CandidateView view = cutCandidate(image, candidate, disc, cutting);
-        if (view.image.empty()) continue;
+        // Cut on first use. A black-and-white read that enhances turns the
+        // cut grey first, so it takes the grey image's cut: a third of the
+        // warping and filtering.
+        std::optional<CandidateView> grey, colour;
+        const auto viewFor = [&](CodeType type) -> const CandidateView& {
+            const bool fromGrey = type == BlackAndWhite && plan.pipeline.enhance;
+            std::optional<CandidateView>& view = fromGrey ? grey : colour;
+            if (!view) view = cutCandidate(fromGrey ? frame.grey : frame.image, candidate, disc, cutting);
+            return *view;
+        };
+        const CandidateView& first = viewFor(plan.types.front());
+        if (first.image.empty()) continue;
         PipelineOptions pipeline = plan.pipeline;
-        pipeline.innerCircle = view.hub;
+        pipeline.innerCircle = first.hub;
         pipeline.maxWorkingWidth = 0; // the cut already has the size the chain reads well
-        result = readWith(view.image, plan, pipeline, view.toSource);
-        if (result) return result;
+        result = readWith([&](CodeType type) { return viewFor(type).image; }, plan, pipeline, first.toSource);
+        // A larger disc adds only scene beyond the centre that was not there.
+        if (result || centreMissing(result.error, true)) return result;
     }
     return result;
 }
@@ -173,14 +233,14 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
 
 // Reads the found places one by one until `enough` codes are read; each
 // failed place goes to `failures` when given.
-void readFound(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
+void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
                std::vector<ReadResult>& read, ReadResult& lastFailure, std::vector<ReadResult>* failures = nullptr)
 {
     FinderOptions finding;
     finding.maxCandidates = std::max(0, options.maxCandidates);
-    for (const CodeCandidate& candidate : findCodeCandidates(image, finding)) {
+    for (const CodeCandidate& candidate : findCodeCandidates(frame.grey, finding)) {
         if (onReadCode(read, candidate.centre)) continue;
-        ReadResult result = readCandidate(image, candidate, plan);
+        ReadResult result = readCandidate(frame, candidate, plan);
         if (!result) {
             if (failures) failures->push_back(failedPlace(result, candidate));
             lastFailure = std::move(result);
@@ -203,15 +263,16 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
     if (!planned) return result;
     const ReadPlan& plan = *planned;
     result.error = InnerCircleNotFound; // what a read that finds nothing reports
+    const Frame frame = frameOf(image, options, plan);
     if (options.readWholeImage) {
-        result = readWith(image, plan, plan.pipeline);
+        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
         if (result || !options.findCodes) return result;
     } else if (!options.findCodes) {
         return result;
     }
 
     std::vector<ReadResult> found;
-    readFound(image, options, plan, 1, found, result);
+    readFound(frame, options, plan, 1, found, result);
     return found.empty() ? result : found.front();
 }
 
@@ -231,13 +292,15 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     if (maxCodes == 0) return search;
     const ReadPlan& plan = *planned;
     ReadResult failure;
+    const Frame frame = frameOf(image, options, plan);
     if (options.readWholeImage) {
-        ReadResult whole = readWith(image, plan, plan.pipeline);
+        ReadResult whole =
+            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
         if (whole) read.push_back(std::move(whole));
         else failure = std::move(whole);
     }
     if (options.findCodes && read.size() < maxCodes)
-        readFound(image, options, plan, maxCodes, read, failure, &search.failed);
+        readFound(frame, options, plan, maxCodes, read, failure, &search.failed);
     search.error = read.empty() ? failure.error : Success;
     return search;
 }

@@ -5,6 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "orb/finder/local_threshold.h"
 #include "orb/logger.h"
 
 namespace orb {
@@ -120,9 +121,7 @@ std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const Finder
         if (reduced.cols < 3 || reduced.rows < 3) continue;
         const int block = std::min(pass.blockSize, 2 * (std::min(reduced.cols, reduced.rows) / 2) - 1) | 1;
         if (block < 3) continue;
-        cv::Mat dark;
-        cv::adaptiveThreshold(reduced, dark, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY_INV, block,
-                              options.thresholdOffset);
+        const cv::Mat dark = darkerThanSurroundings(reduced, block, options.thresholdOffset);
         const double scale = static_cast<double>(gray.cols) / reduced.cols;
         collectHubs(dark, options, scale, found);
     }

@@ -9,6 +9,7 @@
 #include "orb/drawing/text_code.h"
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
+#include "orb/finder/local_threshold.h"
 #include "orb/logger.h"
 #include "orb/reader.h"
 #include "support/photo_scenes.h"
@@ -54,6 +55,28 @@ TEST_F(CodeFinder, FindsTheHubOfASmallCodeFarFromTheCentre)
     EXPECT_LT(cv::norm(cv::Point2d(result.position.centre) - centre), 1.5);
     const double outer = drawn.plan.geometry.outerRadius() * drawn.plan.placement.pitch;
     EXPECT_NEAR((result.position.outerRing.size.width + result.position.outerRing.size.height) / 4, outer, 0.1 * outer);
+}
+
+TEST_F(CodeFinder, ReadsAColourCodeOnlyTheSearchFindsWithAndWithoutEnhancement)
+{
+    // Its hub and zebras are black and white, so the cut's black-and-white
+    // try gets past them and fails only at the coloured data: the colour try
+    // must still come.
+    DrawOptions drawing;
+    drawing.pitch = 7;
+    drawing.hubRadius = 3;
+    drawing.centreOffset = {380.37, -170.21};
+    drawing.codeType = Color;
+    const DrawnCode drawn = drawText("colour far", TextCodeOptions{}, drawing);
+    for (const bool enhance : {true, false}) {
+        ReaderOptions options;
+        options.enhance = enhance;
+        const ReadResult result = readCode(drawn.image, options);
+        ASSERT_TRUE(result) << "enhance " << enhance << ": " << result.errorText();
+        EXPECT_EQ(result.text(), "colour far");
+        EXPECT_EQ(result.codeType, Color);
+        EXPECT_LT(cv::norm(cv::Point2d(result.position.centre) - drawn.plan.placement.centre), 1.5);
+    }
 }
 
 TEST_F(CodeFinder, ReadsACentredCodeThatAStrayDotHides)
@@ -126,6 +149,24 @@ TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
     EXPECT_TRUE(readCodes(noise).empty());
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(2, 5000), cv::Size(5000, 3)})
         EXPECT_TRUE(readCodes(cv::Mat(size, CV_8UC3, cv::Scalar::all(0))).empty()) << size;
+}
+
+TEST_F(CodeFinder, LocalThresholdMatchesTheLibrarysAdaptiveThreshold)
+{
+    // Noise over flat black and white patches, where the mean and the pixel
+    // sit at the ends of the range and a saturating difference could slip.
+    cv::Mat gray(120, 160, CV_8UC1);
+    cv::randu(gray, 0, 256);
+    gray(cv::Rect(10, 10, 40, 40)).setTo(0);
+    gray(cv::Rect(90, 50, 40, 40)).setTo(255);
+    gray(cv::Rect(60, 20, 20, 60)).setTo(250);
+    for (const int block : {3, 25, 41})
+        for (const double offset : {7.0, 7.6, 1.0, 0.5, 0.0, -3.0}) {
+            cv::Mat expected;
+            cv::adaptiveThreshold(gray, expected, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY_INV, block, offset);
+            EXPECT_EQ(cv::countNonZero(darkerThanSurroundings(gray, block, offset) != expected), 0)
+                << "block " << block << ", offset " << offset;
+        }
 }
 
 } // namespace
