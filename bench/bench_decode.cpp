@@ -217,6 +217,30 @@ void BM_StageGridReading(benchmark::State& state)
 }
 BENCHMARK(BM_StageGridReading)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// The final transform and grid reading together, range(1) = 0 as the
+// warped image, 1 as the ring warped only where grid reading samples it.
+void BM_StageWarpAndGridReading(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged(state);
+    const cv::Mat image = stageFrame(state.range(0) == 1);
+    const std::vector<std::int32_t> layouts{kConfig.layout};
+    const StartMarker& marker = s.marker.marker;
+    Found<GridReading> read;
+    for (auto _ : state) {
+        if (state.range(1) == 0) {
+            const cv::Mat warped = finalTransform({kConfig, s.binary}, image, cv::Matx33d::eye(), marker);
+            read = readGridData({kConfig, warped}, s.modulesPerRing, marker.angle, s.grid, layouts);
+        } else {
+            const WarpedRing warped({kConfig, s.binary}, image, cv::Matx33d::eye(), marker);
+            read = readGridData(kConfig, warped, s.modulesPerRing, marker.angle, s.grid, layouts);
+        }
+        benchmark::DoNotOptimize(read);
+    }
+    if (!read) state.SkipWithError("grid reading failed on the staged frame");
+}
+BENCHMARK(BM_StageWarpAndGridReading)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -36,4 +36,26 @@ CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& start
 cv::Mat finalTransform(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
                        const StartMarker& startMarker);
 
+// The image finalTransform makes, pixel by pixel. Grid reading samples a
+// few thousand pixels of the ring, far fewer than the ring's box holds, so
+// each is warped only when it is read; every pixel is the one
+// finalTransform puts there.
+class WarpedRing {
+public:
+    WarpedRing(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
+               const StartMarker& startMarker);
+    // The size of finalTransform's image.
+    cv::Size size() const { return frame; }
+    // The pixel at (x, y), which must lie inside the image.
+    cv::Vec3b at(int x, int y) const;
+
+private:
+    cv::Mat source;
+    cv::Size frame;
+    cv::Rect ring;        // the ring's box in the image
+    cv::Mat outside;      // per pixel of the box: non-zero off the ring
+    cv::Matx33d inverse;  // from the box to the source, as the library's warp inverts it
+    int blockWidth = 1;   // the library's warp sums its coordinates from these column blocks
+};
+
 } // namespace orb
