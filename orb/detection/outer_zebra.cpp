@@ -102,8 +102,12 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
                             static_cast<int>(std::floor(std::min(a.y, b.y))) - kMargin);
         const cv::Point high(static_cast<int>(std::ceil(std::max(a.x, b.x))) + kMargin + 1,
                              static_cast<int>(std::ceil(std::max(a.y, b.y))) + kMargin + 1);
-        const cv::Rect edge = cv::Rect(low, high) & whole;
-        if (!edge.empty()) edges.push_back(edge);
+        cv::Rect edge = cv::Rect(low, high) & whole;
+        if (edge.empty()) continue;
+        // Widened to whole eight-byte words, read a word at a time below.
+        const int left = edge.x & ~7;
+        edge = cv::Rect(left, edge.y, std::min(((edge.br().x - left + 7) & ~7), size.width - left), edge.height);
+        edges.push_back(edge);
     }
 
     // The margins are small and many: plain row loops cost a fraction of a
@@ -112,29 +116,27 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
     for (const cv::Rect& edge : edges)
         for (int y = edge.y; y < edge.br().y; ++y) std::fill_n(mask.ptr<std::uint8_t>(y, edge.x), edge.width, 0);
     cv::ellipse(mask, centre, halfAxes, angle, arcStart, arcEnd, cv::Scalar(255), 1, cv::LINE_8);
-    // Most of a margin is empty: eight bytes at a time are passed over while
-    // they are all zero, in the same order as a byte-wise scan.
+    // Most of a margin is empty: only a word that holds part of the outline
+    // is looked at byte by byte. The order does not matter, the pixels are
+    // sorted by angle afterwards.
     std::vector<cv::Point> pixels;
+    const auto take = [&](std::uint8_t* row, int x, int y) {
+        if (row[x] == 0) return;
+        pixels.emplace_back(x, y);
+        row[x] = 0;
+    };
     for (const cv::Rect& edge : edges)
         for (int y = edge.y; y < edge.br().y; ++y) {
             std::uint8_t* row = mask.ptr<std::uint8_t>(y);
-            int x = edge.x;
             const int end = edge.br().x;
-            while (x < end) {
-                if (end - x >= 8) {
-                    std::uint64_t word = 0;
-                    std::memcpy(&word, row + x, sizeof word);
-                    if (word == 0) {
-                        x += 8;
-                        continue;
-                    }
-                }
-                if (row[x] != 0) {
-                    pixels.emplace_back(x, y);
-                    row[x] = 0;
-                }
-                ++x;
+            int x = edge.x;
+            for (; end - x >= 8; x += 8) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, row + x, sizeof word);
+                if (word == 0) continue;
+                for (int i = 0; i < 8; ++i) take(row, x + i, y);
             }
+            for (; x < end; ++x) take(row, x, y);
         }
     return pixels;
 }
