@@ -16,7 +16,7 @@ long roundHalfAway(double v)
 {
     const long whole = static_cast<long>(v);
     const double fraction = v - static_cast<double>(whole);
-    return whole + (fraction >= 0.5 ? 1 : fraction <= -0.5 ? -1 : 0);
+    return whole + static_cast<long>(fraction >= 0.5) - static_cast<long>(fraction <= -0.5);
 }
 
 // The binarised image as the walks read it: one byte per pixel, taken
