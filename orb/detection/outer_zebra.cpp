@@ -141,7 +141,6 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
     return pixels;
 }
 
-
 // A key that orders directions from `centre` as their angle in (-pi, pi]
 // does, without the angle's cost: the share of x in |x| + |y|, which turns
 // monotonically along each half plane. Equal directions get equal keys,
