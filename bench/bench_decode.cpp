@@ -233,7 +233,7 @@ void BM_StageWarpAndGridReading(benchmark::State& state)
             read = readGridData({kConfig, warped}, s.modulesPerRing, marker.angle, s.grid, layouts);
         } else {
             const WarpedRing warped({kConfig, s.binary}, image, cv::Matx33d::eye(), marker);
-            read = readGridData(kConfig, warped, s.modulesPerRing, marker.angle, s.grid, layouts);
+            read = readGridData(kConfig, warped.pixels(), s.modulesPerRing, marker.angle, s.grid, layouts);
         }
         benchmark::DoNotOptimize(read);
     }

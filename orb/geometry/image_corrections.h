@@ -6,6 +6,7 @@
 #include "orb/decoder_configuration.h"
 #include "orb/detection/start_marker_types.h"
 #include "orb/detection/zebra_result.h"
+#include "orb/payload/grid_reader.h"
 
 namespace orb {
 
@@ -48,6 +49,11 @@ public:
     cv::Size size() const { return frame; }
     // The pixel at (x, y), which must lie inside the image.
     cv::Vec3b at(int x, int y) const;
+    // The image as grid reading reads it.
+    CodePixels pixels() const
+    {
+        return {frame, [ring = *this](int x, int y) { return ring.at(x, y); }};
+    }
 
 private:
     cv::Mat source;

@@ -60,20 +60,19 @@ int drawOffsetStep(SampleRandom& random)
 GridReader::GridReader(const DecoderConfiguration& config, const cv::Mat& warpedImage, int modulesPerRing,
                        int ringCount)
     : codeType(config.codeType), modulesPerRing(modulesPerRing), ringCount(ringCount),
-      bitsPerModule(config.codeType == Color ? 3 : 1), size(warpedImage.size())
+      bitsPerModule(config.codeType == Color ? 3 : 1)
 {
     // Sampling reads blue, green and red bytes.
     cv::Mat image = warpedImage;
     if (image.channels() == 1) cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
     else if (image.channels() == 4) cv::cvtColor(image, image, cv::COLOR_BGRA2BGR);
-    pixel = [image](int x, int y) { return image.at<cv::Vec3b>(y, x); };
+    pixels = {image.size(), [image](int x, int y) { return image.at<cv::Vec3b>(y, x); }};
 }
 
-GridReader::GridReader(const DecoderConfiguration& config, const WarpedRing& warpedRing, int modulesPerRing,
+GridReader::GridReader(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
                        int ringCount)
     : codeType(config.codeType), modulesPerRing(modulesPerRing), ringCount(ringCount),
-      bitsPerModule(config.codeType == Color ? 3 : 1), size(warpedRing.size()),
-      pixel([warpedRing](int x, int y) { return warpedRing.at(x, y); })
+      bitsPerModule(config.codeType == Color ? 3 : 1), pixels(warped)
 {
 }
 
@@ -89,8 +88,8 @@ std::optional<std::uint8_t> GridReader::sampleModule(cv::Point point, double cos
 {
     int sum[3] = {0, 0, 0};
     auto add = [&](int x, int y) {
-        if (x < 0 || y < 0 || x >= size.width || y >= size.height) return false;
-        const cv::Vec3b value = pixel(x, y);
+        if (x < 0 || y < 0 || x >= pixels.size.width || y >= pixels.size.height) return false;
+        const cv::Vec3b value = pixels.at(x, y);
         for (int c = 0; c < 3; ++c) sum[c] += value[c];
         return true;
     };
@@ -163,7 +162,7 @@ Found<GridReading> readGrid(const GridReader& reader, double startAngle, const R
     // A grid that leaves the image (or has a single ring) is a wrong geometry
     // guess: report it so the remaining corrections and the mirrored attempt
     // still get their turn.
-    const cv::Point2d centre(reader.size.width * 0.5, reader.size.height * 0.5);
+    const cv::Point2d centre(reader.pixels.size.width * 0.5, reader.pixels.size.height * 0.5);
     const auto modules = reader.readModules(centre, startAngle, grid);
     if (!modules) return {WrongGrid, {}};
 
@@ -194,7 +193,7 @@ Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, do
                     layouts);
 }
 
-Found<GridReading> readGridData(const DecoderConfiguration& config, const WarpedRing& warped, int modulesPerRing,
+Found<GridReading> readGridData(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
                                 double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts)
 {
     logger().line(LogLevel::Debug, "         readGridData");

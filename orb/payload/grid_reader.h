@@ -11,11 +11,17 @@
 #include <opencv2/core.hpp>
 
 #include "orb/decoder_configuration.h"
-#include "orb/geometry/image_corrections.h"
 #include "orb/payload/ring_grid.h"
 #include "orb/result_code.h"
 
 namespace orb {
+
+// An image of `size` read pixel by pixel: blue, green, red at a point
+// inside it. The final transform's ring is warped only where it is sampled.
+struct CodePixels {
+    cv::Size size;
+    std::function<cv::Vec3b(int x, int y)> at;
+};
 
 // What a read grid carried.
 struct GridReading {
@@ -32,8 +38,8 @@ struct GridReading {
 // as does a single ring, whose pitch is unknown.
 Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
                                 const std::vector<std::int32_t>& layouts);
-// The same on the final transform's ring, warped only where it is sampled.
-Found<GridReading> readGridData(const DecoderConfiguration& config, const WarpedRing& warped, int modulesPerRing,
+// The same on an image whose pixels are made as they are read.
+Found<GridReading> readGridData(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
                                 double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts);
 
 // Draws the random sample offsets inside a module. Each read makes its own,
@@ -49,7 +55,7 @@ int drawOffsetStep(SampleRandom& random);
 // Samples the modules of one warped code image.
 struct GridReader {
     GridReader(const DecoderConfiguration& config, const cv::Mat& warpedImage, int modulesPerRing, int ringCount);
-    GridReader(const DecoderConfiguration& config, const WarpedRing& warpedRing, int modulesPerRing, int ringCount);
+    GridReader(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing, int ringCount);
 
     // The data modules in physical order, outermost ring first, each ring
     // clockwise from the first data position; nothing when a sample falls
@@ -68,8 +74,7 @@ struct GridReader {
     std::int32_t modulesPerRing;
     std::int32_t ringCount;
     std::int32_t bitsPerModule;
-    cv::Size size; // of the sampled image
-    std::function<cv::Vec3b(int x, int y)> pixel; // blue, green, red at a point inside `size`
+    CodePixels pixels;
 
 private:
     std::optional<std::uint8_t> sampleModule(cv::Point point, double cosine, double sine, int tangentialExtent,

@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "orb/geometry/image_corrections.h"
 #include "orb/payload/code_writer.h"
 #include "orb/payload/grid_reader.h"
 #include "orb/payload/module_geometry.h"
@@ -223,11 +224,11 @@ TEST(ReadGridData, TheRingWarpedWhereSampledReadsAsTheWarpedImage)
         marker.barEnd = {200, 200 - outer};
         const cv::Mat whole = finalTransform(StageInput{config, binary}, image, tilt, marker);
         const WarpedRing ring(StageInput{config, binary}, image, tilt, marker);
-        EXPECT_EQ(GridReader(config, ring, M, grid.ringCount).readModules({200, 200}, 2.0, grid),
+        EXPECT_EQ(GridReader(config, ring.pixels(), M, grid.ringCount).readModules({200, 200}, 2.0, grid),
                   GridReader(config, whole, M, grid.ringCount).readModules({200, 200}, 2.0, grid));
     }
     const Found<GridReading> read =
-        readGridData(config, WarpedRing(StageInput{config, binary}, image, cv::Matx33d::eye(), marker), M, 2.0,
+        readGridData(config, WarpedRing(StageInput{config, binary}, image, cv::Matx33d::eye(), marker).pixels(), M, 2.0,
                      grid, kDefaultLayout);
     ASSERT_EQ(read.code, Success);
     EXPECT_EQ(read->text, text);
