@@ -54,6 +54,15 @@ cv::Mat preprocessed(const cv::Mat& image)
     return binarizeImage(enhanceImage(grey, BlackAndWhite), BlackAndWhite);
 }
 
+// The head-on frame at full size, or halved (640x360) as a large frame is
+// read first.
+cv::Mat stageFrame(bool half)
+{
+    cv::Mat image = frame(false);
+    if (half) cv::resize(image, image, cv::Size(image.cols / 2, image.rows / 2), 0, 0, cv::INTER_LINEAR);
+    return image;
+}
+
 // The binarised head-on frame after the inner circle search, which the
 // structure stages start from, and what the earlier stages found in it.
 struct Staged {
@@ -64,22 +73,27 @@ struct Staged {
     RingGrid grid;
 };
 
-const Staged& staged()
+Staged makeStaged(bool half)
 {
-    static const Staged s = [] {
-        Staged st;
-        const cv::Mat image = frame(false);
-        st.binary = preprocessed(image);
-        const cv::RotatedRect circle = findCircle({kConfig, st.binary}).value;
-        st.R = std::max(circle.size.width, circle.size.height) / 2.0f;
-        st.modulesPerRing = findInnerZebra(st.binary, st.R)->count * 4;
-        const auto candidates = findStartMarkers(st.binary, st.R + 5, st.modulesPerRing, false);
-        if (!candidates.empty()) st.marker = candidates.front();
-        const RadialZebraSearch search = makeRadialZebraSearch(st.binary, st.marker.marker, st.modulesPerRing);
-        st.grid = findRadialZebra(search, st.marker.marker.angle - search.step);
-        return st;
-    }();
-    return s;
+    Staged st;
+    const cv::Mat image = stageFrame(half);
+    st.binary = preprocessed(image);
+    const cv::RotatedRect circle = findCircle({kConfig, st.binary}).value;
+    st.R = std::max(circle.size.width, circle.size.height) / 2.0f;
+    st.modulesPerRing = findInnerZebra(st.binary, st.R)->count * 4;
+    const auto candidates = findStartMarkers(st.binary, st.R + 5, st.modulesPerRing, false);
+    if (!candidates.empty()) st.marker = candidates.front();
+    const RadialZebraSearch search = makeRadialZebraSearch(st.binary, st.marker.marker, st.modulesPerRing);
+    st.grid = findRadialZebra(search, st.marker.marker.angle - search.step);
+    return st;
+}
+
+// range(0) of a stage benchmark: 1 for the halved frame.
+const Staged& staged(const benchmark::State& state)
+{
+    static const Staged full = makeStaged(false);
+    static const Staged half = makeStaged(true);
+    return state.range(0) == 1 ? half : full;
 }
 
 void quiet() { logger().setConsoleLevel(static_cast<int>(LogLevel::Off)); }
@@ -147,52 +161,52 @@ BENCHMARK(BM_StageInnerCircle)->Unit(benchmark::kMillisecond);
 void BM_StageInnerZebra(benchmark::State& state)
 {
     quiet();
-    const Staged& s = staged();
+    const Staged& s = staged(state);
     for (auto _ : state) benchmark::DoNotOptimize(findInnerZebra(s.binary, s.R));
 }
-BENCHMARK(BM_StageInnerZebra)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageInnerZebra)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_StageStartMarker(benchmark::State& state)
 {
     quiet();
-    const Staged& s = staged();
+    const Staged& s = staged(state);
     for (auto _ : state) benchmark::DoNotOptimize(findStartMarkers(s.binary, s.R + 5, s.modulesPerRing, false));
 }
-BENCHMARK(BM_StageStartMarker)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageStartMarker)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_StageOuterZebra(benchmark::State& state)
 {
     quiet();
-    const Staged& s = staged();
+    const Staged& s = staged(state);
     for (auto _ : state) benchmark::DoNotOptimize(findOuterZebra(s.binary, s.modulesPerRing, s.marker.marker.barEnd));
 }
-BENCHMARK(BM_StageOuterZebra)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageOuterZebra)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_StageRadialZebra(benchmark::State& state)
 {
     quiet();
-    const Staged& s = staged();
+    const Staged& s = staged(state);
     const RadialZebraSearch search = makeRadialZebraSearch(s.binary, s.marker.marker, s.modulesPerRing);
     for (auto _ : state) benchmark::DoNotOptimize(findRadialZebra(search, s.marker.marker.angle - search.step));
 }
-BENCHMARK(BM_StageRadialZebra)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageRadialZebra)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_StageFinalTransform(benchmark::State& state)
 {
     quiet();
-    const Staged& s = staged();
-    const cv::Mat image = frame(false);
+    const Staged& s = staged(state);
+    const cv::Mat image = stageFrame(state.range(0) == 1);
     for (auto _ : state)
         benchmark::DoNotOptimize(finalTransform({kConfig, s.binary}, image, cv::Matx33d::eye(), s.marker.marker));
 }
-BENCHMARK(BM_StageFinalTransform)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageFinalTransform)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Grid reading with its five-mask payload loop, on the warped image.
 void BM_StageGridReading(benchmark::State& state)
 {
     quiet();
-    const Staged& s = staged();
-    const cv::Mat warped = finalTransform({kConfig, s.binary}, frame(false), cv::Matx33d::eye(), s.marker.marker);
+    const Staged& s = staged(state);
+    const cv::Mat warped = finalTransform({kConfig, s.binary}, stageFrame(state.range(0) == 1), cv::Matx33d::eye(), s.marker.marker);
     const std::vector<std::int32_t> layouts{kConfig.layout};
     Found<GridReading> read;
     for (auto _ : state) {
@@ -201,7 +215,31 @@ void BM_StageGridReading(benchmark::State& state)
     }
     if (!read) state.SkipWithError("grid reading failed on the staged frame");
 }
-BENCHMARK(BM_StageGridReading)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageGridReading)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The final transform and grid reading together, range(1) = 0 as the
+// warped image, 1 as the ring warped only where grid reading samples it.
+void BM_StageWarpAndGridReading(benchmark::State& state)
+{
+    quiet();
+    const Staged& s = staged(state);
+    const cv::Mat image = stageFrame(state.range(0) == 1);
+    const std::vector<std::int32_t> layouts{kConfig.layout};
+    const StartMarker& marker = s.marker.marker;
+    Found<GridReading> read;
+    for (auto _ : state) {
+        if (state.range(1) == 0) {
+            const cv::Mat warped = finalTransform({kConfig, s.binary}, image, cv::Matx33d::eye(), marker);
+            read = readGridData({kConfig, warped}, s.modulesPerRing, marker.angle, s.grid, layouts);
+        } else {
+            const WarpedRing warped({kConfig, s.binary}, image, cv::Matx33d::eye(), marker);
+            read = readGridData(kConfig, warped.pixels(), s.modulesPerRing, marker.angle, s.grid, layouts);
+        }
+        benchmark::DoNotOptimize(read);
+    }
+    if (!read) state.SkipWithError("grid reading failed on the staged frame");
+}
+BENCHMARK(BM_StageWarpAndGridReading)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 } // namespace
 

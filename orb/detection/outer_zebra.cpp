@@ -102,8 +102,12 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
                             static_cast<int>(std::floor(std::min(a.y, b.y))) - kMargin);
         const cv::Point high(static_cast<int>(std::ceil(std::max(a.x, b.x))) + kMargin + 1,
                              static_cast<int>(std::ceil(std::max(a.y, b.y))) + kMargin + 1);
-        const cv::Rect edge = cv::Rect(low, high) & whole;
-        if (!edge.empty()) edges.push_back(edge);
+        cv::Rect edge = cv::Rect(low, high) & whole;
+        if (edge.empty()) continue;
+        // Widened to whole eight-byte words, read a word at a time below.
+        const int left = edge.x & ~7;
+        edge = cv::Rect(left, edge.y, std::min(((edge.br().x - left + 7) & ~7), size.width - left), edge.height);
+        edges.push_back(edge);
     }
 
     // The margins are small and many: plain row loops cost a fraction of a
@@ -112,31 +116,100 @@ std::vector<cv::Point> outlinePixels(const cv::Size& size, const cv::Point& cent
     for (const cv::Rect& edge : edges)
         for (int y = edge.y; y < edge.br().y; ++y) std::fill_n(mask.ptr<std::uint8_t>(y, edge.x), edge.width, 0);
     cv::ellipse(mask, centre, halfAxes, angle, arcStart, arcEnd, cv::Scalar(255), 1, cv::LINE_8);
-    // Most of a margin is empty: eight bytes at a time are passed over while
-    // they are all zero, in the same order as a byte-wise scan.
+    // Most of a margin is empty: only a word that holds part of the outline
+    // is looked at byte by byte. The order does not matter, the pixels are
+    // sorted by angle afterwards.
     std::vector<cv::Point> pixels;
+    const auto take = [&](std::uint8_t* row, int x, int y) {
+        if (row[x] == 0) return;
+        pixels.emplace_back(x, y);
+        row[x] = 0;
+    };
     for (const cv::Rect& edge : edges)
         for (int y = edge.y; y < edge.br().y; ++y) {
             std::uint8_t* row = mask.ptr<std::uint8_t>(y);
-            int x = edge.x;
             const int end = edge.br().x;
-            while (x < end) {
-                if (end - x >= 8) {
-                    std::uint64_t word = 0;
-                    std::memcpy(&word, row + x, sizeof word);
-                    if (word == 0) {
-                        x += 8;
-                        continue;
-                    }
-                }
-                if (row[x] != 0) {
-                    pixels.emplace_back(x, y);
-                    row[x] = 0;
-                }
-                ++x;
+            int x = edge.x;
+            for (; end - x >= 8; x += 8) {
+                std::uint64_t word = 0;
+                std::memcpy(&word, row + x, sizeof word);
+                if (word == 0) continue;
+                for (int i = 0; i < 8; ++i) take(row, x + i, y);
             }
+            for (; x < end; ++x) take(row, x, y);
         }
     return pixels;
+}
+
+// A key that orders directions from `centre` as their angle in (-pi, pi]
+// does, without the angle's cost: the share of x in |x| + |y|, which turns
+// monotonically along each half plane. Equal directions get equal keys,
+// since the division is exact to the last bit for equal ratios.
+double angleKey(const cv::Point& p, const cv::Point& centre)
+{
+    const int dx = p.x - centre.x;
+    const int dy = centre.y - p.y; // up
+    const int sum = std::abs(dx) + std::abs(dy);
+    if (sum == 0) return 0; // the centre itself, at angle 0
+    const double share = static_cast<double>(dx) / sum;
+    return dy >= 0 ? 1 - share : share - 1;
+}
+
+// The outline's pixels sorted by their angle around `centre` (counter-
+// clockwise from -pi, as atan2 gives it), ties by row and column. The keys
+// spread evenly enough that a bucket per pixel leaves only a handful to
+// sort in each, so the sort costs little more than two passes. Pixels of
+// the very same direction are ordered by atan2 itself, so that the order
+// is exactly the one atan2 gives.
+std::vector<cv::Point> inAngleOrder(const std::vector<cv::Point>& pixels, const cv::Point& centre)
+{
+    struct Keyed {
+        double key;
+        cv::Point p;
+    };
+    const std::size_t n = pixels.size();
+    std::vector<Keyed> keyed(n);
+    std::vector<std::uint32_t> bucketOf(n);
+    std::vector<std::uint32_t> start(n + 1, 0);
+    const double perKey = static_cast<double>(n) / 4; // keys lie in (-2, 2]
+    for (std::size_t i = 0; i < n; ++i) {
+        const double key = angleKey(pixels[i], centre);
+        const auto bucket = std::min(static_cast<std::size_t>((key + 2) * perKey), n - 1);
+        keyed[i] = {key, pixels[i]};
+        bucketOf[i] = static_cast<std::uint32_t>(bucket);
+        ++start[bucket + 1];
+    }
+    for (std::size_t b = 0; b < n; ++b) start[b + 1] += start[b];
+    std::vector<Keyed> sorted(n);
+    {
+        std::vector<std::uint32_t> next(start.begin(), start.end() - 1);
+        for (std::size_t i = 0; i < n; ++i) sorted[next[bucketOf[i]]++] = keyed[i];
+    }
+    const auto byKey = [](const Keyed& a, const Keyed& b) {
+        if (a.key != b.key) return a.key < b.key;
+        return a.p.y != b.p.y ? a.p.y < b.p.y : a.p.x < b.p.x;
+    };
+    for (std::size_t b = 0; b < n; ++b)
+        if (start[b + 1] - start[b] > 1) std::sort(sorted.begin() + start[b], sorted.begin() + start[b + 1], byKey);
+
+    // Runs of one direction: atan2 of equal directions may differ in the
+    // last bit, and it is atan2's order that counts.
+    const auto angleOf = [&](const cv::Point& p) {
+        return std::atan2(static_cast<double>(centre.y - p.y), static_cast<double>(p.x - centre.x));
+    };
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i + 1;
+        while (end < n && sorted[end].key == sorted[i].key) ++end;
+        if (end - i > 1) {
+            for (std::size_t j = i; j < end; ++j) sorted[j].key = angleOf(sorted[j].p);
+            std::sort(sorted.begin() + i, sorted.begin() + end, byKey);
+        }
+        i = end;
+    }
+
+    std::vector<cv::Point> ordered(n);
+    for (std::size_t i = 0; i < n; ++i) ordered[i] = sorted[i].p;
+    return ordered;
 }
 
 } // namespace
@@ -157,27 +230,20 @@ ColorChanges sampleEllipse(const cv::Mat& image, const cv::Point& centre, const 
     const std::vector<cv::Point> pixels = outlinePixels(box.size(), centre - box.tl(), halfAxes, angle, arcStart, arcEnd);
     if (pixels.empty()) return changes;
 
-    struct Sample {
-        double angle;
-        int y;
-        int x;
-        bool white;
-    };
-    std::vector<Sample> samples;
-    samples.reserve(pixels.size() + 1);
-    for (const cv::Point& local : pixels) {
+    const std::vector<cv::Point> ordered = inAngleOrder(pixels, centre - box.tl());
+    const auto whiteAt = [&](const cv::Point& local) { return image.at<std::uint8_t>(local + box.tl()) != 0; };
+    const auto angleAt = [&](const cv::Point& local) {
         const cv::Point p = local + box.tl();
-        samples.push_back({std::atan2(static_cast<double>(centre.y - p.y), static_cast<double>(p.x - centre.x)), p.y,
-                           p.x, image.at<std::uint8_t>(p) != 0});
-    }
-    std::sort(samples.begin(), samples.end(), [](const Sample& a, const Sample& b) {
-        if (a.angle != b.angle) return a.angle < b.angle;
-        return a.y != b.y ? a.y < b.y : a.x < b.x;
-    });
-    changes.startColor = samples.front().white ? 255 : 0;
-    samples.push_back(samples.front());
-    for (std::size_t i = 1; i < samples.size(); ++i) {
-        if (samples[i].white != samples[i - 1].white) changes.angles.push_back(samples[i].angle);
+        return std::atan2(static_cast<double>(centre.y - p.y), static_cast<double>(p.x - centre.x));
+    };
+    bool previous = whiteAt(ordered.front());
+    changes.startColor = previous ? 255 : 0;
+    // The first pixel once more closes the loop.
+    for (std::size_t i = 1; i <= ordered.size(); ++i) {
+        const cv::Point& local = ordered[i % ordered.size()];
+        const bool white = whiteAt(local);
+        if (white != previous) changes.angles.push_back(angleAt(local));
+        previous = white;
     }
     // The change back at the first pixel closes the loop.
     if (!changes.angles.empty() && changes.angles.back() < 0) changes.angles.back() += kTwoPi;

@@ -1,6 +1,8 @@
 #include "orb/detection/ray_walk.h"
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 
 namespace orb {
 
@@ -14,35 +16,44 @@ long roundHalfAway(double v)
 {
     const long whole = static_cast<long>(v);
     const double fraction = v - static_cast<double>(whole);
-    return whole + (fraction >= 0.5 ? 1 : fraction <= -0.5 ? -1 : 0);
+    return whole + static_cast<long>(fraction >= 0.5) - static_cast<long>(fraction <= -0.5);
 }
 
-// Reads the pixel under `point`; false when the point lies outside the image.
-bool pixelAt(const cv::Mat& image, const cv::Point2d& point, bool& white)
-{
-    constexpr double kReach = 2147483647.0;
-    if (!(std::abs(point.x) < kReach && std::abs(point.y) < kReach)) return false;
-    const long x = roundHalfAway(point.x);
-    const long y = roundHalfAway(point.y);
-    if (x < 0 || y < 0 || x >= image.cols || y >= image.rows) return false;
-    white = image.at<std::uint8_t>(static_cast<int>(y), static_cast<int>(x)) != 0;
-    return true;
-}
+// The binarised image as the walks read it: one byte per pixel, taken
+// apart once per run instead of at every step.
+struct RayImage {
+    explicit RayImage(const cv::Mat& image)
+        : data(image.data), step(image.step[0]), cols(image.cols), rows(image.rows)
+    {
+        CV_Assert(image.type() == CV_8UC1);
+    }
 
-bool isColor(const cv::Mat& image, const cv::Point2d& point, bool wantWhite)
-{
-    bool white = false;
-    return pixelAt(image, point, white) && white == wantWhite;
-}
+    // Whether the pixel under `point` is of the wanted colour; never for a
+    // point outside the image.
+    bool isColor(const cv::Point2d& point, bool wantWhite) const
+    {
+        constexpr double kReach = 2147483647.0;
+        if (!(std::abs(point.x) < kReach && std::abs(point.y) < kReach)) return false;
+        const long x = roundHalfAway(point.x);
+        const long y = roundHalfAway(point.y);
+        if (x < 0 || y < 0 || x >= cols || y >= rows) return false;
+        return (data[static_cast<std::size_t>(y) * step + static_cast<std::size_t>(x)] != 0) == wantWhite;
+    }
 
-int countRun(cv::Point2d& point, const cv::Point2d& step, const cv::Mat& image, bool wantWhite, bool skipOther)
+    const std::uint8_t* data;
+    std::size_t step;
+    long cols;
+    long rows;
+};
+
+int countRun(cv::Point2d& point, const cv::Point2d& step, const cv::Mat& binary, bool wantWhite, bool skipOther)
 {
-    CV_Assert(image.type() == CV_8UC1);
+    const RayImage image(binary);
     if (skipOther) {
-        while (isColor(image, point, !wantWhite)) point += step;
+        while (image.isColor(point, !wantWhite)) point += step;
     }
     int count = 0;
-    while (isColor(image, point, wantWhite)) {
+    while (image.isColor(point, wantWhite)) {
         ++count;
         point += step;
     }
@@ -51,11 +62,11 @@ int countRun(cv::Point2d& point, const cv::Point2d& step, const cv::Mat& image, 
     // A one-pixel run may continue past a single pixel of the other colour.
     const cv::Point2d afterRun = point;
     point += step;
-    if (!isColor(image, point, wantWhite)) {
+    if (!image.isColor(point, wantWhite)) {
         point = afterRun;
         return 1;
     }
-    while (isColor(image, point, wantWhite)) {
+    while (image.isColor(point, wantWhite)) {
         ++count;
         point += step;
     }

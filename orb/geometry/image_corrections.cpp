@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -108,38 +110,119 @@ CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& start
     return result;
 }
 
+namespace {
+
+// The ring that the final transform keeps: between the inner circle and the
+// bar's outer end, within its box in the image.
+struct RingBox {
+    cv::Rect box;       // clipped to the image
+    cv::Point centre;   // in the box
+    int outer = 0;
+    int inner = 0;
+};
+
+RingBox ringBox(const StageInput& input, const cv::Size& frame, const StartMarker& startMarker)
+{
+    const cv::Point2d C = imageCentre(input.image);
+    const cv::Point Ci(cvRound(C.x), cvRound(C.y));
+    RingBox ring;
+    ring.outer = static_cast<int>(cv::norm(C - startMarker.barEnd)) + 2;
+    ring.inner = static_cast<int>(cv::norm(C - startMarker.rayStart)) - 2;
+    ring.box = cv::Rect(Ci.x - ring.outer, Ci.y - ring.outer, 2 * ring.outer + 1, 2 * ring.outer + 1) &
+               cv::Rect(cv::Point(0, 0), frame);
+    ring.centre = Ci - ring.box.tl();
+    return ring;
+}
+
+// White (all channels 255) off the ring, black on it.
+cv::Mat ringMask(const RingBox& ring, int type)
+{
+    cv::Mat mask(ring.box.size(), type, cv::Scalar::all(255));
+    cv::circle(mask, ring.centre, ring.outer, cv::Scalar::all(0), cv::FILLED, cv::LINE_8);
+    if (ring.inner >= 0) cv::circle(mask, ring.centre, ring.inner, cv::Scalar::all(255), cv::FILLED, cv::LINE_8);
+    return mask;
+}
+
+cv::Matx33d toBox(const cv::Rect& box, const cv::Matx33d& homography)
+{
+    return cv::Matx33d(1, 0, -box.x, 0, 1, -box.y, 0, 0, 1) * homography;
+}
+
+} // namespace
+
 cv::Mat finalTransform(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
                        const StartMarker& startMarker)
 {
     // Only the ring between the inner circle and the bar's outer end is
     // kept; everything else is white so stray marks cannot be sampled. So
     // only the ring's bounding box is warped, not the whole frame.
-    const cv::Point2d C = imageCentre(input.image);
-    const cv::Point Ci(cvRound(C.x), cvRound(C.y));
-    const int outer = static_cast<int>(cv::norm(C - startMarker.barEnd)) + 2;
-    const int inner = static_cast<int>(cv::norm(C - startMarker.rayStart)) - 2;
     // Grid reading samples three channels: the frame is made in BGR, and
     // only the ring is converted when the source has another form.
     cv::Mat F(sourceImage.size(), CV_8UC3, cv::Scalar::all(255));
-    const cv::Rect ring =
-        cv::Rect(Ci.x - outer, Ci.y - outer, 2 * outer + 1, 2 * outer + 1) & cv::Rect(0, 0, F.cols, F.rows);
-    if (!ring.empty()) {
-        const cv::Matx33d toRing(1, 0, -ring.x, 0, 1, -ring.y, 0, 0, 1);
+    const RingBox ring = ringBox(input, F.size(), startMarker);
+    if (!ring.box.empty()) {
         // A BGR source is warped straight into the frame.
         const bool bgr = sourceImage.type() == CV_8UC3;
-        cv::Mat target = F(ring);
+        cv::Mat target = F(ring.box);
         cv::Mat warped = bgr ? target : cv::Mat();
-        cv::warpPerspective(sourceImage, warped, toRing * homography, ring.size(), cv::INTER_NEAREST,
+        cv::warpPerspective(sourceImage, warped, toBox(ring.box, homography), ring.box.size(), cv::INTER_NEAREST,
                             cv::BORDER_REPLICATE);
-        cv::Mat mask(ring.size(), warped.type(), cv::Scalar::all(255));
-        const cv::Point ringCentre = Ci - ring.tl();
-        cv::circle(mask, ringCentre, outer, cv::Scalar::all(0), cv::FILLED, cv::LINE_8);
-        if (inner >= 0) cv::circle(mask, ringCentre, inner, cv::Scalar::all(255), cv::FILLED, cv::LINE_8);
-        cv::bitwise_or(warped, mask, warped);
+        cv::bitwise_or(warped, ringMask(ring, warped.type()), warped);
         if (!bgr) cv::cvtColor(warped, target, warped.channels() == 1 ? cv::COLOR_GRAY2BGR : cv::COLOR_BGRA2BGR);
     }
     logger().line(LogLevel::Debug, "        finalTransform");
     return F;
+}
+
+WarpedRing::WarpedRing(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
+                       const StartMarker& startMarker)
+    : source(sourceImage), frame(sourceImage.size())
+{
+    CV_Assert(source.depth() == CV_8U && (source.channels() == 1 || source.channels() == 3 || source.channels() == 4));
+    const RingBox box = ringBox(input, frame, startMarker);
+    ring = box.box;
+    if (!ring.empty()) {
+        outside = ringMask(box, CV_8UC1);
+        // As the library's warp: the matrix inverted in place, and the
+        // columns taken in blocks as wide as its fixed block area allows.
+        cv::Mat M(toBox(ring, homography));
+        cv::invert(M, M);
+        inverse = cv::Matx33d(M);
+        constexpr int kBlockArea = 32 * 32;
+        const int blockHeight = std::min(32 / 2, ring.height);
+        blockWidth = std::min(kBlockArea / blockHeight, ring.width);
+    }
+    logger().line(LogLevel::Debug, "        finalTransform");
+}
+
+cv::Vec3b WarpedRing::at(int x, int y) const
+{
+    const cv::Vec3b white(255, 255, 255);
+    const int bx = x - ring.x;
+    const int by = y - ring.y;
+    if (bx < 0 || by < 0 || bx >= ring.width || by >= ring.height || outside.at<std::uint8_t>(by, bx) != 0)
+        return white;
+
+    // The nearest-neighbour warp's own sums, in its order, so that every
+    // rounding comes out the same.
+    const double* M = inverse.val;
+    const int block = bx / blockWidth * blockWidth;
+    const int step = bx - block;
+    const double X0 = M[0] * block + M[1] * by + M[2];
+    const double Y0 = M[3] * block + M[4] * by + M[5];
+    const double W0 = M[6] * block + M[7] * by + M[8];
+    double W = W0 + M[6] * step;
+    W = W != 0 ? 1. / W : 0;
+    constexpr double kLow = std::numeric_limits<int>::min();
+    constexpr double kHigh = std::numeric_limits<int>::max();
+    const double fX = std::max(kLow, std::min(kHigh, (X0 + M[0] * step) * W));
+    const double fY = std::max(kLow, std::min(kHigh, (Y0 + M[3] * step) * W));
+    // Coordinates are kept in 16 bits, and clamped onto the source.
+    const int sx = std::clamp<int>(cv::saturate_cast<short>(cvRound(fX)), 0, source.cols - 1);
+    const int sy = std::clamp<int>(cv::saturate_cast<short>(cvRound(fY)), 0, source.rows - 1);
+    const std::uint8_t* pixel = source.ptr<std::uint8_t>(sy) + static_cast<std::ptrdiff_t>(sx) * source.channels();
+    if (source.channels() == 1) return {pixel[0], pixel[0], pixel[0]};
+    return {pixel[0], pixel[1], pixel[2]};
 }
 
 } // namespace orb

@@ -6,6 +6,7 @@
 #include "orb/decoder_configuration.h"
 #include "orb/detection/start_marker_types.h"
 #include "orb/detection/zebra_result.h"
+#include "orb/payload/grid_reader.h"
 
 namespace orb {
 
@@ -35,5 +36,32 @@ CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& start
 // between the inner circle and the bar's outer end.
 cv::Mat finalTransform(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
                        const StartMarker& startMarker);
+
+// The image finalTransform makes, pixel by pixel. Grid reading samples a
+// few thousand pixels of the ring, far fewer than the ring's box holds, so
+// each is warped only when it is read; every pixel is the one
+// finalTransform puts there.
+class WarpedRing {
+public:
+    WarpedRing(const StageInput& input, const cv::Mat& sourceImage, const cv::Matx33d& homography,
+               const StartMarker& startMarker);
+    // The size of finalTransform's image.
+    cv::Size size() const { return frame; }
+    // The pixel at (x, y), which must lie inside the image.
+    cv::Vec3b at(int x, int y) const;
+    // The image as grid reading reads it.
+    CodePixels pixels() const
+    {
+        return {frame, [ring = *this](int x, int y) { return ring.at(x, y); }};
+    }
+
+private:
+    cv::Mat source;
+    cv::Size frame;
+    cv::Rect ring;        // the ring's box in the image
+    cv::Mat outside;      // per pixel of the box: non-zero off the ring
+    cv::Matx33d inverse;  // from the box to the source, as the library's warp inverts it
+    int blockWidth = 1;   // the library's warp sums its coordinates from these column blocks
+};
 
 } // namespace orb

@@ -18,9 +18,6 @@ constexpr double kMinimumPitch = 5.0;
 constexpr int kMaxRandomSamples = 20;
 constexpr int kMaskCount = 5;
 
-// Sample offsets are drawn in 1/32767 steps of a module's extent.
-constexpr int kOffsetSteps = 32767;
-
 // Colour value of the lit channels, indexed by red | green << 1 | blue << 2.
 constexpr std::uint8_t kColourValue[8] = {
     1, // none: black
@@ -33,42 +30,80 @@ constexpr std::uint8_t kColourValue[8] = {
     0, // all: white
 };
 
+// Rounds half away from zero, as std::lround does, without its library
+// call. Only for |v| < 2^31, which every offset and module centre is.
+int roundHalfAway(double v)
+{
+    const auto whole = static_cast<long>(v);
+    const double fraction = v - static_cast<double>(whole);
+    return static_cast<int>(whole + (fraction >= 0.5 ? 1 : fraction <= -0.5 ? -1 : 0));
+}
+
 } // namespace
+
+// An offset step in [0, kOffsetSteps], drawn as the standard library's
+// uniform distribution over that range draws it from this engine (one
+// draw, scaled down; draws past the largest whole multiple of the range are
+// thrown away), with the divisions fixed at compile time.
+int drawOffsetStep(SampleRandom& random)
+{
+    constexpr std::uint64_t kEngineRange = SampleRandom::max() - SampleRandom::min();
+    constexpr std::uint64_t kRange = kOffsetSteps + 1;
+    constexpr std::uint64_t kScaling = kEngineRange / kRange;
+    constexpr std::uint64_t kPast = kRange * kScaling;
+    std::uint64_t draw = 0;
+    do draw = random() - SampleRandom::min();
+    while (draw >= kPast);
+    return static_cast<int>(draw / kScaling);
+}
 
 GridReader::GridReader(const DecoderConfiguration& config, const cv::Mat& warpedImage, int modulesPerRing,
                        int ringCount)
     : codeType(config.codeType), modulesPerRing(modulesPerRing), ringCount(ringCount),
-      bitsPerModule(config.codeType == Color ? 3 : 1), image(warpedImage)
+      bitsPerModule(config.codeType == Color ? 3 : 1)
 {
     // Sampling reads blue, green and red bytes.
+    cv::Mat image = warpedImage;
     if (image.channels() == 1) cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
     else if (image.channels() == 4) cv::cvtColor(image, image, cv::COLOR_BGRA2BGR);
+    pixels = {image.size(), [image](int x, int y) { return image.at<cv::Vec3b>(y, x); }};
+}
+
+GridReader::GridReader(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
+                       int ringCount)
+    : codeType(config.codeType), modulesPerRing(modulesPerRing), ringCount(ringCount),
+      bitsPerModule(config.codeType == Color ? 3 : 1), pixels(warped)
+{
 }
 
 std::optional<std::uint8_t> GridReader::sampleModule(cv::Point point, double theta, int tangentialExtent,
                                                      int radialExtent, int samples, SampleRandom& random) const
 {
+    return sampleModule(point, std::cos(theta), std::sin(theta), tangentialExtent, radialExtent, samples, random);
+}
+
+std::optional<std::uint8_t> GridReader::sampleModule(cv::Point point, double cosine, double sine,
+                                                     int tangentialExtent, int radialExtent, int samples,
+                                                     SampleRandom& random) const
+{
     int sum[3] = {0, 0, 0};
     auto add = [&](int x, int y) {
-        if (x < 0 || y < 0 || x >= image.cols || y >= image.rows) return false;
-        const cv::Vec3b& pixel = image.at<cv::Vec3b>(y, x);
-        for (int c = 0; c < 3; ++c) sum[c] += pixel[c];
+        if (x < 0 || y < 0 || x >= pixels.size.width || y >= pixels.size.height) return false;
+        const cv::Vec3b value = pixels.at(x, y);
+        for (int c = 0; c < 3; ++c) sum[c] += value[c];
         return true;
     };
     static const cv::Point cross[5] = {{0, 0}, {0, 1}, {1, 0}, {0, -1}, {-1, 0}};
     for (const cv::Point& offset : cross)
         if (!add(point.x + offset.x, point.y + offset.y)) return std::nullopt;
 
-    const double cosine = std::cos(theta);
-    const double sine = std::sin(theta);
-    std::uniform_int_distribution<int> step(0, kOffsetSteps);
     for (int i = 0; i < samples; ++i) {
-        const int u = step(random);
-        const int v = step(random);
+        const int u = drawOffsetStep(random);
+        const int v = drawOffsetStep(random);
         const int dr = radialExtent * u / kOffsetSteps - radialExtent / 2;
         const int dt = tangentialExtent * v / kOffsetSteps - tangentialExtent / 2;
-        const int ox = static_cast<int>(std::lround(dr * cosine - dt * sine));
-        const int oy = static_cast<int>(std::lround(dr * sine + dt * cosine));
+        const int ox = roundHalfAway(dr * cosine - dt * sine);
+        const int oy = roundHalfAway(dr * sine + dt * cosine);
         if (!add(point.x + ox, point.y - oy)) return std::nullopt;
     }
 
@@ -99,9 +134,10 @@ std::optional<std::vector<std::uint8_t>> GridReader::readModules(cv::Point2d cen
                                      kMaxRandomSamples);
         for (int position = kFirstDataPosition; position < modulesPerRing - 2; ++position) {
             const double theta = moduleAngle(startAngle, position, modulesPerRing);
-            const cv::Point point(static_cast<int>(std::lround(centre.x + rho * std::cos(theta))),
-                                  static_cast<int>(std::lround(centre.y - rho * std::sin(theta))));
-            const auto value = sampleModule(point, theta, tangentialExtent, radialExtent, samples, random);
+            const double cosine = std::cos(theta);
+            const double sine = std::sin(theta);
+            const cv::Point point(roundHalfAway(centre.x + rho * cosine), roundHalfAway(centre.y - rho * sine));
+            const auto value = sampleModule(point, cosine, sine, tangentialExtent, radialExtent, samples, random);
             if (!value) return std::nullopt;
             modules.push_back(*value);
         }
@@ -116,16 +152,18 @@ std::optional<std::vector<std::uint8_t>> GridReader::readModules(cv::Point2d cen
     return modules;
 }
 
-Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
-                                const std::vector<std::int32_t>& layouts)
+namespace {
+
+// The modules read once, then decoded under each layout and mask in turn.
+Found<GridReading> readGrid(const GridReader& reader, double startAngle, const RingGrid& grid,
+                            const std::vector<std::int32_t>& layouts)
 {
-    logger().line(LogLevel::Debug, "         readGridData");
-    const int M = modulesPerRing;
-    const GridReader reader(warped.config, warped.image, M, grid.ringCount);
+    const int M = reader.modulesPerRing;
     // A grid that leaves the image (or has a single ring) is a wrong geometry
     // guess: report it so the remaining corrections and the mirrored attempt
     // still get their turn.
-    const auto modules = reader.readModules(imageCentre(warped.image), startAngle, grid);
+    const cv::Point2d centre(reader.pixels.size.width * 0.5, reader.pixels.size.height * 0.5);
+    const auto modules = reader.readModules(centre, startAngle, grid);
     if (!modules) return {WrongGrid, {}};
 
     ResultCode rc = WrongGrid;
@@ -143,6 +181,23 @@ Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, do
         }
     }
     return {rc, {}};
+}
+
+} // namespace
+
+Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
+                                const std::vector<std::int32_t>& layouts)
+{
+    logger().line(LogLevel::Debug, "         readGridData");
+    return readGrid(GridReader(warped.config, warped.image, modulesPerRing, grid.ringCount), startAngle, grid,
+                    layouts);
+}
+
+Found<GridReading> readGridData(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
+                                double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts)
+{
+    logger().line(LogLevel::Debug, "         readGridData");
+    return readGrid(GridReader(config, warped, modulesPerRing, grid.ringCount), startAngle, grid, layouts);
 }
 
 } // namespace orb

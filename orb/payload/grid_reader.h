@@ -2,6 +2,7 @@
 // Grid reading: samples the data modules of the warped code image and hands
 // them, under each mask, to the payload decoder.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -14,6 +15,13 @@
 #include "orb/result_code.h"
 
 namespace orb {
+
+// An image of `size` read pixel by pixel: blue, green, red at a point
+// inside it. The final transform's ring is warped only where it is sampled.
+struct CodePixels {
+    cv::Size size;
+    std::function<cv::Vec3b(int x, int y)> at;
+};
 
 // What a read grid carried.
 struct GridReading {
@@ -30,16 +38,24 @@ struct GridReading {
 // as does a single ring, whose pitch is unknown.
 Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
                                 const std::vector<std::int32_t>& layouts);
+// The same on an image whose pixels are made as they are read.
+Found<GridReading> readGridData(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
+                                double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts);
 
 // Draws the random sample offsets inside a module. Each read makes its own,
 // seeded the same way, so that the same image always reads the same and
 // reads on several threads do not share one.
 using SampleRandom = std::minstd_rand;
 inline constexpr SampleRandom::result_type kSampleSeed = 20261208;
+// Sample offsets are drawn in 1/kOffsetSteps steps of a module's extent.
+inline constexpr int kOffsetSteps = 32767;
+// One offset step in [0, kOffsetSteps].
+int drawOffsetStep(SampleRandom& random);
 
 // Samples the modules of one warped code image.
 struct GridReader {
     GridReader(const DecoderConfiguration& config, const cv::Mat& warpedImage, int modulesPerRing, int ringCount);
+    GridReader(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing, int ringCount);
 
     // The data modules in physical order, outermost ring first, each ring
     // clockwise from the first data position; nothing when a sample falls
@@ -58,7 +74,11 @@ struct GridReader {
     std::int32_t modulesPerRing;
     std::int32_t ringCount;
     std::int32_t bitsPerModule;
-    cv::Mat image;
+    CodePixels pixels;
+
+private:
+    std::optional<std::uint8_t> sampleModule(cv::Point point, double cosine, double sine, int tangentialExtent,
+                                             int radialExtent, int samples, SampleRandom& random) const;
 };
 
 } // namespace orb

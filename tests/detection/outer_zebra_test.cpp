@@ -116,5 +116,26 @@ TEST(OuterZebra, EllipseSamplingTakesEveryPixelOfTheDrawnOutline)
     }
 }
 
+TEST(OuterZebra, EllipseSamplingOrdersPixelsAsTheirAngleDoes)
+{
+    // Small outlines put several pixels on one ray from the centre, and
+    // flat ones crowd many pixels into a narrow range of angles: the order
+    // must still be atan2's, ties by row and column.
+    std::mt19937 random(11);
+    cv::Mat image(120, 160, CV_8UC1);
+    for (int trial = 0; trial < 3000; ++trial) {
+        cv::randu(image, 0, 2);
+        image *= 255;
+        const cv::Point centre(static_cast<int>(random() % 200) - 20, static_cast<int>(random() % 160) - 20);
+        const bool flat = trial % 2 == 0;
+        const cv::Size axes(static_cast<int>(random() % 40), static_cast<int>(random() % (flat ? 4 : 40)));
+        const double angle = static_cast<int>(random() % 7200) / 20.0 - 180;
+        const ColorChanges sampled = sampleEllipse(image, centre, axes, angle, 0, 360);
+        const ColorChanges drawn = changesAlongDrawnOutline(image, centre, axes, angle, 0, 360);
+        ASSERT_EQ(sampled.startColor, drawn.startColor) << trial;
+        ASSERT_EQ(sampled.angles, drawn.angles) << trial;
+    }
+}
+
 } // namespace
 } // namespace orb

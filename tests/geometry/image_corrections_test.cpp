@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -198,4 +199,43 @@ TEST(FinalTransform, KeepsOnlyTheCodeRing)
 }
 
 } // namespace
+TEST(FinalTransform, RingWarpedWhereSampledIsTheWarpedImage)
+{
+    // Every pixel read one by one is the one the whole warp puts there:
+    // strong and mild perspectives, grey, BGR and BGRA sources, rings
+    // inside the image, cut by its edges, and boxes too small for a whole
+    // block of the library's warp.
+    DecoderConfiguration config;
+    std::mt19937 random(23);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    for (int trial = 0; trial < 60; ++trial) {
+        const cv::Size size(120 + static_cast<int>(random() % 200), 90 + static_cast<int>(random() % 150));
+        const int type = trial % 3 == 0 ? CV_8UC1 : trial % 3 == 1 ? CV_8UC3 : CV_8UC4;
+        cv::Mat source(size, type);
+        cv::randu(source, 0, 256);
+        const cv::Mat binary(size, CV_8UC1, cv::Scalar(0));
+        const double tilt = trial % 2 == 0 ? 0.002 : 0.0002;
+        // Scales and shifts by halves put source points exactly between
+        // pixels, where only the warp's own rounding gives its pixel.
+        const cv::Matx33d homography =
+            trial % 4 == 3 ? cv::Matx33d(0.5 * (1 + trial % 3), 0, 0.25 * (trial % 7), 0, 0.5, -0.75, 0, 0, 1)
+                           : cv::Matx33d(1 + 0.1 * unit(random), 0.1 * unit(random), 20 * unit(random),
+                                         0.1 * unit(random), 1 + 0.1 * unit(random), 20 * unit(random),
+                                         tilt * unit(random), tilt * unit(random), 1);
+        const cv::Point2d C(size.width * 0.5, size.height * 0.5);
+        const double outer = static_cast<double>(trial % 5 == 0 ? 3 + random() % 8 : 10 + random() % 160);
+        StartMarker marker;
+        marker.barEnd = C + outer * cv::Point2d(std::cos(trial), std::sin(trial));
+        marker.rayStart = C + cv::Point2d(static_cast<double>(random() % 40), 0);
+
+        const cv::Mat whole = finalTransform(StageInput{config, binary}, source, homography, marker);
+        const WarpedRing ring(StageInput{config, binary}, source, homography, marker);
+        ASSERT_EQ(ring.size(), whole.size());
+        int differences = 0;
+        for (int y = 0; y < size.height; ++y)
+            for (int x = 0; x < size.width; ++x) differences += ring.at(x, y) != whole.at<cv::Vec3b>(y, x);
+        EXPECT_EQ(differences, 0) << trial;
+    }
+}
+
 } // namespace orb

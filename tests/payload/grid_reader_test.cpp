@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <random>
 
 #include <opencv2/core.hpp>
 
+#include "orb/geometry/image_corrections.h"
 #include "orb/payload/code_writer.h"
 #include "orb/payload/grid_reader.h"
 #include "orb/payload/module_geometry.h"
@@ -190,6 +192,46 @@ TEST(ReadGridData, BadGridsAreWrongGridResults)
     rc = read(RingGrid{6, 60, 160});
     EXPECT_NE(rc, Success);
     EXPECT_NE(rc, WrongGrid);
+}
+
+TEST(SampleModule, OffsetStepsAreTheStandardUniformDraws)
+{
+    // The same steps as the library's uniform distribution draws from the
+    // same engine, so that reads come out as they always did.
+    SampleRandom ours(kSampleSeed);
+    SampleRandom theirs(kSampleSeed);
+    std::uniform_int_distribution<int> step(0, kOffsetSteps);
+    for (int i = 0; i < 200000; ++i) ASSERT_EQ(drawOffsetStep(ours), step(theirs)) << i;
+}
+
+TEST(ReadGridData, TheRingWarpedWhereSampledReadsAsTheWarpedImage)
+{
+    // A written code seen through a slight perspective: the final transform's
+    // ring read pixel by pixel decodes, and gives the modules the whole warped
+    // image gives, also for a ring cut by the image edge.
+    const int M = 32;
+    const RingGrid grid{6, 60, 160};
+    DecoderConfiguration config;
+    const std::string text = "Ring grid 42";
+    const auto written = writeModules(text, Automatic, Medium, config.layout, 1, grid.ringCount,
+                                      dataModulesPerRing(M), 1);
+    const cv::Mat image = paintGrid(written, M, grid, 2.0);
+    const cv::Mat binary(image.size(), CV_8UC1, cv::Scalar(0));
+    const cv::Matx33d tilt(1.01, 0.02, -4.5, -0.01, 0.99, 3.25, 0.00003, -0.00002, 1);
+    StartMarker marker;
+    marker.rayStart = {200 + 40, 200};
+    for (double outer : {175.0, 230.0}) {
+        marker.barEnd = {200, 200 - outer};
+        const cv::Mat whole = finalTransform(StageInput{config, binary}, image, tilt, marker);
+        const WarpedRing ring(StageInput{config, binary}, image, tilt, marker);
+        EXPECT_EQ(GridReader(config, ring.pixels(), M, grid.ringCount).readModules({200, 200}, 2.0, grid),
+                  GridReader(config, whole, M, grid.ringCount).readModules({200, 200}, 2.0, grid));
+    }
+    const Found<GridReading> read =
+        readGridData(config, WarpedRing(StageInput{config, binary}, image, cv::Matx33d::eye(), marker).pixels(), M, 2.0,
+                     grid, kDefaultLayout);
+    ASSERT_EQ(read.code, Success);
+    EXPECT_EQ(read->text, text);
 }
 
 } // namespace
