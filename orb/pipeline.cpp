@@ -195,10 +195,10 @@ PipelineReading readAtWidth(const DecoderConfiguration& config, const cv::Mat& i
                             }
 
                             // Final transform, grid reading and payload.
-                            const cv::Mat warped = finalTransform(StageInput{config, radial.image}, sourceImage(),
-                                                                  radial.homography, marker);
-                            Found<GridReading> payload = readGridData(StageInput{config, warped}, modulesPerRing,
-                                                                      marker.angle, *grid, layouts);
+                            const WarpedRing warped(StageInput{config, radial.image}, sourceImage(),
+                                                    radial.homography, marker);
+                            Found<GridReading> payload =
+                                readGridData(config, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts);
                             if (!payload) {
                                 failure = payload.code;
                                 continue;
