@@ -93,14 +93,26 @@ ColorChanges changesAlongDrawnOutline(const cv::Mat& image, cv::Point centre, cv
     return changes;
 }
 
+// Fills `image` with fresh black-and-white noise, where every missed,
+// doubled or misplaced pixel shows as a different change, and compares the
+// sampling with the drawn outline.
+void expectSamplingAsDrawn(cv::Mat& image, const cv::Point& centre, const cv::Size& axes, double angle, int from,
+                           int to, int trial)
+{
+    cv::randu(image, 0, 2);
+    image *= 255;
+    const ColorChanges sampled = sampleEllipse(image, centre, axes, angle, from, to);
+    const ColorChanges drawn = changesAlongDrawnOutline(image, centre, axes, angle, from, to);
+    EXPECT_EQ(sampled.startColor, drawn.startColor) << trial;
+    EXPECT_EQ(sampled.angles, drawn.angles) << trial;
+}
+
 TEST(OuterZebra, EllipseSamplingTakesEveryPixelOfTheDrawnOutline)
 {
     // Noise makes every missed or doubled pixel show as a different change.
     std::mt19937 random(7);
     cv::Mat image(360, 480, CV_8UC1);
     for (int trial = 0; trial < 300; ++trial) {
-        cv::randu(image, 0, 2);
-        image *= 255;
         // Large and tiny outlines, turned by fractional degrees, whole and
         // partial, inside the image and cut by its edge.
         const cv::Point centre(static_cast<int>(random() % 560) - 40, static_cast<int>(random() % 440) - 40);
@@ -109,10 +121,7 @@ TEST(OuterZebra, EllipseSamplingTakesEveryPixelOfTheDrawnOutline)
         const double angle = static_cast<int>(random() % 3600) / 10.0 - 180;
         const int from = trial % 4 == 0 ? static_cast<int>(random() % 180) : 0;
         const int to = trial % 4 == 0 ? from + static_cast<int>(random() % 300) : 360;
-        const ColorChanges sampled = sampleEllipse(image, centre, axes, angle, from, to);
-        const ColorChanges drawn = changesAlongDrawnOutline(image, centre, axes, angle, from, to);
-        EXPECT_EQ(sampled.startColor, drawn.startColor) << trial;
-        EXPECT_EQ(sampled.angles, drawn.angles) << trial;
+        expectSamplingAsDrawn(image, centre, axes, angle, from, to, trial);
     }
 }
 
@@ -124,16 +133,11 @@ TEST(OuterZebra, EllipseSamplingOrdersPixelsAsTheirAngleDoes)
     std::mt19937 random(11);
     cv::Mat image(120, 160, CV_8UC1);
     for (int trial = 0; trial < 3000; ++trial) {
-        cv::randu(image, 0, 2);
-        image *= 255;
         const cv::Point centre(static_cast<int>(random() % 200) - 20, static_cast<int>(random() % 160) - 20);
         const bool flat = trial % 2 == 0;
         const cv::Size axes(static_cast<int>(random() % 40), static_cast<int>(random() % (flat ? 4 : 40)));
         const double angle = static_cast<int>(random() % 7200) / 20.0 - 180;
-        const ColorChanges sampled = sampleEllipse(image, centre, axes, angle, 0, 360);
-        const ColorChanges drawn = changesAlongDrawnOutline(image, centre, axes, angle, 0, 360);
-        ASSERT_EQ(sampled.startColor, drawn.startColor) << trial;
-        ASSERT_EQ(sampled.angles, drawn.angles) << trial;
+        expectSamplingAsDrawn(image, centre, axes, angle, 0, 360, trial);
     }
 }
 
