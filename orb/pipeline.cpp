@@ -84,19 +84,35 @@ cv::RotatedRect inWorkingImage(cv::RotatedRect circle, const cv::Size& image, co
 // lowered by this many pixels at half size.
 constexpr double kReducedRimLoss = 2.0;
 
-// Every stage, in order. A stage returns what it found or why it failed;
-// each loop is a retry point, and a failure anywhere below one goes on with
-// that loop's next try. A correction is made only after the stage failed on
-// the image as it was. The reported failure is always the last one met.
-// This is the pipeline at one working width; `fullWidth` is the width the
-// image is read at when it is not reduced first.
-PipelineReading readAtWidth(const DecoderConfiguration& config, const cv::Mat& image, const cv::Mat& input,
-                            int workingWidth, int fullWidth, const PipelineOptions& options)
+// One working size of an image: the working image (enhanced when asked)
+// and its binarised copy.
+struct WorkingImage {
+    cv::Mat working;
+    cv::Mat binary;
+    bool reduced = false; // smaller than the full working size
+};
+
+WorkingImage prepare(const DecoderConfiguration& config, const cv::Mat& input, int width, bool reduced,
+                     const PipelineOptions& options)
 {
     // Preprocessing: size, enhancement, binarisation.
-    cv::Mat working = normalizeImageSize(input, workingWidth);
-    if (options.enhance) working = enhanceImage(working, config.codeType);
-    const cv::Mat binary = binarizeImage(working, config.codeType);
+    WorkingImage prepared;
+    prepared.working = normalizeImageSize(input, width);
+    if (options.enhance) prepared.working = enhanceImage(prepared.working, config.codeType);
+    prepared.binary = binarizeImage(prepared.working, config.codeType);
+    prepared.reduced = reduced;
+    return prepared;
+}
+
+// Every stage, in order, on one working size in one orientation. A stage
+// returns what it found or why it failed; each loop is a retry point, and a
+// failure anywhere below one goes on with that loop's next try. A
+// correction is made only after the stage failed on the image as it was.
+// The reported failure is always the last one met.
+PipelineReading readOrientation(const DecoderConfiguration& config, const cv::Mat& image,
+                                const WorkingImage& prepared, bool mirrored, const PipelineOptions& options)
+{
+    const cv::Mat& working = prepared.working;
     const std::vector<std::int32_t> layouts =
         options.layouts.empty() ? std::vector<std::int32_t>{config.layout} : options.layouts;
 
@@ -104,114 +120,108 @@ PipelineReading readAtWidth(const DecoderConfiguration& config, const cv::Mat& i
     reading.workingSize = working.size();
     ResultCode& failure = reading.code;
 
-    // Per orientation: as captured, then mirrored. The binarised image keeps
-    // what the first attempt drew into it; the caller's pixels are never
-    // written, so the mirror images are new.
-    for (const bool mirrored : {false, true}) {
-        if (mirrored && !options.tryMirrored) break;
-        cv::Mat captured = binary;
-        if (mirrored) {
-            captured = cv::Mat();
-            cv::flip(binary, captured, 1);
-        }
-        // The working image is sampled only by the final transform: its
-        // mirror image is made when a grid is first found, not for every
-        // frame that the mirrored try rejects.
-        cv::Mat source;
-        const auto sourceImage = [&]() -> const cv::Mat& {
-            if (!mirrored) return working;
-            if (source.empty()) cv::flip(working, source, 1);
-            return source;
-        };
+    // The binarised image keeps what an attempt as captured drew into it;
+    // the caller's pixels are never written, so the mirror images are new.
+    cv::Mat captured = prepared.binary;
+    if (mirrored) {
+        captured = cv::Mat();
+        cv::flip(prepared.binary, captured, 1);
+    }
+    // The working image is sampled only by the final transform: its mirror
+    // image is made when a grid is first found, not for every frame that
+    // the mirrored try rejects.
+    cv::Mat source;
+    const auto sourceImage = [&]() -> const cv::Mat& {
+        if (!mirrored) return working;
+        if (source.empty()) cv::flip(working, source, 1);
+        return source;
+    };
 
-        // Inner circle.
-        const Found<cv::RotatedRect> circle =
-            options.innerCircle
-                ? Found<cv::RotatedRect>{Success, inWorkingImage(*options.innerCircle, image.size(), working.size(), mirrored)}
-                : findCircle(StageInput{config, captured}, working.cols < fullWidth ? kReducedRimLoss : 0.0);
-        // The hub is round: an image without one has none in its mirror
-        // image either, and the mirrored try would search in vain.
-        if (!circle) {
-            failure = circle.code;
-            break;
-        }
-        const double R = std::max(circle->size.width, circle->size.height) / 2.0f;
+    // Inner circle.
+    const Found<cv::RotatedRect> circle =
+        options.innerCircle
+            ? Found<cv::RotatedRect>{Success, inWorkingImage(*options.innerCircle, image.size(), working.size(), mirrored)}
+            : findCircle(StageInput{config, captured}, prepared.reduced ? kReducedRimLoss : 0.0);
+    if (!circle) {
+        failure = circle.code;
+        return reading;
+    }
+    const double R = std::max(circle->size.width, circle->size.height) / 2.0f;
 
-        // Inner zebra: on the image as is, then affine-corrected by the inner
-        // circle's ellipse (the affine fit replaces the identity).
-        const View capturedView{captured};
-        for (const bool affine : {false, true}) {
-            const View inner =
-                affine ? corrected(affineTransform(StageInput{config, captured}, *circle, R), capturedView) : capturedView;
-            const Found<ZebraResult> innerZebra = findInnerZebra(inner.image, R);
-            if (!innerZebra) {
-                failure = innerZebra.code;
+    // Inner zebra: on the image as is, then affine-corrected by the inner
+    // circle's ellipse (the affine fit replaces the identity).
+    const View capturedView{captured};
+    for (const bool affine : {false, true}) {
+        const View inner =
+            affine ? corrected(affineTransform(StageInput{config, captured}, *circle, R), capturedView) : capturedView;
+        const Found<ZebraResult> innerZebra = findInnerZebra(inner.image, R);
+        if (!innerZebra) {
+            failure = innerZebra.code;
+            continue;
+        }
+        const int modulesPerRing = 4 * innerZebra->count;
+        logger().line(LogLevel::Trace, "modules per ring = ", modulesPerRing);
+
+        // Start marker: as is, then perspective-corrected by the inner zebra.
+        for (const bool perspective : {false, true}) {
+            View marked = inner;
+            if (perspective) {
+                const CorrectedImage correction = perspectiveTransform1(StageInput{config, inner.image}, *innerZebra);
+                if (correction.image.empty()) break;
+                marked = corrected(correction, inner);
+            }
+            const Found<std::vector<StartMarker>> candidates =
+                detectStartMarker(marked.image, modulesPerRing, R);
+            if (!candidates) {
+                failure = candidates.code;
                 continue;
             }
-            const int modulesPerRing = 4 * innerZebra->count;
-            logger().line(LogLevel::Trace, "modules per ring = ", modulesPerRing);
 
-            // Start marker: as is, then perspective-corrected by the inner zebra.
-            for (const bool perspective : {false, true}) {
-                View marked = inner;
-                if (perspective) {
-                    const CorrectedImage correction = perspectiveTransform1(StageInput{config, inner.image}, *innerZebra);
-                    if (correction.image.empty()) break;
-                    marked = corrected(correction, inner);
-                }
-                const Found<std::vector<StartMarker>> candidates =
-                    detectStartMarker(marked.image, modulesPerRing, R);
-                if (!candidates) {
-                    failure = candidates.code;
-                    continue;
-                }
+            // Outer zebra: per candidate, best first, and per trial point on its bar.
+            for (const StartMarker& candidate : *candidates) {
+                for (const cv::Point2d& trialPoint : outerZebraTrialPoints(marked.image, candidate)) {
+                    const Found<OuterZebra> outer =
+                        detectOuterZebra(marked.image, modulesPerRing, candidate, trialPoint);
+                    if (!outer) {
+                        failure = outer.code;
+                        continue;
+                    }
 
-                // Outer zebra: per candidate, best first, and per trial point on its bar.
-                for (const StartMarker& candidate : *candidates) {
-                    for (const cv::Point2d& trialPoint : outerZebraTrialPoints(marked.image, candidate)) {
-                        const Found<OuterZebra> outer =
-                            detectOuterZebra(marked.image, modulesPerRing, candidate, trialPoint);
-                        if (!outer) {
-                            failure = outer.code;
+                    // Radial zebra: as is, then perspective-corrected by the
+                    // outer zebra, which also moves the start marker.
+                    StartMarker marker = outer->startMarker;
+                    for (const bool outerPerspective : {false, true}) {
+                        View radial = marked;
+                        if (outerPerspective) {
+                            const CorrectedImage correction =
+                                perspectiveTransform2(StageInput{config, marked.image}, marker, outer->zebra);
+                            if (correction.image.empty()) break;
+                            radial = corrected(correction, marked);
+                        }
+                        const Found<RingGrid> grid =
+                            detectRadialZebra(makeRadialZebraSearch(radial.image, marker, modulesPerRing));
+                        if (!grid) {
+                            failure = grid.code;
                             continue;
                         }
 
-                        // Radial zebra: as is, then perspective-corrected by the
-                        // outer zebra, which also moves the start marker.
-                        StartMarker marker = outer->startMarker;
-                        for (const bool outerPerspective : {false, true}) {
-                            View radial = marked;
-                            if (outerPerspective) {
-                                const CorrectedImage correction =
-                                    perspectiveTransform2(StageInput{config, marked.image}, marker, outer->zebra);
-                                if (correction.image.empty()) break;
-                                radial = corrected(correction, marked);
-                            }
-                            const Found<RingGrid> grid =
-                                detectRadialZebra(makeRadialZebraSearch(radial.image, marker, modulesPerRing));
-                            if (!grid) {
-                                failure = grid.code;
-                                continue;
-                            }
-
-                            // Final transform, grid reading and payload.
-                            const WarpedRing warped(StageInput{config, radial.image}, sourceImage(),
-                                                    radial.homography, marker);
-                            Found<GridReading> payload =
-                                readGridData(config, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts);
-                            if (!payload) {
-                                failure = payload.code;
-                                continue;
-                            }
-                            reading.code = Success;
-                            reading.payload = std::move(payload.value);
-                            reading.modulesPerRing = modulesPerRing;
-                            reading.grid = *grid;
-                            reading.startMarker = marker;
-                            reading.homography = radial.homography;
-                            reading.mirrored = mirrored;
-                            return reading;
+                        // Final transform, grid reading and payload.
+                        const WarpedRing warped(StageInput{config, radial.image}, sourceImage(),
+                                                radial.homography, marker);
+                        Found<GridReading> payload =
+                            readGridData(config, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts);
+                        if (!payload) {
+                            failure = payload.code;
+                            continue;
                         }
+                        reading.code = Success;
+                        reading.payload = std::move(payload.value);
+                        reading.modulesPerRing = modulesPerRing;
+                        reading.grid = *grid;
+                        reading.startMarker = marker;
+                        reading.homography = radial.homography;
+                        reading.mirrored = mirrored;
+                        return reading;
                     }
                 }
             }
@@ -259,12 +269,32 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     // holds none at full size either (the hub limits follow the image), so
     // it ends there.
     const cv::Size full(fullWidth, std::max(1, static_cast<int>(std::lround(input.rows * toWorking))));
-    if (const int reduced = options.reducedFirst ? reducedWidth(full, hub) : 0; reduced > 0) {
-        PipelineReading first = readAtWidth(config, image, input, reduced, fullWidth, options);
-        if (first.code == Success || first.code == InnerCircleNotFound) return first;
-        logger().line(LogLevel::Debug, "the half size found a code but did not read it; reading at full size");
+    std::vector<int> widths;
+    if (const int reduced = options.reducedFirst ? reducedWidth(full, hub) : 0; reduced > 0) widths.push_back(reduced);
+    widths.push_back(fullWidth);
+
+    // Per orientation: as captured, then mirrored; per size within each,
+    // the half size first. Each size is prepared once, when first needed.
+    std::vector<WorkingImage> prepared(widths.size());
+    PipelineReading reading;
+    for (const bool mirrored : {false, true}) {
+        if (mirrored && !options.tryMirrored) break;
+        for (std::size_t size = 0; size < widths.size(); ++size) {
+            if (size > 0)
+                logger().line(LogLevel::Debug, "the half size found a code but did not read it; reading at full size");
+            if (prepared[size].binary.empty())
+                prepared[size] = prepare(config, input, widths[size], size + 1 < widths.size(), options);
+            reading = readOrientation(config, image, prepared[size], mirrored, options);
+            if (reading.code == Success) return reading;
+            if (reading.code != InnerCircleNotFound) continue;
+            // The hub is round: an image without one has none in its
+            // mirror image either. Nor at full size where the half size
+            // has none.
+            if (!mirrored) return reading;
+            break;
+        }
     }
-    return readAtWidth(config, image, input, fullWidth, fullWidth, options);
+    return reading;
 }
 
 } // namespace orb

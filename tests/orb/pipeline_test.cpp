@@ -208,6 +208,8 @@ TEST(Pipeline, LargeImageIsReadAtHalfSizeFirst)
     EXPECT_EQ(thin.code, Success) << thinLog;
     EXPECT_EQ(thin.payload.text, "thin rings");
     EXPECT_EQ(thin.workingSize, cv::Size(1280, 720));
+    // The full size as captured comes before any mirrored try.
+    EXPECT_FALSE(thin.mirrored);
     EXPECT_NE(thinLog.find(fullSize), std::string::npos);
 
     // Without a hub at half size there is none at full size, nor in the
