@@ -137,18 +137,29 @@ void BM_ReadCodeTryAll(benchmark::State& state)
 }
 BENCHMARK(BM_ReadCodeTryAll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// At half size as the pipeline does it: grey at full size, then halved.
 void BM_StagePreprocessing(benchmark::State& state)
 {
     quiet();
     const cv::Mat image = frame(false);
-    for (auto _ : state) benchmark::DoNotOptimize(preprocessed(image));
+    const bool half = state.range(0) == 1;
+    for (auto _ : state) {
+        if (!half) {
+            benchmark::DoNotOptimize(preprocessed(image));
+            continue;
+        }
+        cv::Mat grey;
+        cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+        cv::resize(grey, grey, cv::Size(grey.cols / 2, grey.rows / 2), 0, 0, cv::INTER_LINEAR);
+        benchmark::DoNotOptimize(binarizeImage(enhanceImage(grey, BlackAndWhite), BlackAndWhite));
+    }
 }
-BENCHMARK(BM_StagePreprocessing)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StagePreprocessing)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_StageInnerCircle(benchmark::State& state)
 {
     quiet();
-    const cv::Mat binary = preprocessed(frame(false));
+    const cv::Mat binary = preprocessed(stageFrame(state.range(0) == 1));
     for (auto _ : state) {
         state.PauseTiming();
         cv::Mat work = binary.clone();
@@ -156,7 +167,7 @@ void BM_StageInnerCircle(benchmark::State& state)
         benchmark::DoNotOptimize(findCircle({kConfig, work}));
     }
 }
-BENCHMARK(BM_StageInnerCircle)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StageInnerCircle)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_StageInnerZebra(benchmark::State& state)
 {
