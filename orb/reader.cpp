@@ -118,19 +118,19 @@ struct Frame {
     cv::Mat grey; // empty when not made
 };
 
-// Whether a black-and-white read of `image` may be handed its grey version:
-// it enhances, which converts to grey first, and keeps the size (a reduced
-// image is converted after the reduction).
-bool readsGrey(const cv::Mat& image, const PipelineOptions& pipeline)
+// Whether a read of `type` may be handed the grey image: a black-and-white
+// read that enhances converts to grey before anything else.
+bool takesGrey(CodeType type, const PipelineOptions& pipeline)
 {
-    return pipeline.enhance && (pipeline.maxWorkingWidth <= 0 || image.cols <= pipeline.maxWorkingWidth);
+    return type == BlackAndWhite && pipeline.enhance;
 }
 
 Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan)
 {
     Frame frame{image, {}};
-    const bool blackAndWhite = std::find(plan.types.begin(), plan.types.end(), BlackAndWhite) != plan.types.end();
-    const bool wholeGrey = options.readWholeImage && blackAndWhite && readsGrey(image, plan.pipeline);
+    const bool wholeGrey = options.readWholeImage && std::any_of(plan.types.begin(), plan.types.end(), [&](CodeType type) {
+                               return takesGrey(type, plan.pipeline);
+                           });
     if (!options.findCodes && !wholeGrey) return frame;
     if (image.channels() == 1) frame.grey = image;
     else cv::cvtColor(image, frame.grey, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
@@ -139,8 +139,7 @@ Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan
 
 const cv::Mat& imageFor(const Frame& frame, CodeType type, const PipelineOptions& pipeline)
 {
-    const bool grey = type == BlackAndWhite && !frame.grey.empty() && readsGrey(frame.image, pipeline);
-    return grey ? frame.grey : frame.image;
+    return takesGrey(type, pipeline) && !frame.grey.empty() ? frame.grey : frame.image;
 }
 
 // Runs the pipeline for each code type until one reads, or until a failure
@@ -189,7 +188,7 @@ ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, con
         // warping and filtering.
         std::optional<CandidateView> grey, colour;
         const auto viewFor = [&](CodeType type) -> const CandidateView& {
-            const bool fromGrey = type == BlackAndWhite && plan.pipeline.enhance;
+            const bool fromGrey = takesGrey(type, plan.pipeline);
             std::optional<CandidateView>& view = fromGrey ? grey : colour;
             if (!view) view = cutCandidate(fromGrey ? frame.grey : frame.image, candidate, disc, cutting);
             return *view;
