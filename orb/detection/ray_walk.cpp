@@ -4,20 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "orb/payload/module_geometry.h"
+
 namespace orb {
 
 namespace {
-
-// Rounds half away from zero, as std::lround does, without its library
-// call: the walks read millions of pixels. The fraction v - trunc(v) is
-// exact in doubles. Only for |v| < 2^31; larger values (and NaN) lie
-// outside any image anyway.
-long roundHalfAway(double v)
-{
-    const long whole = static_cast<long>(v);
-    const double fraction = v - static_cast<double>(whole);
-    return whole + static_cast<long>(fraction >= 0.5) - static_cast<long>(fraction <= -0.5);
-}
 
 // The binarised image as the walks read it: one byte per pixel, taken
 // apart once per run instead of at every step.

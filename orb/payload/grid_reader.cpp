@@ -30,15 +30,6 @@ constexpr std::uint8_t kColourValue[8] = {
     0, // all: white
 };
 
-// Rounds half away from zero, as std::lround does, without its library
-// call. Only for |v| < 2^31, which every offset and module centre is.
-int roundHalfAway(double v)
-{
-    const auto whole = static_cast<long>(v);
-    const double fraction = v - static_cast<double>(whole);
-    return static_cast<int>(whole + (fraction >= 0.5 ? 1 : fraction <= -0.5 ? -1 : 0));
-}
-
 } // namespace
 
 // An offset step in [0, kOffsetSteps], drawn as the standard library's
@@ -102,8 +93,8 @@ std::optional<std::uint8_t> GridReader::sampleModule(cv::Point point, double cos
         const int v = drawOffsetStep(random);
         const int dr = radialExtent * u / kOffsetSteps - radialExtent / 2;
         const int dt = tangentialExtent * v / kOffsetSteps - tangentialExtent / 2;
-        const int ox = roundHalfAway(dr * cosine - dt * sine);
-        const int oy = roundHalfAway(dr * sine + dt * cosine);
+        const auto ox = static_cast<int>(roundHalfAway(dr * cosine - dt * sine));
+        const auto oy = static_cast<int>(roundHalfAway(dr * sine + dt * cosine));
         if (!add(point.x + ox, point.y - oy)) return std::nullopt;
     }
 
@@ -136,7 +127,8 @@ std::optional<std::vector<std::uint8_t>> GridReader::readModules(cv::Point2d cen
             const double theta = moduleAngle(startAngle, position, modulesPerRing);
             const double cosine = std::cos(theta);
             const double sine = std::sin(theta);
-            const cv::Point point(roundHalfAway(centre.x + rho * cosine), roundHalfAway(centre.y - rho * sine));
+            const cv::Point point(static_cast<int>(roundHalfAway(centre.x + rho * cosine)),
+                                  static_cast<int>(roundHalfAway(centre.y - rho * sine)));
             const auto value = sampleModule(point, cosine, sine, tangentialExtent, radialExtent, samples, random);
             if (!value) return std::nullopt;
             modules.push_back(*value);

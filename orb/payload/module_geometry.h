@@ -14,6 +14,17 @@ inline constexpr double kDegree = kTwoPi / 360;
 // halves of a pixel, which is where every correction puts it.
 inline cv::Point2d imageCentre(const cv::Mat& image) { return {image.cols * 0.5, image.rows * 0.5}; }
 
+// Rounds half away from zero, as std::lround does, without its library
+// call: ray walks and grid reading round millions of pixel positions. The
+// fraction v - trunc(v) is exact in doubles. Only for |v| < 2^31; larger
+// values (and NaN) lie outside any image anyway.
+inline long roundHalfAway(double v)
+{
+    const long whole = static_cast<long>(v);
+    const double fraction = v - static_cast<double>(whole);
+    return whole + static_cast<long>(fraction >= 0.5) - static_cast<long>(fraction <= -0.5);
+}
+
 // Module positions of a ring count clockwise from the start marker
 // (position 0). Positions 0, 1, 2 (the radial zebra), M-2 and M-1 carry no
 // data; data module c of a ring is at position c + 3.
