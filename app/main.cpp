@@ -5,9 +5,13 @@
 #include "app/file_mode.h"
 #include "app/interactive.h"
 #include "orb/decoder_configuration.h"
+#include "orb/logger.h"
 
 int main(int argc, char** argv)
 {
+    // The program's console shows Warnings and above from the start, before
+    // the settings or the command line name a level.
+    orb::logger().setConsoleLevel(static_cast<int>(orb::LogLevel::Warning));
     app::printBanner();
     const std::string codeTypeList = app::buildCodeTypeList();
     const std::string levelList = app::buildLevelList();

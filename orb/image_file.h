@@ -17,14 +17,20 @@ inline constexpr std::int64_t kMaxImagePixels = 120'000'000;
 struct ImageLoad {
     enum class Status { Loaded, Unreadable, TooLarge };
     Status status = Status::Unreadable;
-    cv::Mat image;      // three-channel colour when loaded, otherwise empty
-    cv::Size size;      // the size the file claims, when too large
-    std::string reason; // why nothing was loaded
+    cv::Mat image;       // 8-bit three-channel colour when loaded, otherwise empty
+    cv::Size size;       // the size the file claims, when too large
+    std::string reason;  // why nothing was loaded
+    std::string warning; // the file is truncated or corrupt, though a picture was decoded from it
+    int pages = 1;       // pictures in the file (a TIFF may hold several)
 };
 
-// Loads `path` as a three-channel colour image, in any format the image
-// library reads. A picture above `maxPixels` is refused with a Warning that
-// gives its size; other failures are only returned. Never throws.
-ImageLoad loadImage(const std::string& path, std::int64_t maxPixels = kMaxImagePixels);
+// Loads page `page` (from 0) of `path` as an 8-bit three-channel colour
+// image, in any format the image library reads: transparency is laid onto
+// white, deeper and floating-point samples are scaled to 8 bits. A picture
+// above `maxPixels` is refused from its header with a Warning that gives its
+// size, and a damaged file that still decodes gets a Warning too; other
+// failures are only returned. Never throws, and leaves the image library's
+// settings as they were.
+ImageLoad loadImage(const std::string& path, std::int64_t maxPixels = kMaxImagePixels, int page = 0);
 
 } // namespace orb

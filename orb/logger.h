@@ -2,6 +2,8 @@
 // The one program-wide logger: leveled lines to a log file and to standard
 // output, each sink with its own threshold. A line is begun, filled with
 // inserts and ended; the lock is held in between so lines never interleave.
+// The console sink is off until the host program sets its threshold: a
+// library writes nothing to the standard streams on its own.
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -71,7 +73,7 @@ private:
     std::ofstream file_;
     std::ostream* console_ = &std::cout;
     int fileLevel_ = 2;
-    int consoleLevel_ = 3;
+    int consoleLevel_ = static_cast<int>(LogLevel::Off);
     int lineLevel_ = 2;
     bool lineOpen_ = false;
 };

@@ -8,6 +8,7 @@ packages=(
   libopencv-core-dev libopencv-imgproc-dev libopencv-features2d-dev
   libopencv-calib3d-dev libopencv-imgcodecs-dev libopencv-videoio-dev
   libopencv-highgui-dev
+  zlib1g-dev
   libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
   # benchmark only: the QR reader the side-by-side benchmark compares with
   libzxing-dev

@@ -18,11 +18,7 @@ using namespace orb;
 
 namespace {
 
-class CodeFinder : public ::testing::Test {
-protected:
-    void SetUp() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Off)); }
-    void TearDown() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Warning)); }
-};
+class CodeFinder : public ::testing::Test {};
 
 // A code of `pitch` drawn at `offset` from the middle of a white frame.
 DrawnCode codeAt(const std::string& text, cv::Point2d offset, cv::Size canvas = {1280, 720}, double pitch = 6)

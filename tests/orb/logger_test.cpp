@@ -65,11 +65,15 @@ TEST(Logger, ConsoleThresholdIsInclusive)
     EXPECT_EQ(console.str(), "Warning\tFrame size 640 x 480 not supported. Use last valid size.\n");
 }
 
+// A library user hears nothing unless the host asks: the console sink is off
+// until a threshold is set, as the console program does at its start.
 TEST(Logger, InitialThresholdsAndNoFileBeforeStart)
 {
     Logger log;
     EXPECT_EQ(log.fileLevel(), 2);
-    EXPECT_EQ(log.consoleLevel(), 3);
+    EXPECT_EQ(log.consoleLevel(), 6);
+    EXPECT_FALSE(log.accepts(LogLevel::Fatal));
+    log.setConsoleLevel(3);
     EXPECT_FALSE(log.accepts(LogLevel::Info));
     EXPECT_TRUE(log.accepts(LogLevel::Warning));
 }

@@ -15,11 +15,7 @@
 namespace orb {
 namespace {
 
-class Reader : public ::testing::Test {
-protected:
-    void SetUp() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Off)); }
-    void TearDown() override { logger().setConsoleLevel(static_cast<int>(LogLevel::Warning)); }
-};
+class Reader : public ::testing::Test {};
 
 struct Drawn {
     cv::Mat image;

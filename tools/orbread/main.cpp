@@ -14,7 +14,6 @@
 #include "annotation.h"
 #include "inputs.h"
 #include "options.h"
-#include "orb/logger.h"
 #include "output.h"
 #include "progress.h"
 #include "reading.h"
@@ -40,6 +39,22 @@ std::vector<unsigned char> readStandardInput()
         bytes.insert(bytes.end(), buffer, buffer + n);
     }
     return bytes;
+}
+
+// The lines of a report; the codes of a file of several pages are named
+// by their page, as in "scan.tif#2".
+std::string pageLines(const Formatter& formatter, const std::string& name, const ImageReport& report)
+{
+    if (report.codePages.empty() || report.codes.empty()) return formatter.lines(name, report);
+    std::string lines;
+    for (int page = 1; page <= *std::max_element(report.codePages.begin(), report.codePages.end()); ++page) {
+        ImageReport onPage = report;
+        onPage.codes.clear();
+        for (std::size_t i = 0; i < report.codes.size(); ++i)
+            if (report.codePages[i] == page) onPage.codes.push_back(report.codes[i]);
+        if (!onPage.codes.empty()) lines += formatter.lines(name + "#" + std::to_string(page), onPage);
+    }
+    return lines;
 }
 
 int readImages(const Options& options)
@@ -96,7 +111,11 @@ int readImages(const Options& options)
             status = kTrouble;
             progress.message(input.name + ": " + report.annotationError);
         }
-        outputOpen = writeOut(formatter.lines(input.name, report));
+        if (report.outcome == Outcome::Codes && !report.warning.empty()) {
+            status = kTrouble;
+            progress.message(input.name + ": " + report.warning);
+        }
+        outputOpen = writeOut(pageLines(formatter, input.name, report));
         return outputOpen;
     };
     std::size_t done = 0;
@@ -120,7 +139,6 @@ int main(int argc, char** argv)
 {
     // A closed standard output shows as a failed write, handled where it happens.
     std::signal(SIGPIPE, SIG_IGN);
-    orb::logger().setConsoleLevel(static_cast<int>(orb::LogLevel::Off));
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
 
     const ParsedCommandLine parsed = parseCommandLine(argc, argv);

@@ -90,8 +90,32 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
         orb::CodeSearch search = orb::searchCodes(load.image, options.reader, options.maxCodes);
         report.codes = std::move(search.codes);
         report.failed = std::move(search.failed);
+        report.warning = load.warning;
+        // Later pages are loaded one at a time, so only one is held at once.
+        if (load.pages > 1 && !input.standardInput) {
+            report.codePages.assign(report.codes.size(), 1);
+            for (int page = 1; page < load.pages; ++page) {
+                const orb::ImageLoad more = orb::loadImage(input.path.string(), orb::kMaxImagePixels, page);
+                const std::string pageName = "page " + std::to_string(page + 1) + ": ";
+                if (more.status != orb::ImageLoad::Status::Loaded) {
+                    if (report.warning.empty()) report.warning = pageName + more.reason;
+                    continue;
+                }
+                if (report.warning.empty() && !more.warning.empty()) report.warning = pageName + more.warning;
+                orb::CodeSearch pageSearch = orb::searchCodes(more.image, options.reader, options.maxCodes);
+                for (orb::ReadResult& code : pageSearch.codes) {
+                    report.codes.push_back(std::move(code));
+                    report.codePages.push_back(page + 1);
+                }
+            }
+        }
         report.outcome = report.codes.empty() ? Outcome::NoCode : Outcome::Codes;
         if (report.codes.empty()) report.error = std::string("no code found (") + orb::resultText(search.error) + ")";
+        // A damaged file without a code is reported as damaged, not as one without a code.
+        if (report.codes.empty() && !report.warning.empty()) {
+            report.outcome = Outcome::Unreadable;
+            report.error = "cannot read: " + report.warning;
+        }
     } catch (const std::exception& e) {
         report.outcome = Outcome::Unreadable;
         report.error = std::string("cannot read codes: ") + e.what();

@@ -25,6 +25,8 @@ struct ImageReport {
     std::string error;                   // why nothing was read (Outcome NoCode or Unreadable)
     double milliseconds = 0;             // loading and reading
     std::string annotationError;         // why the --annotate picture could not be written
+    std::string warning;                 // the file is damaged, though codes may have been read from it
+    std::vector<int> codePages;          // the page of each code (from 1), for a file of several pages
 };
 
 // The bytes of standard input, read once before the readers start.
