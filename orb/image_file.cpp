@@ -146,7 +146,7 @@ ImageLoad loadImage(const std::string& path, std::int64_t maxPixels, int page)
     const std::string damage = header ? header->damage : std::string();
     cv::Mat decoded;
     try {
-        decoded = decode(path, file.bytes, header ? header->format : std::string(), page);
+        if (!header || header->decodable) decoded = decode(path, file.bytes, header ? header->format : std::string(), page);
     } catch (const std::exception&) {
         // The decoder's own text names its source lines; the caller gets the fact.
         result.reason = "the image data cannot be decoded";

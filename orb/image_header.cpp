@@ -48,18 +48,22 @@ ImageHeader png(Bytes bytes)
     while (true) {
         if (at + 8 > bytes.size()) {
             header.damage = "truncated PNG: the data ends before the IEND chunk";
+            header.decodable = false; // the decoder reads to the end chunk
             return header;
         }
         const std::uint64_t length = bigEndian(bytes, at, 4);
         const std::string type(reinterpret_cast<const char*>(bytes.data() + at + 4), 4);
         if (length > bytes.size() || at + 12 + length > bytes.size()) {
             header.damage = "truncated PNG: the data ends inside the " + type + " chunk";
+            header.decodable = false;
             return header;
         }
         if (type == "IHDR" && length >= 8) header.pages = {sizeOf(bigEndian(bytes, at + 8, 4), bigEndian(bytes, at + 12, 4))};
         const auto crc = crc32(0L, bytes.data() + at + 4, static_cast<uInt>(length + 4));
         if (crc != bigEndian(bytes, at + 8 + length, 4)) {
             header.damage = "corrupt PNG: the " + type + " chunk fails its CRC check";
+            // Only an ancillary chunk (lower-case initial) is skipped by the decoder.
+            header.decodable = std::islower(static_cast<unsigned char>(type[0])) != 0;
             return header;
         }
         at += 12 + length;
@@ -142,7 +146,10 @@ ImageHeader bmp(Bytes bytes)
     if (compression == 0 || compression == 3) {
         const std::uint64_t row = (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bits) + 31) / 32 * 4;
         const std::uint64_t end = littleEndian(bytes, 10, 4) + row * static_cast<std::uint64_t>(height);
-        if (end > bytes.size()) header.damage = "truncated BMP: the pixel data is shorter than the header says";
+        if (end > bytes.size()) {
+            header.damage = "truncated BMP: the pixel data is shorter than the header says";
+            header.decodable = false; // the decoder stops at the missing rows
+        }
     }
     return header;
 }
@@ -195,8 +202,10 @@ ImageHeader netpbm(Bytes bytes)
     const bool raw = kind >= '4' || kind == 'F' || kind == 'f';
     if (raw && width < (1ull << 31) && height < (1ull << 31)) {
         const std::uint64_t rowBytes = kind == '4' ? (width + 7) / 8 : width * channels * sampleBytes;
-        if (rowBytes * height > bytes.size() - std::min(at, bytes.size()))
+        if (rowBytes * height > bytes.size() - std::min(at, bytes.size())) {
             header.damage = "truncated " + header.format + ": the samples are fewer than the header says";
+            header.decodable = false; // the decoder stops at the missing samples
+        }
     }
     return header;
 }

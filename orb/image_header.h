@@ -17,6 +17,7 @@ struct ImageHeader {
     std::string format;          // "PNG", "JPEG", "TIFF", ...
     std::vector<cv::Size> pages; // the size of each picture in the file, in order
     std::string damage;          // why the file is truncated or corrupt; empty when whole
+    bool decodable = true;       // false when the damage is known to stop the decoder, which would only complain
 };
 
 // The header of `bytes`, for the formats whose header is known here (PNG,
