@@ -343,3 +343,27 @@ TEST_F(Orbread, AnnotatedPictureOutlinesTheCode)
     EXPECT_EQ(elsewhere, 0);
     EXPECT_EQ(std::count(sectors.begin(), sectors.end(), true), 36);
 }
+
+// A damaged file is trouble (exit 2) even when its code still reads; a code
+// on a later page of a TIFF is named by its page.
+TEST_F(Orbread, DamagedFilesAndPagesAreReportedAsSuch)
+{
+    const cv::Mat sample = cv::imread(example("sample.png"), cv::IMREAD_COLOR);
+    std::vector<unsigned char> jpeg;
+    ASSERT_TRUE(cv::imencode(".jpg", sample, jpeg, {cv::IMWRITE_JPEG_QUALITY, 95}));
+    const std::string whole(jpeg.begin(), jpeg.end());
+    write("most.jpg", whole.substr(0, whole.size() * 9 / 10));
+    write("tenth.jpg", whole.substr(0, whole.size() / 10));
+
+    ToolRun r = run({"most.jpg", "tenth.jpg"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "most.jpg: Hello, ScanBench!\n");
+    EXPECT_EQ(r.err, "orbread: most.jpg: truncated JPEG: the data ends before the end-of-image marker\n"
+                     "orbread: tenth.jpg: cannot read: truncated JPEG: the data ends before the end-of-image marker\n");
+
+    const cv::Mat blank(200, 200, CV_8UC3, cv::Scalar::all(255));
+    ASSERT_TRUE(cv::imwrite(path("pages.tiff"), std::vector<cv::Mat>{blank, sample}));
+    r = run({"pages.tiff"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "pages.tiff#2: Hello, ScanBench!\n");
+}
