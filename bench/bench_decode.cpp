@@ -78,7 +78,7 @@ Staged makeStaged(bool half)
     Staged st;
     const cv::Mat image = stageFrame(half);
     st.binary = preprocessed(image);
-    const cv::RotatedRect circle = findCircle({kConfig, st.binary}).value;
+    const cv::RotatedRect circle = findCircle(st.binary, kConfig).value;
     st.R = std::max(circle.size.width, circle.size.height) / 2.0f;
     st.modulesPerRing = findInnerZebra(st.binary, st.R)->count * 4;
     const auto candidates = findStartMarkers(st.binary, st.R + 5, st.modulesPerRing, false);
@@ -164,7 +164,7 @@ void BM_StageInnerCircle(benchmark::State& state)
         state.PauseTiming();
         cv::Mat work = binary.clone();
         state.ResumeTiming();
-        benchmark::DoNotOptimize(findCircle({kConfig, work}));
+        benchmark::DoNotOptimize(findCircle(work, kConfig));
     }
 }
 BENCHMARK(BM_StageInnerCircle)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

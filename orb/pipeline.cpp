@@ -1,6 +1,7 @@
 #include "orb/pipeline.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -49,18 +50,48 @@ cv::Mat normalizeImageSize(const cv::Mat& image, int maxWidth)
     return resized;
 }
 
+const char* stageName(Stage stage)
+{
+    switch (stage) {
+    case Stage::InnerCircle: return "inner circle";
+    case Stage::AffineCorrection: return "affine correction";
+    case Stage::InnerZebra: return "inner zebra";
+    case Stage::PerspectiveCorrection1: return "perspective correction 1";
+    case Stage::StartMarker: return "start marker";
+    case Stage::OuterZebra: return "outer zebra";
+    case Stage::PerspectiveCorrection2: return "perspective correction 2";
+    case Stage::RadialZebra: return "radial zebra";
+    case Stage::GridReading: return "grid reading";
+    }
+    return "unknown";
+}
+
+std::string stepImage(const PipelineStep& step)
+{
+    std::string image = step.reduced ? "half size" : "full size";
+    if (step.mirrored) image += ", mirrored";
+    const auto has = [&](Correction c) { return (step.corrections & static_cast<unsigned>(c)) != 0; };
+    if (has(Correction::Affine)) image += ", affine";
+    if (has(Correction::Perspective1)) image += ", perspective 1";
+    if (has(Correction::Perspective2)) image += ", perspective 2";
+    return image;
+}
+
 namespace {
 
-// A binarised working image and the transform that maps the source image
-// onto it. Each retry point below makes a corrected view and tries again.
+// A binarised working image, the transform that maps the source image
+// onto it, and the corrections that made it. Each retry point below makes
+// a corrected view and tries again.
 struct View {
     cv::Mat image;
     cv::Matx33d homography = cv::Matx33d::eye();
+    unsigned corrections = 0; // Correction bits
 };
 
-View corrected(const CorrectedImage& correction, const View& from)
+View corrected(const CorrectedImage& correction, const View& from, Correction made)
 {
-    return {correction.image, correction.transform * from.homography};
+    return {correction.image, correction.transform * from.homography,
+            from.corrections | static_cast<unsigned>(made)};
 }
 
 // A circle given in the caller's image, in the working image (reduced in
@@ -104,131 +135,233 @@ WorkingImage prepare(const DecoderConfiguration& config, const cv::Mat& input, i
     return prepared;
 }
 
-// Every stage, in order, on one working size in one orientation. A stage
-// returns what it found or why it failed; each loop is a retry point, and a
-// failure anywhere below one goes on with that loop's next try. A
-// correction is made only after the stage failed on the image as it was.
-// The reported failure is always the last one met.
-PipelineReading readOrientation(const DecoderConfiguration& config, const cv::Mat& image,
-                                const WorkingImage& prepared, bool mirrored, const PipelineOptions& options)
-{
-    const cv::Mat& working = prepared.working;
-    const std::vector<std::int32_t> layouts =
-        options.layouts.empty() ? std::vector<std::int32_t>{config.layout} : options.layouts;
+// The steps a read took, kept only when the caller asked for them.
+class StepLog {
+public:
+    explicit StepLog(bool kept) : kept_(kept) {}
 
-    PipelineReading reading;
-    reading.workingSize = working.size();
-    ResultCode& failure = reading.code;
-
-    // The binarised image keeps what an attempt as captured drew into it;
-    // the caller's pixels are never written, so the mirror images are new.
-    cv::Mat captured = prepared.binary;
-    if (mirrored) {
-        captured = cv::Mat();
-        cv::flip(prepared.binary, captured, 1);
+    // Runs `stage` and records it with its outcome and time; `run` returns
+    // a Found<T>, a ResultCode or a CorrectedImage (empty: no fit).
+    template <class Run>
+    auto record(Stage stage, const View& on, Run&& run)
+    {
+        if (!kept_) return run();
+        const auto start = std::chrono::steady_clock::now();
+        auto outcome = run();
+        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+        steps_.push_back({stage, reduced_, mirrored_, on.corrections, resultOf(outcome), took.count()});
+        return outcome;
     }
-    // The working image is sampled only by the final transform: its mirror
-    // image is made when a grid is first found, not for every frame that
-    // the mirrored try rejects.
-    cv::Mat source;
-    const auto sourceImage = [&]() -> const cv::Mat& {
-        if (!mirrored) return working;
-        if (source.empty()) cv::flip(working, source, 1);
-        return source;
-    };
 
-    // Inner circle.
-    const Found<cv::RotatedRect> circle =
-        options.innerCircle
-            ? Found<cv::RotatedRect>{Success, inWorkingImage(*options.innerCircle, image.size(), working.size(), mirrored)}
-            : findCircle(StageInput{config, captured}, prepared.reduced ? kReducedRimLoss : 0.0);
-    if (!circle) {
-        failure = circle.code;
+    void at(bool reduced, bool mirrored)
+    {
+        reduced_ = reduced;
+        mirrored_ = mirrored;
+    }
+    std::vector<PipelineStep> take() { return std::move(steps_); }
+
+private:
+    template <class T>
+    static ResultCode resultOf(const Found<T>& found) { return found.code; }
+    static ResultCode resultOf(const CorrectedImage& correction)
+    {
+        return correction.image.empty() ? WrongPerspectiveMarkerCount : Success;
+    }
+
+    bool kept_;
+    bool reduced_ = false;
+    bool mirrored_ = false;
+    std::vector<PipelineStep> steps_;
+};
+
+// The retry point "as is, then corrected": `next` runs on the view as it
+// is, and only when that fails, on the view `correct` makes from it. A
+// correction without a fit (an empty image) leaves the first failure.
+template <class Correct, class Next>
+PipelineReading asIsThenCorrected(const View& view, Correct&& correct, Next&& next)
+{
+    PipelineReading reading = next(view);
+    if (reading.code == Success) return reading;
+    const std::optional<View> better = correct(view);
+    return better ? next(*better) : reading;
+}
+
+// A retry point over alternatives, best first: the first that reads wins,
+// otherwise the last failure stands.
+template <class Range, class Next>
+PipelineReading eachUntilRead(const Range& tries, ResultCode none, Next&& next)
+{
+    PipelineReading reading;
+    reading.code = none;
+    for (const auto& attempt : tries) {
+        reading = next(attempt);
+        if (reading.code == Success) break;
+    }
+    return reading;
+}
+
+PipelineReading failed(ResultCode code)
+{
+    PipelineReading reading;
+    reading.code = code;
+    return reading;
+}
+
+// Every stage, in order, on one working size in one orientation. Each
+// stage returns what it found or why it failed, and hands what it found to
+// the next; the retry points are the calls of asIsThenCorrected and
+// eachUntilRead, and a failure below one goes on with its next try. The
+// reported failure is always the last one met.
+class OrientationRead {
+public:
+    OrientationRead(const DecoderConfiguration& config, const cv::Mat& image, const WorkingImage& prepared,
+                    bool mirrored, const PipelineOptions& options, StepLog& steps)
+        : config_(config), image_(image), prepared_(prepared), mirrored_(mirrored), options_(options),
+          steps_(steps),
+          layouts_(options.layouts.empty() ? std::vector<std::int32_t>{config.layout} : options.layouts)
+    {
+    }
+
+    PipelineReading run()
+    {
+        // The inner circle search paints into the binarised image, and
+        // the mirrored try needs its own: the caller's pixels are never written.
+        cv::Mat captured = prepared_.binary;
+        if (mirrored_) cv::flip(prepared_.binary, captured, 1);
+        const View capturedView{captured};
+
+        const Found<cv::RotatedRect> circle = steps_.record(Stage::InnerCircle, capturedView, [&] {
+            if (options_.innerCircle)
+                return Found<cv::RotatedRect>{Success, inWorkingImage(*options_.innerCircle, image_.size(),
+                                                                      prepared_.working.size(), mirrored_)};
+            return findCircle(captured, config_, prepared_.reduced ? kReducedRimLoss : 0.0);
+        });
+        if (!circle) return withSize(failed(circle.code));
+        const double R = std::max(circle->size.width, circle->size.height) / 2.0f;
+
+        // Inner zebra: on the image as is, then affine-corrected by the
+        // inner circle's ellipse (the affine fit replaces the identity).
+        return withSize(asIsThenCorrected(
+            capturedView,
+            [&](const View& view) -> std::optional<View> {
+                const CorrectedImage affine = steps_.record(Stage::AffineCorrection, view, [&] {
+                    return affineTransform(StageInput{config_, view.image}, *circle, R);
+                });
+                return corrected(affine, view, Correction::Affine);
+            },
+            [&](const View& inner) { return fromInnerZebra(inner, R); }));
+    }
+
+private:
+    PipelineReading withSize(PipelineReading reading) const
+    {
+        reading.workingSize = prepared_.working.size();
         return reading;
     }
-    const double R = std::max(circle->size.width, circle->size.height) / 2.0f;
 
-    // Inner zebra: on the image as is, then affine-corrected by the inner
-    // circle's ellipse (the affine fit replaces the identity).
-    const View capturedView{captured};
-    for (const bool affine : {false, true}) {
-        const View inner =
-            affine ? corrected(affineTransform(StageInput{config, captured}, *circle, R), capturedView) : capturedView;
-        const Found<ZebraResult> innerZebra = findInnerZebra(inner.image, R);
-        if (!innerZebra) {
-            failure = innerZebra.code;
-            continue;
-        }
+    PipelineReading fromInnerZebra(const View& inner, double R)
+    {
+        const Found<ZebraResult> innerZebra =
+            steps_.record(Stage::InnerZebra, inner, [&] { return findInnerZebra(inner.image, R); });
+        if (!innerZebra) return failed(innerZebra.code);
         const int modulesPerRing = 4 * innerZebra->count;
         logger().line(LogLevel::Trace, "modules per ring = ", modulesPerRing);
 
         // Start marker: as is, then perspective-corrected by the inner zebra.
-        for (const bool perspective : {false, true}) {
-            View marked = inner;
-            if (perspective) {
-                const CorrectedImage correction = perspectiveTransform1(StageInput{config, inner.image}, *innerZebra);
-                if (correction.image.empty()) break;
-                marked = corrected(correction, inner);
-            }
-            const Found<std::vector<StartMarker>> candidates =
-                detectStartMarker(marked.image, modulesPerRing, R);
-            if (!candidates) {
-                failure = candidates.code;
-                continue;
-            }
-
-            // Outer zebra: per candidate, best first, and per trial point on its bar.
-            for (const StartMarker& candidate : *candidates) {
-                for (const cv::Point2d& trialPoint : outerZebraTrialPoints(marked.image, candidate)) {
-                    const Found<OuterZebra> outer =
-                        detectOuterZebra(marked.image, modulesPerRing, candidate, trialPoint);
-                    if (!outer) {
-                        failure = outer.code;
-                        continue;
-                    }
-
-                    // Radial zebra: as is, then perspective-corrected by the
-                    // outer zebra, which also moves the start marker.
-                    StartMarker marker = outer->startMarker;
-                    for (const bool outerPerspective : {false, true}) {
-                        View radial = marked;
-                        if (outerPerspective) {
-                            const CorrectedImage correction =
-                                perspectiveTransform2(StageInput{config, marked.image}, marker, outer->zebra);
-                            if (correction.image.empty()) break;
-                            radial = corrected(correction, marked);
-                        }
-                        const Found<RingGrid> grid =
-                            detectRadialZebra(makeRadialZebraSearch(radial.image, marker, modulesPerRing));
-                        if (!grid) {
-                            failure = grid.code;
-                            continue;
-                        }
-
-                        // Final transform, grid reading and payload.
-                        const WarpedRing warped(StageInput{config, radial.image}, sourceImage(),
-                                                radial.homography, marker);
-                        Found<GridReading> payload =
-                            readGridData(config, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts);
-                        if (!payload) {
-                            failure = payload.code;
-                            continue;
-                        }
-                        reading.code = Success;
-                        reading.payload = std::move(payload.value);
-                        reading.modulesPerRing = modulesPerRing;
-                        reading.grid = *grid;
-                        reading.startMarker = marker;
-                        reading.homography = radial.homography;
-                        reading.mirrored = mirrored;
-                        return reading;
-                    }
-                }
-            }
-        }
+        return asIsThenCorrected(
+            inner,
+            [&](const View& view) -> std::optional<View> {
+                const CorrectedImage correction = steps_.record(Stage::PerspectiveCorrection1, view, [&] {
+                    return perspectiveTransform1(StageInput{config_, view.image}, *innerZebra);
+                });
+                if (correction.image.empty()) return std::nullopt;
+                return corrected(correction, view, Correction::Perspective1);
+            },
+            [&](const View& marked) { return fromStartMarker(marked, modulesPerRing, R); });
     }
-    return reading;
-}
+
+    PipelineReading fromStartMarker(const View& marked, int modulesPerRing, double R)
+    {
+        const Found<std::vector<StartMarker>> candidates = steps_.record(
+            Stage::StartMarker, marked, [&] { return detectStartMarker(marked.image, modulesPerRing, R); });
+        if (!candidates) return failed(candidates.code);
+
+        // Outer zebra: per candidate, best first, and per trial point on its bar.
+        return eachUntilRead(*candidates, StartMarkerNotDetected, [&](const StartMarker& candidate) {
+            return eachUntilRead(outerZebraTrialPoints(marked.image, candidate), OuterZebraNotDetected,
+                                 [&](const cv::Point2d& trialPoint) {
+                                     return fromOuterZebra(marked, modulesPerRing, candidate, trialPoint);
+                                 });
+        });
+    }
+
+    PipelineReading fromOuterZebra(const View& marked, int modulesPerRing, const StartMarker& candidate,
+                                   const cv::Point2d& trialPoint)
+    {
+        const Found<OuterZebra> outer = steps_.record(Stage::OuterZebra, marked, [&] {
+            return detectOuterZebra(marked.image, modulesPerRing, candidate, trialPoint);
+        });
+        if (!outer) return failed(outer.code);
+
+        // Radial zebra: as is, then perspective-corrected by the outer
+        // zebra, which also moves the start marker.
+        StartMarker marker = outer->startMarker;
+        return asIsThenCorrected(
+            marked,
+            [&](const View& view) -> std::optional<View> {
+                const CorrectedImage correction = steps_.record(Stage::PerspectiveCorrection2, view, [&] {
+                    return perspectiveTransform2(StageInput{config_, view.image}, marker, outer->zebra);
+                });
+                if (correction.image.empty()) return std::nullopt;
+                return corrected(correction, view, Correction::Perspective2);
+            },
+            [&](const View& radial) { return fromRadialZebra(radial, modulesPerRing, marker); });
+    }
+
+    PipelineReading fromRadialZebra(const View& radial, int modulesPerRing, const StartMarker& marker)
+    {
+        const Found<RingGrid> grid = steps_.record(Stage::RadialZebra, radial, [&] {
+            return detectRadialZebra(makeRadialZebraSearch(radial.image, marker, modulesPerRing));
+        });
+        if (!grid) return failed(grid.code);
+
+        // Final transform, grid reading and payload.
+        Found<GridReading> payload = steps_.record(Stage::GridReading, radial, [&] {
+            const WarpedRing warped(StageInput{config_, radial.image}, sourceImage(), radial.homography, marker);
+            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts_);
+        });
+        if (!payload) return failed(payload.code);
+
+        PipelineReading reading;
+        reading.code = Success;
+        reading.payload = std::move(payload.value);
+        reading.modulesPerRing = modulesPerRing;
+        reading.grid = *grid;
+        reading.startMarker = marker;
+        reading.homography = radial.homography;
+        reading.mirrored = mirrored_;
+        return reading;
+    }
+
+    // The working image is sampled only by the final transform: its mirror
+    // image is made when a grid is first found, not for every frame that
+    // the mirrored try rejects.
+    const cv::Mat& sourceImage()
+    {
+        if (!mirrored_) return prepared_.working;
+        if (mirroredSource_.empty()) cv::flip(prepared_.working, mirroredSource_, 1);
+        return mirroredSource_;
+    }
+
+    const DecoderConfiguration& config_;
+    const cv::Mat& image_;
+    const WorkingImage& prepared_;
+    const bool mirrored_;
+    const PipelineOptions& options_;
+    StepLog& steps_;
+    const std::vector<std::int32_t> layouts_;
+    cv::Mat mirroredSource_;
+};
 
 // The smallest zebra band, in working pixels, that the stages still read
 // reliably; a reduced first try is made only when every hub it could find
@@ -276,24 +409,32 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     // Per orientation: as captured, then mirrored; per size within each,
     // the half size first. Each size is prepared once, when first needed.
     std::vector<WorkingImage> prepared(widths.size());
+    StepLog steps(options.keepSteps);
     PipelineReading reading;
     for (const bool mirrored : {false, true}) {
         if (mirrored && !options.tryMirrored) break;
         for (std::size_t size = 0; size < widths.size(); ++size) {
             if (size > 0)
                 logger().line(LogLevel::Debug, "the half size found a code but did not read it; reading at full size");
+            const bool reduced = size + 1 < widths.size();
             if (prepared[size].binary.empty())
-                prepared[size] = prepare(config, input, widths[size], size + 1 < widths.size(), options);
-            reading = readOrientation(config, image, prepared[size], mirrored, options);
-            if (reading.code == Success) return reading;
+                prepared[size] = prepare(config, input, widths[size], reduced, options);
+            steps.at(reduced, mirrored);
+            reading = OrientationRead(config, image, prepared[size], mirrored, options, steps).run();
+            if (reading.code == Success) break;
             if (reading.code != InnerCircleNotFound) continue;
             // The hub is round: an image without one has none in its
             // mirror image either. Nor at full size where the half size
             // has none.
-            if (!mirrored) return reading;
+            if (!mirrored) {
+                reading.steps = steps.take();
+                return reading;
+            }
             break;
         }
+        if (reading.code == Success) break;
     }
+    reading.steps = steps.take();
     return reading;
 }
 

@@ -3,6 +3,7 @@
 // points it retries from.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -27,6 +28,37 @@ cv::Mat checkDecoderInput(const DecoderConfiguration& config, const cv::Mat& ima
 // otherwise a bilinear reduction to that width with the height scaled to match.
 cv::Mat normalizeImageSize(const cv::Mat& image, int maxWidth = kMaxDecodeWidth);
 
+// The stages and corrections of a read, in the order a read meets them.
+enum class Stage : std::uint8_t {
+    InnerCircle,
+    AffineCorrection,
+    InnerZebra,
+    PerspectiveCorrection1,
+    StartMarker,
+    OuterZebra,
+    PerspectiveCorrection2,
+    RadialZebra,
+    GridReading, // the final transform, grid reading and payload
+};
+
+// The corrections a working image has been through, as bits.
+enum class Correction : unsigned { Affine = 1, Perspective1 = 2, Perspective2 = 4 };
+
+// One step a read took: which stage, on which image, with what outcome.
+struct PipelineStep {
+    Stage stage = Stage::InnerCircle;
+    bool reduced = false;      // on the half-size image
+    bool mirrored = false;     // on the left-right mirror image
+    unsigned corrections = 0;  // Correction bits of the image it ran on
+    ResultCode result = Success;
+    double milliseconds = 0;
+};
+
+// "inner circle", "outer zebra", ...
+const char* stageName(Stage stage);
+// "half size, mirrored, affine, perspective 1"; "full size" when uncorrected.
+std::string stepImage(const PipelineStep& step);
+
 struct PipelineOptions {
     // Layouts tried, in order, on each grid found; empty: the configuration's.
     std::vector<std::int32_t> layouts;
@@ -42,6 +74,8 @@ struct PipelineOptions {
     // The inner circle, in the image's pixels, when the caller already knows
     // it (a code finder): the inner circle search is then skipped.
     std::optional<cv::RotatedRect> innerCircle;
+    // Whether the reading keeps the steps it took (and times them).
+    bool keepSteps = false;
 };
 
 // What one run of the pipeline learnt. Geometry is of the warped image
@@ -56,6 +90,8 @@ struct PipelineReading {
     cv::Matx33d homography = cv::Matx33d::eye();
     bool mirrored = false;
     cv::Size workingSize;     // after the reductions (maxWorkingWidth, reducedFirst)
+    // Every stage run, in order, when PipelineOptions::keepSteps asked.
+    std::vector<PipelineStep> steps;
 };
 
 // Reads the one code of an 8-bit image (gray, BGR or BGRA) with the code

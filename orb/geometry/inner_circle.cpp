@@ -121,10 +121,11 @@ bool isPaintedMark(const cv::RotatedRect& blob, const std::optional<cv::RotatedR
 
 } // namespace
 
-Found<cv::RotatedRect> findCircle(const StageInput& input, double rimLoss)
+Found<cv::RotatedRect> findCircle(cv::Mat& binary, const DecoderConfiguration& config, double rimLoss)
 {
     logger().line(LogLevel::Debug, "findCircle");
-    cv::Mat B = input.image;
+    cv::Mat B = binary;
+    const StageInput input{config, binary};
 
     // Rough centre: middle of the extent of all black pixels.
     cv::Mat black;

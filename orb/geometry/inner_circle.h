@@ -7,11 +7,13 @@
 
 namespace orb {
 
-// Finds the inner circle in the binarised image (and draws into it): the
-// rotated rectangle around the ellipse the hub appears as. `rimLoss`
+// Finds the inner circle in the binarised image: the rotated rectangle
+// around the ellipse the hub appears as. It paints the hub's black centre
+// dot white in `binary` (shared pixels are written), so that later stages
+// see the hub whole. `rimLoss`
 // lowers the smallest hub radius accepted by that many pixels, for an
 // image reduced in size, where binarisation takes a larger share of a
 // hub's rim.
-Found<cv::RotatedRect> findCircle(const StageInput& input, double rimLoss = 0);
+Found<cv::RotatedRect> findCircle(cv::Mat& binary, const DecoderConfiguration& config, double rimLoss = 0);
 
 } // namespace orb

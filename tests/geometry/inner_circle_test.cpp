@@ -135,7 +135,7 @@ TEST(FindCircle, FindsHubAroundBlackDot)
     for (cv::Point2d centre : {cv::Point2d(640, 360), cv::Point2d(640.37, 360.21), cv::Point2d(500.5, 300.5)}) {
         cv::Mat image = hubPicture({1280, 720}, centre, 100, 33);
         DecoderConfiguration config;
-        const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        const Found<cv::RotatedRect> found = findCircle(image, config);
         ASSERT_EQ(found.code, Success);
         const cv::RotatedRect circle = *found;
         EXPECT_NEAR(circle.center.x, centre.x, 1.0);
@@ -151,7 +151,7 @@ TEST(FindCircle, WhiteCentreGoesStraightToBlobs)
     cv::Mat image = hubPicture({640, 480}, {300, 250}, 60, 0);
     DecoderConfiguration config;
     LogCapture log;
-    const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+    const Found<cv::RotatedRect> found = findCircle(image, config);
         ASSERT_EQ(found.code, Success);
         const cv::RotatedRect circle = *found;
     EXPECT_EQ(log.text().find("Black center"), std::string::npos);
@@ -167,15 +167,15 @@ TEST(FindCircle, NoBlobIsReportedWithPass)
         // Hub too small for the frame: below S/16.
         cv::Mat image = hubPicture({1280, 720}, {640, 360}, 40, 0);
         LogCapture log;
-        EXPECT_EQ(findCircle(StageInput{config, image}).code, InnerCircleNotFound);
+        EXPECT_EQ(findCircle(image, config).code, InnerCircleNotFound);
         EXPECT_NE(log.text().find("Trace\tCenter: No keypoints found, iteration = 2\n"), std::string::npos);
     }
     {
         // All white and all black pictures have nothing to find.
         cv::Mat white(100, 100, CV_8UC1, cv::Scalar(255));
-        EXPECT_EQ(findCircle(StageInput{config, white}).code, InnerCircleNotFound);
+        EXPECT_EQ(findCircle(white, config).code, InnerCircleNotFound);
         cv::Mat black(100, 100, CV_8UC1, cv::Scalar(0));
-        EXPECT_EQ(findCircle(StageInput{config, black}).code, InnerCircleNotFound);
+        EXPECT_EQ(findCircle(black, config).code, InnerCircleNotFound);
     }
 }
 
@@ -193,7 +193,7 @@ TEST(FindCircle, BlackOnlyAtTheLastRowOrColumnStaysInsideTheImage)
     cv::Mat corner = white();
     corner.at<std::uint8_t>(479, 639) = 0;
     for (cv::Mat& image : {std::ref(bottomRow), std::ref(lastColumn), std::ref(corner)})
-        EXPECT_EQ(findCircle(StageInput{config, image}).code, InnerCircleNotFound);
+        EXPECT_EQ(findCircle(image, config).code, InnerCircleNotFound);
 }
 
 TEST(FindCircle, NearestBlobWinsAndSecondPassConfirms)
@@ -205,7 +205,7 @@ TEST(FindCircle, NearestBlobWinsAndSecondPassConfirms)
     disc(image, {1100, 150}, 50 + 20, 0);
     disc(image, {1100, 150}, 65, 255);
     DecoderConfiguration config;
-    const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+    const Found<cv::RotatedRect> found = findCircle(image, config);
         ASSERT_EQ(found.code, Success);
         const cv::RotatedRect circle = *found;
     EXPECT_NEAR(circle.center.x, 500, 1.0);
@@ -227,7 +227,7 @@ TEST(FindCircle, PaintedDotStandingApartDoesNotBeatTheHub)
     for (cv::Point2d offset : {cv::Point2d(0.74, 0.21), cv::Point2d(0.37, 0.63), cv::Point2d(0, 0)}) {
         drawing.centreOffset = offset;
         cv::Mat image = binarizeImage(drawText("big hub", options, drawing).image, BlackAndWhite);
-        const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        const Found<cv::RotatedRect> found = findCircle(image, config);
         ASSERT_EQ(found.code, Success);
         const cv::RotatedRect circle = *found;
         EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 210, 2) << offset;
@@ -246,7 +246,7 @@ TEST(FindCircle, HubInsideACentredWhiteCardWins)
         disc(image, centre, 120, 0);
         disc(image, centre, 80, 255);
         disc(image, centre, 27, 0);
-        const Found<cv::RotatedRect> found = findCircle(StageInput{config, image});
+        const Found<cv::RotatedRect> found = findCircle(image, config);
         ASSERT_EQ(found.code, Success);
         const cv::RotatedRect circle = *found;
         EXPECT_NEAR(std::max(circle.size.width, circle.size.height) / 2, 80, 2) << offset;

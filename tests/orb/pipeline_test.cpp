@@ -2,9 +2,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cstdlib>
-#include <set>
-#include <sstream>
 #include <vector>
 
 #include "orb/drawing/text_code.h"
@@ -19,10 +18,9 @@ struct ChainRun {
     ResultCode rc = InnerCircleNotFound;
     std::string text;
     std::string log;
+    std::vector<Stage> stages; // every stage and correction run, in order
 };
 
-// The pipeline on one picture as captured, without enhancement, with the
-// Debug lines of the run.
 // As captured only, without enhancement, with the given layouts.
 PipelineOptions plain(std::vector<std::int32_t> layouts = {})
 {
@@ -31,6 +29,7 @@ PipelineOptions plain(std::vector<std::int32_t> layouts = {})
     options.tryMirrored = false;
     options.enhance = false;
     options.reducedFirst = false; // the retries of one size
+    options.keepSteps = true;
     return options;
 }
 
@@ -42,6 +41,7 @@ ChainRun runChain(const cv::Mat& picture, const PipelineOptions& options = plain
     run.rc = reading.code;
     run.text = reading.payload.text;
     run.log = log.text();
+    for (const PipelineStep& step : reading.steps) run.stages.push_back(step.stage);
     return run;
 }
 
@@ -59,18 +59,18 @@ cv::Mat drawnCode(const std::string& text, int modulesPerRing, double angle, cv:
     return drawText(text, options, drawing).image;
 }
 
-bool logged(const ChainRun& run, const std::string& line) { return run.log.find("Debug\t" + line + "\n") != std::string::npos; }
+bool ran(const ChainRun& run, Stage stage)
+{
+    return std::find(run.stages.begin(), run.stages.end(), stage) != run.stages.end();
+}
 
 TEST(Pipeline, CentredCodeNeedsNoCorrection)
 {
     const ChainRun run = runChain(drawnCode("head-on", 32, 1.1, {0.37, 0.21}));
     ASSERT_EQ(run.rc, Success) << run.log;
     EXPECT_EQ(run.text, "head-on");
-    EXPECT_FALSE(logged(run, " affineTransform"));
-    EXPECT_FALSE(logged(run, "   perspectiveTransform1"));
-    EXPECT_FALSE(logged(run, "      perspectiveTransform2"));
-    EXPECT_TRUE(logged(run, "        finalTransform"));
-    EXPECT_TRUE(logged(run, "         readGridData"));
+    EXPECT_EQ(run.stages, (std::vector<Stage>{Stage::InnerCircle, Stage::InnerZebra, Stage::StartMarker,
+                                              Stage::OuterZebra, Stage::RadialZebra, Stage::GridReading}));
 }
 
 TEST(Pipeline, OffCentreCodeIsMovedToTheCentre)
@@ -78,7 +78,7 @@ TEST(Pipeline, OffCentreCodeIsMovedToTheCentre)
     const ChainRun run = runChain(drawnCode("off centre", 48, 4.0, {180, -90}));
     ASSERT_EQ(run.rc, Success) << run.log;
     EXPECT_EQ(run.text, "off centre");
-    EXPECT_TRUE(logged(run, " affineTransform"));
+    EXPECT_TRUE(ran(run, Stage::AffineCorrection));
 }
 
 TEST(Pipeline, AKnownInnerCircleSkipsItsSearch)
@@ -96,11 +96,14 @@ TEST(Pipeline, AKnownInnerCircleSkipsItsSearch)
     PipelineOptions options;
     EXPECT_NE(runPipeline(DecoderConfiguration(), picture, options).code, Success);
     options.innerCircle = cv::RotatedRect(cv::Point2f(drawn.plan.placement.centre), cv::Size2f(2 * hub, 2 * hub), 0);
-    const LogCapture log(LogLevel::Debug);
+    options.keepSteps = true;
     const PipelineReading reading = runPipeline(DecoderConfiguration(), picture, options);
-    ASSERT_EQ(reading.code, Success) << log.text();
+    ASSERT_EQ(reading.code, Success);
     EXPECT_EQ(reading.payload.text, "known hub");
-    EXPECT_EQ(log.text().find("findCircle"), std::string::npos);
+    // The hub handed over is the inner circle step: no search, no time.
+    ASSERT_FALSE(reading.steps.empty());
+    EXPECT_EQ(reading.steps.front().stage, Stage::InnerCircle);
+    EXPECT_EQ(reading.steps.front().result, Success);
 
     // Mirrored, the circle is mirrored with the image.
     cv::Mat mirrored;
@@ -135,24 +138,6 @@ TEST(Pipeline, NoCodeFailsWithoutCorrectionsThrowing)
     EXPECT_TRUE(run.text.empty());
 }
 
-// The stage and correction lines of a run, one name each, without the
-// indentation (the payload's own Debug lines left out).
-std::vector<std::string> stages(const std::string& log)
-{
-    static const std::set<std::string> known = {
-        "findCircle",      "findInnerZebra",        "findStartMarkers",      "findOuterZebra",
-        "findRadialZebra", "finalTransform",        "readGridData",          "affineTransform",
-        "perspectiveTransform1", "perspectiveTransform2"};
-    std::vector<std::string> names;
-    std::istringstream in(log);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("Debug\t", 0) != 0) continue;
-        const std::string name = line.substr(line.find_first_not_of(' ', 6));
-        if (known.count(name)) names.push_back(name);
-    }
-    return names;
-}
-
 TEST(Pipeline, EachFailureGoesBackToTheNearestRetryPoint)
 {
     // Every geometry stage succeeds, but the grid, written in another
@@ -162,41 +147,46 @@ TEST(Pipeline, EachFailureGoesBackToTheNearestRetryPoint)
     const ChainRun run = runChain(picture);
     EXPECT_NE(run.rc, Success);
     EXPECT_NE(run.rc, WrongGrid);
-    const std::vector<std::string> radialTries = {"findRadialZebra", "finalTransform", "readGridData",
-                                                  "perspectiveTransform2", "findRadialZebra", "finalTransform",
-                                                  "readGridData"};
-    std::vector<std::string> markerTries = {"findStartMarkers", "findOuterZebra"};
+    using S = Stage;
+    const std::vector<Stage> radialTries = {S::RadialZebra, S::GridReading, S::PerspectiveCorrection2,
+                                            S::RadialZebra, S::GridReading};
+    std::vector<Stage> markerTries = {S::StartMarker, S::OuterZebra};
     markerTries.insert(markerTries.end(), radialTries.begin(), radialTries.end());
-    std::vector<std::string> expected = {"findCircle", "findInnerZebra"};
-    for (const std::string correction : {"", "perspectiveTransform1"}) {
-        if (!correction.empty()) expected.push_back(correction);
+    std::vector<Stage> expected = {S::InnerCircle, S::InnerZebra};
+    for (const bool corrected : {false, true}) {
+        if (corrected) expected.push_back(S::PerspectiveCorrection1);
         expected.insert(expected.end(), markerTries.begin(), markerTries.end());
     }
-    const std::vector<std::string> seen = stages(run.log);
+    const std::vector<Stage>& seen = run.stages;
     ASSERT_GE(seen.size(), expected.size()) << run.log;
-    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + expected.size()), expected) << run.log;
+    EXPECT_EQ(std::vector<Stage>(seen.begin(), seen.begin() + expected.size()), expected) << run.log;
     // Then the inner zebra's own retry on the affine-corrected image.
     ASSERT_GT(seen.size(), expected.size());
-    EXPECT_EQ(seen[expected.size()], "affineTransform");
+    EXPECT_EQ(seen[expected.size()], S::AffineCorrection);
+    // Each step says which image it ran on; the last failure is the one reported.
+    const PipelineReading failedRead = runPipeline(DecoderConfiguration(), picture, plain());
+    EXPECT_EQ(failedRead.steps[7].stage, Stage::RadialZebra);
+    EXPECT_EQ(stepImage(failedRead.steps[7]), "full size, perspective 2");
+    EXPECT_EQ(failedRead.steps.back().result, failedRead.code);
 
     // With the layout among those tried, the same picture reads at once.
     const ChainRun read = runChain(picture, plain({HorizontalSnakeSmall, Scrambled}));
     EXPECT_EQ(read.rc, Success) << read.log;
     EXPECT_EQ(read.text, "retry order");
-    EXPECT_EQ(stages(read.log).size(), 7u) << read.log;
+    EXPECT_EQ(read.stages.size(), 6u) << read.log;
 }
 
 // A large image is read at half size first; the full size is read only
 // when the half size found a code it could not read.
 TEST(Pipeline, LargeImageIsReadAtHalfSizeFirst)
 {
-    const PipelineOptions options;
-    const auto read = [&](const cv::Mat& picture) {
+    const auto read = [](const cv::Mat& picture) {
+        PipelineOptions options;
+        options.keepSteps = true;
         const LogCapture log(LogLevel::Debug);
         PipelineReading reading = runPipeline(DecoderConfiguration(), picture, options);
         return std::pair{std::move(reading), log.text()};
     };
-    const char* const fullSize = "the half size found a code but did not read it";
 
     // Wide rings read at half size.
     const auto [wide, wideLog] = read(drawnCode("wide rings", 32, 0.5, {0.37, 0.21}, HorizontalSnakeSmall, 20));
@@ -214,13 +204,18 @@ TEST(Pipeline, LargeImageIsReadAtHalfSizeFirst)
     EXPECT_EQ(thin.workingSize, cv::Size(1280, 720));
     // The full size as captured comes before any mirrored try.
     EXPECT_FALSE(thin.mirrored);
-    EXPECT_NE(thinLog.find(fullSize), std::string::npos);
+    ASSERT_FALSE(thin.steps.empty());
+    EXPECT_TRUE(thin.steps.front().reduced);
+    EXPECT_FALSE(thin.steps.back().reduced);
+    EXPECT_NE(thinLog.find("the half size found a code but did not read it"), std::string::npos);
 
     // Without a hub at half size there is none at full size, nor in the
     // mirror image: one search.
     const auto [empty, emptyLog] = read(cv::Mat(720, 1280, CV_8UC3, cv::Scalar(90, 140, 200)));
     EXPECT_EQ(empty.code, InnerCircleNotFound);
-    EXPECT_EQ(stages(emptyLog), std::vector<std::string>{"findCircle"});
+    ASSERT_EQ(empty.steps.size(), 1u) << emptyLog;
+    EXPECT_EQ(empty.steps[0].stage, Stage::InnerCircle);
+    EXPECT_TRUE(empty.steps[0].reduced);
 
     // An image too small for a half size whose bands stay readable is read as it is.
     const auto [small, smallLog] = read(drawnCode("small", 32, 0.5, {0.37, 0.21}, HorizontalSnakeSmall, 9, {640, 480}));
