@@ -27,6 +27,7 @@ struct CameraRunState {
     bool binarized = false;
     bool enhanced = false;
     bool inverted = false;
+    bool escapeText = false; // decoded text goes to a terminal: control characters escaped
     DistortionTarget target = DistortionTarget::None;
     DistortionLevels levels;
     std::uint64_t frameCount = 0;

@@ -6,6 +6,9 @@
 #include <exception>
 #include <string>
 
+#include <unistd.h>
+
+#include "app/escaped_text.h"
 #include "orb/decoder.h"
 #include "orb/image_file.h"
 #include "orb/logger.h"
@@ -58,7 +61,11 @@ int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration&
     orb::logger().startLogging(logFileName, fileLevel, consoleLevel);
 
     const std::string fileName = commandLine.argument(1);
-    std::cout << "Read orbel code image file '" << fileName << "'" << std::endl << std::endl;
+    // A terminal would act on control characters in a name or a code; a
+    // pipe or file gets the exact bytes, which scripts may rely on.
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    const auto shown = [terminal](const std::string& text) { return terminal ? escaped(text) : text; };
+    std::cout << "Read orbel code image file '" << shown(fileName) << "'" << std::endl << std::endl;
 
     // Refuses decompression bombs with a Warning of their size.
     const cv::Mat image = orb::loadImage(fileName).image;
@@ -82,7 +89,7 @@ int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration&
     const std::int64_t elapsed = currentTicks() - start;
 
     if (decoded) {
-        if (!text.empty()) std::cout << "Encoded text is: " << text << std::endl;
+        if (!text.empty()) std::cout << "Encoded text is: " << shown(text) << std::endl;
         else std::cout << "No data found" << std::endl;
     }
     printElapsed(elapsed);

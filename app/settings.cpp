@@ -5,10 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <set>
-#include <sstream>
+#include <map>
 #include <system_error>
 
 #include <fcntl.h>
@@ -28,12 +26,30 @@ using orb::LogLevel;
 using orb::logger;
 using Json = nlohmann::json;
 
-// A member's value as it stands in the file, short enough for a log line.
+// Values nest no deeper than this: a settings file needs one level, and
+// printing or copying a value recurses once per level.
+constexpr int kMaxNesting = 32;
+
+struct TooDeep {};
+
+// `text` cut to `limit` bytes with "..." when longer, never inside a UTF-8 sequence.
+std::string shortened(std::string text, std::size_t limit)
+{
+    if (text.size() <= limit) return text;
+    std::size_t end = limit - 3;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+    return text + "...";
+}
+
+// A member's value as it stands in the file, short enough for a log line;
+// a long text is cut before it is escaped, so a huge one costs nothing.
 std::string shownValue(const Json& value)
 {
-    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    if (text.size() > 40) text = text.substr(0, 37) + "...";
-    return text;
+    constexpr std::size_t kShown = 40;
+    const auto dumped = [](const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); };
+    if (value.is_string()) return shortened(dumped(Json(shortened(value.get<std::string>(), kShown * 2))), kShown);
+    return shortened(dumped(value), kShown);
 }
 
 void logIgnored(const char* key, const std::string& expected, const Json& value)
@@ -51,6 +67,21 @@ std::optional<std::string> stringMember(const Json& root, const char* key, const
     logIgnored(key, "a string", *member);
     bad = true;
     return std::nullopt;
+}
+
+// A level by its exact name; "Undefined", which is what an out-of-range
+// level is saved as, reads as Info like a missing member.
+std::optional<int> levelMember(const Json& root, const char* key, bool& bad)
+{
+    const std::optional<std::string> name = stringMember(root, key, "Info", bad);
+    if (!name) return std::nullopt;
+    const int level = orb::parseLevelName(*name);
+    if (*name == orb::levelName(level) || *name == "Undefined") return level;
+    logger().line(LogLevel::Warning, "Settings member '", key,
+                  "' must be one of All, Debug, Info, Warning, Error, Fatal, Off, not ", shownValue(Json(*name)),
+                  ": changed to Info");
+    bad = true;
+    return level;
 }
 
 // The same bounds as the menu: a value it would refuse is refused here too.
@@ -86,10 +117,10 @@ Presence settingsFilePresence(const std::string& fileName)
     return Presence::Unknown;
 }
 
-// Settings files that could not be moved aside: saving must not replace them.
-std::set<std::string>& filesToKeep()
+// Settings files that saving must not replace, each with the reason.
+std::map<std::string, std::string>& filesToKeep()
 {
-    static std::set<std::string> files;
+    static std::map<std::string, std::string> files;
     return files;
 }
 
@@ -118,12 +149,21 @@ void keepAside(const std::string& fileName, const char* consequence)
     std::string reason;
     const std::string aside = moveAside(fileName, reason);
     if (aside.empty()) {
-        filesToKeep().insert(fileName);
+        filesToKeep().emplace(fileName, "could not be moved aside");
         logger().line(LogLevel::Error, "Settings file '", fileName, "' cannot be moved aside (", reason,
                       "): it will not be replaced");
         return;
     }
     logger().line(LogLevel::Warning, "Settings file '", fileName, "' kept as '", aside, "'; ", consequence);
+}
+
+// What could not be read may still be the user's settings: left as it is.
+void keepUnread(const std::string& fileName)
+{
+    filesToKeep().emplace(fileName, "could not be read");
+    logger().line(LogLevel::Warning, "Settings file '", fileName,
+                  "' is left as it is; the defaults are used, and not saved on exit");
+    logger().line(LogLevel::Warning, "Settings have not been read.");
 }
 
 // Text that is not UTF-8 cannot be stored in JSON as it is.
@@ -170,6 +210,28 @@ int createTemporary(const fs::path& target, std::string& name)
     return -1;
 }
 
+constexpr int kNotRegular = -1;
+
+// The whole file into `text`: 0, or the errno of the failed step, or
+// kNotRegular. A device or a pipe is no settings file, and might never end;
+// opening without blocking keeps a pipe without writer from hanging.
+int readRegularFile(const std::string& fileName, std::string& text)
+{
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    struct stat status {};
+    int failure = ::fstat(fd, &status) != 0 ? errno : S_ISREG(status.st_mode) ? 0 : kNotRegular;
+    char buffer[65536];
+    while (failure == 0) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
+        else if (errno != EINTR) failure = errno;
+    }
+    ::close(fd);
+    return failure;
+}
+
 bool failWrite(const std::string& what, int code)
 {
     logger().line(LogLevel::Error, "Error: ", what, ": ", errorText(code));
@@ -195,11 +257,21 @@ int parseCodeTypeName(const std::string& text)
 
 SettingsRead parseSettings(AppSettings& settings, const std::string& text)
 {
+    // Refused while it is parsed: the parser itself does not recurse, but
+    // everything that prints or copies the value does.
+    const Json::parser_callback_t nestingLimit = [](int depth, Json::parse_event_t event, Json&) {
+        const bool opens = event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+        if (opens && depth >= kMaxNesting) throw TooDeep{};
+        return true;
+    };
     Json root;
     try {
-        root = Json::parse(text);
+        root = Json::parse(text, nestingLimit);
     } catch (const Json::exception& e) {
-        logger().line(LogLevel::Error, "Error: ", e.what());
+        logger().line(LogLevel::Error, "Error: ", shortened(e.what(), 200));
+        return SettingsRead::Unparseable;
+    } catch (const TooDeep&) {
+        logger().line(LogLevel::Error, "Error: the settings nest values more than ", kMaxNesting, " deep");
         return SettingsRead::Unparseable;
     }
     if (!root.is_object()) {
@@ -208,11 +280,13 @@ SettingsRead parseSettings(AppSettings& settings, const std::string& text)
     }
     // Every member on its own: one that cannot be used leaves the others alone.
     bool bad = false;
-    if (const auto v = stringMember(root, "logLevel", "Info", bad)) settings.logLevel = orb::parseLevelName(*v);
-    if (const auto v = stringMember(root, "logLevelConsole", "Info", bad))
-        settings.logLevelConsole = orb::parseLevelName(*v);
+    if (const auto v = levelMember(root, "logLevel", bad)) settings.logLevel = *v;
+    if (const auto v = levelMember(root, "logLevelConsole", bad)) settings.logLevelConsole = *v;
     if (const auto v = stringMember(root, "logFileName", "", bad)) settings.logFileName = *v;
-    if (const auto v = stringMember(root, "codeType", "BlackAndWhite", bad)) settings.codeType = parseCodeTypeName(*v);
+    if (const auto v = stringMember(root, "codeType", "BlackAndWhite", bad)) {
+        settings.codeType = parseCodeTypeName(*v);
+        if (codeTypeName(settings.codeType) != *v) bad = true;
+    }
     if (const auto v = intMember(root, "device", 0, 0, bad)) settings.device = *v;
     if (const auto v = intMember(root, "mode", 0, -1, bad)) settings.mode = *v;
     if (const auto v = intMember(root, "width", 0, 0, bad)) settings.width = *v;
@@ -224,17 +298,15 @@ SettingsRead parseSettings(AppSettings& settings, const std::string& text)
 
 SettingsRead loadSettingsFile(AppSettings& settings, const std::string& fileName)
 {
-    // A device or a pipe is no settings file, and might never end.
-    std::error_code error;
-    std::ifstream file;
-    if (fs::status(fileName, error).type() == fs::file_type::regular) file.open(fileName, std::ios::binary);
-    std::ostringstream text;
-    if (file.is_open()) text << file.rdbuf();
-    if (!file.is_open() || file.bad()) {
+    std::string text;
+    const int failure = readRegularFile(fileName, text);
+    if (failure != 0) {
         logger().line(LogLevel::Error, "Settings file cannot be opened for reading!");
+        logger().line(LogLevel::Error, "Error: '", fileName, "': ",
+                      failure == kNotRegular ? std::string("not a regular file") : errorText(failure));
         return SettingsRead::Unreadable;
     }
-    return parseSettings(settings, text.str());
+    return parseSettings(settings, text);
 }
 
 bool readSettingsFile(AppSettings& settings, const std::string& fileName)
@@ -267,9 +339,9 @@ std::string settingsText(const AppSettings& settings)
 
 bool writeSettingsFile(const AppSettings& settings, const std::string& fileName)
 {
-    if (filesToKeep().count(fileName) != 0) {
-        logger().line(LogLevel::Error, "Error: the settings file '", fileName,
-                      "' could not be moved aside, so it is not replaced");
+    if (const auto kept = filesToKeep().find(fileName); kept != filesToKeep().end()) {
+        logger().line(LogLevel::Error, "Error: the settings file '", fileName, "' ", kept->second,
+                      ", so it is not replaced");
         return false;
     }
     // A settings file that is a link stays one: the file it points to is replaced.
@@ -332,7 +404,7 @@ void readSettings(AppSettings& settings, const std::string& fileName)
         return;
     case Presence::Unknown:
         logger().line(LogLevel::Error, "Settings file cannot be opened for reading!");
-        logger().line(LogLevel::Warning, "Settings have not been read.");
+        keepUnread(fileName);
         return;
     case Presence::Exists: break;
     }
@@ -345,7 +417,7 @@ void readSettings(AppSettings& settings, const std::string& fileName)
         keepAside(fileName, "the defaults are used, and saved on exit");
         logger().line(LogLevel::Warning, "Settings have not been read.");
         break;
-    case SettingsRead::Unreadable: logger().line(LogLevel::Warning, "Settings have not been read."); break;
+    case SettingsRead::Unreadable: keepUnread(fileName); break;
     }
 }
 

@@ -29,7 +29,8 @@ int parseCodeTypeName(const std::string& text);
 // Loads the settings file into `settings` and logs the outcome. A missing
 // file leaves the defaults in place. A file that cannot be parsed, or has
 // members that cannot be used, is moved aside (decoder_settings.json.bad,
-// then .bad.2, ...) so that saving cannot destroy what the user had.
+// then .bad.2, ...) so that saving cannot destroy what the user had; one
+// that exists but cannot be read is left alone, and saving will not replace it.
 void readSettings(AppSettings& settings, const std::string& fileName = kSettingsFileName);
 // Stores `settings` by replacing the file as a whole, and logs the outcome:
 // "Settings have been saved." only after the new file is in place.
@@ -38,9 +39,9 @@ void saveSettings(const AppSettings& settings, const std::string& fileName = kSe
 // What reading a settings file found.
 enum class SettingsRead {
     Complete,    // every member present was used
-    BadMembers,  // members of the wrong kind or out of range were ignored, each logged by name
-    Unparseable, // not a JSON object: nothing was used
-    Unreadable,  // the file cannot be opened, or is not a regular file
+    BadMembers,  // members of the wrong kind, out of range or unknown names were ignored, each logged by name
+    Unparseable, // not a JSON object, or nested too deep: nothing was used
+    Unreadable,  // the file cannot be opened or read, or is not a regular file
 };
 
 // The steps behind the two calls above; none of them moves or changes the

@@ -215,6 +215,10 @@ void settingsSeeds(const fs::path& folder)
     writeSeed(folder, "nested", "{ \"launch\": [1, 2.5, {\"a\": null}], \"width\": 99999999999999, \"height\": -1e3 }");
     writeSeed(folder, "yaml", "%YAML:1.0\n---\ndevice: 3\nlaunch: \"x\"\n");
     writeSeed(folder, "xml", "<?xml version=\"1.0\"?>\n<opencv_storage>\n<device>4</device>\n</opencv_storage>\n");
+    // Nesting far beyond what is read; kept within libFuzzer's default input length.
+    const std::string deep = std::string(2000, '[') + std::string(2000, ']');
+    writeSeed(folder, "deep-nesting", deep);
+    writeSeed(folder, "launch-deep-nesting", "{ \"launch\": " + deep.substr(40, 3920) + " }");
 }
 
 } // namespace

@@ -8,7 +8,9 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -181,4 +183,48 @@ TEST_F(ScanBenchRun, OversizedImageIsRefusedBeforeItsPixelsAreDecoded)
               std::string::npos)
         << out;
     EXPECT_TRUE(std::regex_search(out, kTimingLines)) << out;
+}
+
+namespace {
+
+// The program's standard output when it is a terminal: a pseudo-terminal,
+// read until the program closes it.
+std::string runOnTerminal(const fs::path& dir, const std::string& argument)
+{
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no pseudo-terminal";
+    const std::string terminal = ptsname(master);
+    const std::string program = ORB_BINARY_DIR "/ScanBench";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int slave = open(terminal.c_str(), O_RDWR | O_NOCTTY);
+        const int none = open("/dev/null", O_RDWR);
+        if (slave < 0 || none < 0 || chdir(dir.c_str()) != 0) _exit(126);
+        dup2(none, 0);
+        dup2(slave, 1);
+        dup2(none, 2);
+        execl(program.c_str(), program.c_str(), argument.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+    close(master); // read ends with EIO once the program has closed its side
+    waitpid(child, nullptr, 0);
+    return out;
+}
+
+} // namespace
+
+// A code holding terminal controls coloured the terminal it was printed on.
+TEST_F(ScanBenchRun, DecodedTextIsEscapedOnATerminalAndExactElsewhere)
+{
+    const std::string text = "\x1b[31mred\x07\nline";
+    ASSERT_TRUE(cv::imwrite((dir / "controls.png").string(), orb::drawText(text, orb::TextCodeOptions{}).image));
+
+    EXPECT_NE(run("controls.png").find("\nEncoded text is: " + text + "\n"), std::string::npos);
+
+    const std::string shown = runOnTerminal(dir, "controls.png");
+    EXPECT_NE(shown.find("Encoded text is: \\x1b[31mred\\x07\\nline\r\n"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
 }

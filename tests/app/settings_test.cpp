@@ -8,11 +8,16 @@
 #include <sstream>
 #include <string>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/settings.h"
 #include "orb/logger.h"
 #include "support/temporary_directory.h"
+#include "child_process.h"
 
 namespace fs = std::filesystem;
 using orb::testing::readFile;
@@ -181,17 +186,27 @@ TEST_F(SettingsFile, MissingMembersReadAsTheirFallbacks)
     EXPECT_EQ(log(), "Debug\tRead settings\n");
 }
 
-TEST_F(SettingsFile, UnknownNamesFallBack)
+TEST_F(SettingsFile, UnknownNamesAreNamedAndTheFileKeptAside)
 {
-    writeJson("{ \"logLevel\": \"Undefined\", \"logLevelConsole\": \"warning\", \"codeType\": \"colour\" }");
+    const std::string content =
+        "{ \"logLevel\": \"Verbose\", \"logLevelConsole\": \"warning\", \"codeType\": \"colour\" }";
+    writeJson(content);
     AppSettings settings;
+    settings.logLevel = 0;
     app::readSettings(settings, file.string());
     EXPECT_EQ(settings.logLevel, 2);
     EXPECT_EQ(settings.logLevelConsole, 2);
     EXPECT_EQ(settings.codeType, 0);
-    EXPECT_EQ(log(), "Warning\tWrong CodeType: changed to BlackAndWhite\nDebug\tRead settings\n");
+    EXPECT_EQ(log(), "Warning\tSettings member 'logLevel' must be one of All, Debug, Info, Warning, Error, Fatal, Off, "
+                     "not \"Verbose\": changed to Info\n"
+                     "Warning\tSettings member 'logLevelConsole' must be one of All, Debug, Info, Warning, Error, "
+                     "Fatal, Off, not \"warning\": changed to Info\n"
+                     "Warning\tWrong CodeType: changed to BlackAndWhite\n"
+                     "Warning\tSettings file '" + file.string() + "' kept as '" + file.string() +
+                         ".bad'; the members that could be read are used, and saved on exit\n");
+    EXPECT_EQ(readFile(dir / "decoder_settings.json.bad"), content);
 
-    // An out-of-range level is stored as "Undefined" and comes back as Info.
+    // An out-of-range level is stored as "Undefined" and comes back as Info, quietly.
     settings.logLevel = 9;
     ASSERT_TRUE(app::writeSettingsFile(settings, file.string()));
     settings.logLevel = 0;
@@ -260,18 +275,30 @@ TEST_F(SettingsFile, EntryThatIsNotAFileIsNeitherReadNorReplaced)
     fs::create_directory(file);
     AppSettings settings;
     app::readSettings(settings, file.string());
-    EXPECT_EQ(log(), "Error\tSettings file cannot be opened for reading!\nWarning\tSettings have not been read.\n");
+    EXPECT_EQ(log(), "Error\tSettings file cannot be opened for reading!\n"
+                     "Error\tError: '" + file.string() + "': not a regular file\n"
+                     "Warning\tSettings file '" + file.string() + "' is left as it is; the defaults are used, and "
+                     "not saved on exit\nWarning\tSettings have not been read.\n");
     app::saveSettings(settings, file.string());
-    EXPECT_NE(log().find("Error\tSettings file cannot be opened for writing!\n"), std::string::npos) << log();
+    EXPECT_NE(log().find("Error\tError: the settings file '" + file.string() + "' could not be read, so it is not "
+                         "replaced\nWarning\tSettings have not been saved.\n"),
+              std::string::npos)
+        << log();
     EXPECT_TRUE(fs::is_directory(file));
+    // Saving over a directory that was never read is refused all the same.
+    const fs::path folder = dir / "folder.json";
+    fs::create_directory(folder);
+    app::saveSettings(settings, folder.string());
+    EXPECT_NE(log().find("Error\tSettings file cannot be opened for writing!\n"), std::string::npos) << log();
+    EXPECT_TRUE(fs::is_directory(folder));
 
     // A link to a device that takes nothing: never reported as saved, the device left alone.
-    fs::remove(file);
-    fs::create_symlink("/dev/full", file);
-    app::saveSettings(settings, file.string());
+    const fs::path device = dir / "device.json";
+    fs::create_symlink("/dev/full", device);
+    app::saveSettings(settings, device.string());
     EXPECT_EQ(log().find("Settings have been saved."), std::string::npos) << log();
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
-    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_TRUE(fs::is_symlink(device));
 }
 
 TEST_F(SettingsFile, UnwritablePlaceIsReported)
@@ -316,5 +343,89 @@ TEST_F(SettingsFile, FailedExistenceQueryCountsAsUnreadable)
     AppSettings settings;
     app::readSettings(settings, file.string());
     expectSame(settings, AppSettings());
-    EXPECT_EQ(log(), "Error\tSettings file cannot be opened for reading!\nWarning\tSettings have not been read.\n");
+    EXPECT_EQ(log(), "Error\tSettings file cannot be opened for reading!\nWarning\tSettings file '" + file.string() +
+                         "' is left as it is; the defaults are used, and not saved on exit\n"
+                         "Warning\tSettings have not been read.\n");
+}
+
+// 100,000 nested brackets once overflowed the stack while the bad value was
+// shown, and the file stayed in place to do it again on every start.
+TEST_F(SettingsFile, DeepNestingIsRefusedAndKeptAside)
+{
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const std::string contents[] = {deep, "{ \"launch\": " + deep + " }", "{ \"unknown\": " + deep + ", \"device\": 2 }"};
+    int copy = 0;
+    for (const std::string& content : contents) {
+        writeJson(content);
+        AppSettings settings;
+        app::readSettings(settings, file.string());
+        expectSame(settings, AppSettings());
+        EXPECT_FALSE(fs::exists(file));
+        const fs::path aside = dir / ("decoder_settings.json.bad" + (++copy == 1 ? "" : "." + std::to_string(copy)));
+        EXPECT_EQ(readFile(aside), content);
+    }
+    EXPECT_EQ(testing_support::countOf(log(), "Error\tError: the settings nest values more than 32 deep\n"), 3)
+        << log().substr(0, 2000);
+
+    // What a settings file may hold still reads, unknown structures included.
+    writeJson("{ \"unknown\": " + std::string(31, '[') + std::string(31, ']') + ", \"device\": 2 }");
+    AppSettings settings;
+    EXPECT_TRUE(app::readSettingsFile(settings, file.string()));
+    EXPECT_EQ(settings.device, 2);
+}
+
+TEST_F(SettingsFile, BadValuesAndErrorsAreShownShort)
+{
+    const std::string longText(100000, 'x');
+    AppSettings settings;
+    writeJson("{ \"launch\": [\"" + longText + "\"], \"logLevel\": \"" + longText + "\" }");
+    app::readSettingsFile(settings, file.string());
+    writeJson("{ \"launch\": \"" + longText); // the parser's message quotes the unfinished text
+    app::readSettingsFile(settings, file.string());
+
+    std::istringstream lines(log());
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) EXPECT_LT(line.size(), 250u) << line.substr(0, 300);
+    EXPECT_EQ(count, 3) << log().substr(0, 1000);
+    EXPECT_NE(log().find("'launch' must be a string, not [\"" + std::string(35, 'x') + "...: ignored\n"),
+              std::string::npos)
+        << log().substr(0, 1000);
+}
+
+// A file this user may not read was replaced by the defaults on exit, and
+// what the user had was lost. Root reads any file, so as root the check runs
+// in a child that has become "nobody".
+TEST_F(SettingsFile, FileThatCannotBeReadIsNeverReplaced)
+{
+    const std::string content = "{ \"device\": 4 }";
+    writeJson(content);
+    fs::permissions(file, fs::perms::none);
+    const auto readAndSave = [&] {
+        AppSettings settings;
+        app::readSettings(settings, file.string());
+        app::saveSettings(settings, file.string());
+        return settings.device == 0 && log().find("': Permission denied\n") != std::string::npos &&
+               log().find("could not be read, so it is not replaced\nWarning\tSettings have not been saved.\n") !=
+                   std::string::npos;
+    };
+    if (geteuid() != 0) {
+        EXPECT_TRUE(readAndSave()) << log();
+    } else {
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr) GTEST_SKIP() << "no unprivileged user to run as";
+        fs::permissions(dir, fs::perms::all);
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) _exit(2);
+            _exit(readAndSave() ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot become an unprivileged user";
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(readFile(file), content);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1) << "no copy, no temporary";
 }

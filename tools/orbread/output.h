@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "app/escaped_text.h"
 #include "inputs.h"
 #include "options.h"
 #include "reading.h"
@@ -34,11 +35,8 @@ private:
     bool video_;
 };
 
-// Whether `text` is valid UTF-8 (shortest forms, no surrogates).
-bool isUtf8(const std::string& text);
-// `text` on one line: backslash, control characters and bytes that are not
-// UTF-8 as C escapes (\\, \n, \t, \xNN).
-std::string escaped(const std::string& text);
+using app::escaped;
+using app::isUtf8;
 std::string hex(const std::vector<std::uint8_t>& bytes);
 
 // Writes all of `text` to standard output; false once it is closed (a
