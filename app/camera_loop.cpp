@@ -233,10 +233,10 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         const cv::Rect area = finder.find(frame);
         if (area.width > 0 && area.height > 0) {
             // The area as one code; searching it is left to the whole-frame finder below.
-            orb::ReaderOptions options = findCodeOptions(config);
-            options.readWholeImage = true;
-            options.findCodes = false;
-            options.enhance = state.enhanced;
+            ConsoleRead options = findCodeOptions(config);
+            options.wholeImage = true;
+            options.reader.findCodes = false;
+            options.reader.enhance = state.enhanced;
             const orb::ReadResult code = read(frame(area), options);
             if (code) printed = take(inFrame(code, area.tl()));
         }

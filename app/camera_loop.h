@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include "app/code_area.h"
+#include "app/file_mode.h"
 #include "app/image_modification.h"
 #include "app/read_overlay.h"
 #include "app/settings.h"
@@ -40,7 +41,7 @@ struct CameraRunState {
 };
 
 // The read the frame work calls; replaceable so a test can make it fail.
-using FrameReader = std::function<orb::ReadResult(const cv::Mat&, const orb::ReaderOptions&)>;
+using FrameReader = std::function<orb::ReadResult(const cv::Mat&, const ConsoleRead&)>;
 
 // Applies one key code from the window; returns false when it ends the run.
 bool handleCameraKey(CameraRunState& state, int key, std::ostream& out);
@@ -59,7 +60,7 @@ std::string cameraStatusText(const CameraRunState& state, int fps);
 // of that frame and is logged; it never ends the run. Returns the average
 // frame rate of the run so far.
 int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& finder, std::ostream& out,
-                       const FrameReader& read = orb::readCode);
+                       const FrameReader& read = readConsole);
 
 // One camera run with the camera of `settings`; writes back the frame size
 // the camera delivers, a refused mode as -1 and, when the user ends the run,

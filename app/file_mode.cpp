@@ -10,6 +10,7 @@
 
 #include "app/escaped_text.h"
 #include "orb/decoder.h"
+#include "orb/found_codes.h"
 #include "orb/image_file.h"
 #include "orb/logger.h"
 #include "orb/reader.h"
@@ -28,19 +29,24 @@ void printElapsed(std::int64_t elapsedTicks, std::ostream& out)
     out << elapsedTicks * 100 << " ns" << std::endl;
 }
 
-orb::ReaderOptions findCodeOptions(const orb::DecoderConfiguration& config)
+ConsoleRead findCodeOptions(const orb::DecoderConfiguration& config)
 {
-    orb::ReaderOptions options;
-    options.codeTypes = config.codeType == orb::Color ? orb::CodeTypes::Color : orb::CodeTypes::BlackAndWhite;
-    options.layout = config.layout;
-    options.readWholeImage = false; // decode has just done that
-    return options;
+    ConsoleRead read;
+    read.reader.codeTypes = {static_cast<orb::CodeType>(config.codeType)};
+    read.reader.layout = static_cast<orb::Layout>(config.layout);
+    read.wholeImage = false; // decode has just done that
+    return read;
+}
+
+orb::ReadResult readConsole(const cv::Mat& image, const ConsoleRead& read)
+{
+    return read.wholeImage ? orb::readCode(image, read.reader) : orb::readFoundCode(image, read.reader);
 }
 
 bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std::string& text)
 {
     try {
-        const orb::ReadResult result = orb::readCode(image, findCodeOptions(config));
+        const orb::ReadResult result = readConsole(image, findCodeOptions(config));
         if (result) text = result.text();
         return static_cast<bool>(result);
     } catch (const std::exception&) {

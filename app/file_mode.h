@@ -22,8 +22,18 @@ int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration&
 // `image`, with the configuration's code type and layout. True, and `text`
 // set, when one reads; never throws.
 bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std::string& text);
-// The reader's options for that search.
-orb::ReaderOptions findCodeOptions(const orb::DecoderConfiguration& config);
+// A read as the console program makes it: the reader's options, and
+// whether the image is read as a whole before it is searched (not after
+// its own decode has just done that).
+struct ConsoleRead {
+    orb::ReaderOptions reader;
+    bool wholeImage = true;
+};
+
+ConsoleRead findCodeOptions(const orb::DecoderConfiguration& config);
+
+// readCode, or only the places the search finds when `read.wholeImage` is off.
+orb::ReadResult readConsole(const cv::Mat& image, const ConsoleRead& read);
 
 // The system clock in 100-nanosecond ticks.
 std::int64_t currentTicks();

@@ -107,7 +107,7 @@ void readWithFinder(benchmark::State& state, const cv::Mat& frame, bool expectCo
 {
     quiet();
     ReaderOptions options;
-    options.codeTypes = CodeTypes::BlackAndWhite;
+    options.codeTypes = std::vector{CodeType::BlackAndWhite};
     bool read = false;
     for (auto _ : state) {
         read = static_cast<bool>(readCode(frame, options));

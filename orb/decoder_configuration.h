@@ -3,9 +3,13 @@
 
 #include <opencv2/core.hpp>
 
+#include "orb/types.h"
+
 namespace orb {
 
-enum CodeType : std::int32_t { BlackAndWhite = 0, Color = 1 };
+// The code types as the configuration stores them (CodeType's numbers).
+inline constexpr std::int32_t BlackAndWhite = static_cast<std::int32_t>(CodeType::BlackAndWhite);
+inline constexpr std::int32_t Color = static_cast<std::int32_t>(CodeType::Color);
 
 // Settings of one decode. Polymorphic so that a caller can tune the inner
 // circle search through the one virtual.

@@ -1,15 +1,18 @@
 #include "orb/reader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <optional>
 
 #include <opencv2/imgproc.hpp>
 
 #include "orb/decoder.h"
+#include "orb/found_codes.h"
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
 #include "orb/payload/module_geometry.h"
+#include "orb/payload/module_layout.h"
 #include "orb/pipeline.h"
 
 namespace orb {
@@ -24,12 +27,43 @@ const cv::Matx23d kSameImage(1, 0, 0, 0, 1, 0);
 const std::vector<std::int32_t> kEveryLayout = {HorizontalSnakeSmall, Horizontal, Vertical,
                                                  VerticalSnake, HorizontalSnakeLarge, Scrambled};
 
-std::vector<CodeType> codeTypesToTry(CodeTypes choice, const cv::Mat& image)
+// The public types carry the format's numbers, so the boundary is a cast.
+static_assert(static_cast<int>(ReadError::CodeTypeMismatch) == CodeTypeMismatch);
+static_assert(static_cast<int>(ReadError::TailInconsistent) == TailInconsistent);
+static_assert(static_cast<int>(Layout::Scrambled) == Scrambled);
+
+ReadError errorOf(ResultCode code) { return static_cast<ReadError>(code); }
+
+// The requested types, each once and in order; colour only on a colour image.
+std::vector<CodeType> codeTypesToTry(const std::vector<CodeType>& choice, const cv::Mat& image)
 {
     std::vector<CodeType> types;
-    if (choice != CodeTypes::Color) types.push_back(BlackAndWhite);
-    if (choice != CodeTypes::BlackAndWhite && image.channels() != 1) types.push_back(Color);
+    for (const CodeType type : choice) {
+        if (type != CodeType::BlackAndWhite && type != CodeType::Color) continue;
+        if (type == CodeType::Color && image.channels() == 1) continue;
+        if (std::find(types.begin(), types.end(), type) == types.end()) types.push_back(type);
+    }
     return types;
+}
+
+// Where the steps of a read go when they are kept, and what is being read.
+struct Trace {
+    std::vector<TraceStep>* steps = nullptr; // null: not kept
+    std::string image = "whole image";
+
+    explicit operator bool() const { return steps != nullptr; }
+    void addRun(const PipelineReading& reading, CodeType type, const cv::Size& size) const
+    {
+        if (!steps) return;
+        for (const PipelineStep& step : reading.steps)
+            steps->push_back({stageName(step.stage), image, size, type, step.mirrored, stepImage(step),
+                              errorOf(step.result), 0, step.milliseconds});
+    }
+};
+
+double millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Maps a point of the warped image back into the caller's image: through
@@ -87,15 +121,16 @@ Found<ReadPlan> planRead(const cv::Mat& image, const ReaderOptions& options)
 {
     DecoderConfiguration config;
     checkDecoderInput(config, image); // throws for input no code type can take
-    if (options.layout != kAnyLayout && (options.layout < Horizontal || options.layout > Scrambled))
-        return {InvalidConfiguration, {}};
+    const auto layout = options.layout ? static_cast<std::int32_t>(*options.layout) : -1;
+    if (options.layout && (layout < Horizontal || layout > Scrambled)) return {InvalidConfiguration, {}};
     ReadPlan plan;
     plan.types = codeTypesToTry(options.codeTypes, image);
     if (plan.types.empty()) return {CodeTypeMismatch, {}};
-    plan.pipeline.layouts = options.layout == kAnyLayout ? kEveryLayout : std::vector<std::int32_t>{options.layout};
+    plan.pipeline.layouts = options.layout ? std::vector<std::int32_t>{layout} : kEveryLayout;
     plan.pipeline.tryMirrored = options.tryMirrored;
     plan.pipeline.enhance = options.enhance;
     plan.pipeline.maxWorkingWidth = options.maxWorkingWidth;
+    plan.pipeline.keepSteps = options.trace;
     return {Success, std::move(plan)};
 }
 
@@ -122,13 +157,13 @@ struct Frame {
 // read that enhances converts to grey before anything else.
 bool takesGrey(CodeType type, const PipelineOptions& pipeline)
 {
-    return type == BlackAndWhite && pipeline.enhance;
+    return type == CodeType::BlackAndWhite && pipeline.enhance;
 }
 
-Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan)
+Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage)
 {
     Frame frame{image, {}};
-    const bool wholeGrey = options.readWholeImage && std::any_of(plan.types.begin(), plan.types.end(), [&](CodeType type) {
+    const bool wholeGrey = wholeImage && std::any_of(plan.types.begin(), plan.types.end(), [&](CodeType type) {
                                return takesGrey(type, plan.pipeline);
                            });
     if (!options.findCodes && !wholeGrey) return frame;
@@ -146,16 +181,17 @@ const cv::Mat& imageFor(const Frame& frame, CodeType type, const PipelineOptions
 // rules the code out for every type. `imageOf(type)` is the image a type's
 // read takes (all of one size); the position is mapped through `toCaller`.
 template <typename ImageOf>
-ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const PipelineOptions& pipeline,
+ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const PipelineOptions& pipeline, const Trace& trace,
                     const cv::Matx23d& toCaller = kSameImage)
 {
     ReadResult result;
     DecoderConfiguration config;
     for (const CodeType type : plan.types) {
-        config.codeType = type;
+        config.codeType = static_cast<std::int32_t>(type);
         const cv::Mat image = imageOf(type);
         const PipelineReading reading = runPipeline(config, image, pipeline);
-        result.error = reading.code;
+        trace.addRun(reading, type, image.size());
+        result.error = errorOf(reading.code);
         if (centreMissing(reading.code, pipeline.innerCircle.has_value())) break;
         if (reading.code != Success) continue;
 
@@ -164,7 +200,7 @@ ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const Pipeline
         result.bytes.assign(payload.text.begin(), payload.text.end());
         result.dataType = static_cast<DataType>(payload.dataType);
         result.eccType = static_cast<EccType>(payload.eccType);
-        result.layout = static_cast<ModuleLayout>(payload.layout);
+        result.layout = static_cast<Layout>(payload.layout);
         result.codeType = type;
         result.modulesPerRing = reading.modulesPerRing;
         result.ringCount = reading.grid.ringCount;
@@ -178,7 +214,7 @@ ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const Pipeline
 // Reads one found place: a cut around its hub, with the scene beyond a
 // disc painted white, for each disc size until one reads. The hub is
 // handed over, so the chain's own inner circle search cannot wander off.
-ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan)
+ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
 {
     const CandidateViewOptions cutting;
     ReadResult result;
@@ -198,9 +234,9 @@ ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, con
         PipelineOptions pipeline = plan.pipeline;
         pipeline.innerCircle = first.hub;
         pipeline.maxWorkingWidth = 0; // the cut already has the size the chain reads well
-        result = readWith([&](CodeType type) { return viewFor(type).image; }, plan, pipeline, first.toSource);
+        result = readWith([&](CodeType type) { return viewFor(type).image; }, plan, pipeline, trace, first.toSource);
         // A larger disc adds only scene beyond the centre that was not there.
-        if (result || centreMissing(result.error, true)) return result;
+        if (result || centreMissing(static_cast<ResultCode>(result.error), true)) return result;
     }
     return result;
 }
@@ -233,13 +269,28 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
 // Reads the found places one by one until `enough` codes are read; each
 // failed place goes to `failures` when given.
 void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
-               std::vector<ReadResult>& read, ReadResult& lastFailure, std::vector<ReadResult>* failures = nullptr)
+               const Trace& trace, std::vector<ReadResult>& read, ReadResult& lastFailure,
+               std::vector<ReadResult>* failures = nullptr)
 {
     FinderOptions finding;
     finding.maxCandidates = std::max(0, options.maxCandidates);
-    for (const CodeCandidate& candidate : findCodeCandidates(frame.grey, finding)) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
+    if (trace) {
+        const int places = static_cast<int>(candidates.size());
+        trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false, "full size",
+                                places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
+                                millisecondsSince(start)});
+    }
+    int place = 0;
+    for (const CodeCandidate& candidate : candidates) {
+        ++place;
         if (onReadCode(read, candidate.centre)) continue;
-        ReadResult result = readCandidate(frame, candidate, plan);
+        Trace here = trace;
+        if (trace)
+            here.image = "place " + std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
+                         std::to_string(cvRound(candidate.centre.y));
+        ReadResult result = readCandidate(frame, candidate, plan, here);
         if (!result) {
             if (failures) failures->push_back(failedPlace(result, candidate));
             lastFailure = std::move(result);
@@ -252,28 +303,34 @@ void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
     }
 }
 
-} // namespace
-
-ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
+// readCode, with or without the read of the image as a whole first.
+ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
 {
     const Found<ReadPlan> planned = planRead(image, options);
     ReadResult result;
-    result.error = planned.code;
+    result.error = errorOf(planned.code);
     if (!planned) return result;
     const ReadPlan& plan = *planned;
-    result.error = InnerCircleNotFound; // what a read that finds nothing reports
-    const Frame frame = frameOf(image, options, plan);
-    if (options.readWholeImage) {
-        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
-        if (result || !options.findCodes) return result;
-    } else if (!options.findCodes) {
-        return result;
+    std::vector<TraceStep> steps;
+    const Trace trace{options.trace ? &steps : nullptr};
+    result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
+    const Frame frame = frameOf(image, options, plan, wholeImage);
+    if (wholeImage)
+        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
+    if (!result && options.findCodes) {
+        std::vector<ReadResult> found;
+        readFound(frame, options, plan, 1, trace, found, result);
+        if (!found.empty()) result = std::move(found.front());
     }
-
-    std::vector<ReadResult> found;
-    readFound(frame, options, plan, 1, found, result);
-    return found.empty() ? result : found.front();
+    result.trace = std::move(steps);
+    return result;
 }
+
+} // namespace
+
+ReadResult readCode(const cv::Mat& image, const ReaderOptions& options) { return readOne(image, options, true); }
+
+ReadResult readFoundCode(const cv::Mat& image, const ReaderOptions& options) { return readOne(image, options, false); }
 
 std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options)
 {
@@ -285,22 +342,21 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     CodeSearch search;
     std::vector<ReadResult>& read = search.codes;
     const Found<ReadPlan> planned = planRead(image, options);
-    search.error = planned.code;
+    search.error = errorOf(planned.code);
     if (!planned) return search;
-    search.error = InnerCircleNotFound;
+    search.error = ReadError::InnerCircleNotFound;
     if (maxCodes == 0) return search;
     const ReadPlan& plan = *planned;
+    const Trace trace{options.trace ? &search.trace : nullptr};
     ReadResult failure;
-    const Frame frame = frameOf(image, options, plan);
-    if (options.readWholeImage) {
-        ReadResult whole =
-            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
-        if (whole) read.push_back(std::move(whole));
-        else failure = std::move(whole);
-    }
+    const Frame frame = frameOf(image, options, plan, true);
+    ReadResult whole =
+        readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
+    if (whole) read.push_back(std::move(whole));
+    else failure = std::move(whole);
     if (options.findCodes && read.size() < maxCodes)
-        readFound(frame, options, plan, maxCodes, read, failure, &search.failed);
-    search.error = read.empty() ? failure.error : Success;
+        readFound(frame, options, plan, maxCodes, trace, read, failure, &search.failed);
+    search.error = read.empty() ? failure.error : ReadError::Success;
     return search;
 }
 

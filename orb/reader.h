@@ -10,37 +10,26 @@
 // with its reason, not an exception. Only input the reader cannot take at
 // all (an empty image, a depth other than 8 bits, 2 or more than 4
 // channels) throws OCException.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
-#include "orb/decoder_configuration.h"
-#include "orb/payload/module_layout.h"
-#include "orb/payload/payload_types.h"
-#include "orb/result_code.h"
+#include "orb/types.h"
 
 namespace orb {
 
-// Which code types a read tries.
-enum class CodeTypes {
-    BlackAndWhite, // one bit per module
-    Color,         // three bits per module; never tried on a gray image
-    Both,          // black-and-white first, then colour
-};
-
-// Try every module layout: the default one first, then the other five.
-inline constexpr std::int32_t kAnyLayout = -1;
-
 struct ReaderOptions {
-    // Code types to try. Default: both, black-and-white first, so a
-    // black-and-white code costs no more than with BlackAndWhite alone.
-    CodeTypes codeTypes = CodeTypes::Both;
-    // Module layout to read (a ModuleLayout value), or kAnyLayout. Default:
-    // kAnyLayout; HorizontalSnakeSmall is tried first, and the others only
-    // on a grid where it failed.
-    std::int32_t layout = kAnyLayout;
+    // Code types to try, in order. Colour is never tried on a gray image.
+    // Default: black-and-white, then colour, so a black-and-white code costs
+    // no more than with black-and-white alone.
+    std::vector<CodeType> codeTypes = {CodeType::BlackAndWhite, CodeType::Color};
+    // Module layout to read; none: any. With none, HorizontalSnakeSmall is
+    // tried first, and the others only on a grid where it failed.
+    std::optional<Layout> layout;
     // Try the left-right mirror image when the image as captured fails
     // (codes seen through glass or printed mirrored). Default: on.
     bool tryMirrored = true;
@@ -54,12 +43,35 @@ struct ReaderOptions {
     // structure of their centre and read each place found: codes small, off
     // centre or among other things. Default: on.
     bool findCodes = true;
-    // Read the image as a whole before searching it. Off for a caller that
-    // has just tried that itself (the console program's decode). Default: on.
-    bool readWholeImage = true;
     // Most places the search reads in one image; bounds the time a
     // cluttered image takes. Default: 12.
     int maxCandidates = 12;
+    // Keep the steps the read took (ReadResult::trace, CodeSearch::trace).
+    // Default: off, which costs nothing.
+    bool trace = false;
+};
+
+// One step of a read: a stage of one run on one image, or the search for
+// places that look like codes.
+struct TraceStep {
+    // "finder search", or a stage: "inner circle", "affine correction",
+    // "inner zebra", "perspective correction 1", "start marker",
+    // "outer zebra", "perspective correction 2", "radial zebra", "grid reading".
+    std::string stage;
+    // What was read: "whole image", or "place N at X,Y" (N from 1, X,Y its
+    // centre in the caller's pixels) for a place the search found.
+    std::string image;
+    cv::Size size;                    // of the image the run was given
+    std::optional<CodeType> codeType; // of the run; none for the finder search
+    bool mirrored = false;            // on the left-right mirror image
+    // The form the stage worked on: "full size" or "half size", then the
+    // mirror and corrections it had been through ("half size, mirrored, affine").
+    std::string view;
+    // The stage's outcome; for the finder search, Success when it found
+    // places and InnerCircleNotFound when none.
+    ReadError result = ReadError::Success;
+    int places = 0;                   // places found (finder search only)
+    double milliseconds = 0;
 };
 
 // Where a code lies, in the pixel coordinates of the caller's image.
@@ -75,24 +87,26 @@ struct CodePosition {
 // One read code, or why none was read.
 struct ReadResult {
     // Success when a code was read; otherwise the reason of the last attempt.
-    ResultCode error = InnerCircleNotFound;
+    ReadError error = ReadError::InnerCircleNotFound;
     // The payload as it was stored: text (usually UTF-8 or Latin-1) or raw bytes.
     std::vector<std::uint8_t> bytes;
-    DataType dataType = Automatic;
-    EccType eccType = Low;
-    ModuleLayout layout = HorizontalSnakeSmall;
-    CodeType codeType = BlackAndWhite;
+    DataType dataType = DataType::Automatic;
+    EccType eccType = EccType::Low;
+    Layout layout = Layout::HorizontalSnakeSmall;
+    CodeType codeType = CodeType::BlackAndWhite;
     std::int32_t modulesPerRing = 0;
     std::int32_t ringCount = 0;
     // The code was read from the mirror image of the one given.
     bool mirrored = false;
     CodePosition position;
+    // The steps of the read, when ReaderOptions::trace asked for them.
+    std::vector<TraceStep> trace;
 
-    explicit operator bool() const { return error == Success; }
+    explicit operator bool() const { return error == ReadError::Success; }
     // The payload bytes as a string.
     std::string text() const { return {bytes.begin(), bytes.end()}; }
     // Fixed English text of `error`, e.g. "Inner circle not found".
-    std::string errorText() const { return resultText(error); }
+    std::string errorText() const { return orb::errorText(error); }
 };
 
 // Reads the one code that fills and centres an 8-bit image (gray, BGR or
@@ -114,7 +128,9 @@ struct CodeSearch {
     // as `outerRing` and `outline` (a failed read does not know its rings).
     std::vector<ReadResult> failed;
     // Why nothing was read, when `codes` is empty: as readCode would report.
-    ResultCode error = InnerCircleNotFound;
+    ReadError error = ReadError::InnerCircleNotFound;
+    // Every step of the search, when ReaderOptions::trace asked for them.
+    std::vector<TraceStep> trace;
 };
 
 // readCodes, stopping after `maxCodes` codes, with the failed places too.

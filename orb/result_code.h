@@ -1,8 +1,9 @@
 #pragma once
-// Result codes of the decoder and the library's exception.
+// Result codes of the decoder; the library's exception is in types.h.
 #include <cstdint>
-#include <stdexcept>
 #include <string>
+
+#include "orb/types.h"
 
 namespace orb {
 
@@ -43,12 +44,6 @@ struct Found {
     explicit operator bool() const { return code == Success; }
     const T& operator*() const { return value; }
     const T* operator->() const { return &value; }
-};
-
-class OCException : public std::runtime_error {
-public:
-    OCException(std::int32_t code, const std::string& detail);
-    std::int32_t code;
 };
 
 } // namespace orb

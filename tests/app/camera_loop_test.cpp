@@ -152,7 +152,7 @@ TEST_F(CameraFrames, LibraryErrorsFailOnlyTheirFrame)
     orb::logger().setConsoleStream(log);
     const int previousLevel = orb::logger().consoleLevel();
     orb::logger().setConsoleLevel(static_cast<int>(orb::LogLevel::Debug));
-    const FrameReader failing = [](const cv::Mat&, const orb::ReaderOptions&) -> orb::ReadResult {
+    const FrameReader failing = [](const cv::Mat&, const ConsoleRead&) -> orb::ReadResult {
         static int calls = 0;
         if (++calls % 2) throw cv::Exception(cv::Error::StsBadArg, "at least 4 corresponding point sets", "fit",
                                              __FILE__, __LINE__);

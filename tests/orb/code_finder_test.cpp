@@ -11,6 +11,7 @@
 #include "orb/finder/code_finder.h"
 #include "orb/finder/local_threshold.h"
 #include "orb/logger.h"
+#include "orb/found_codes.h"
 #include "orb/reader.h"
 #include "support/photo_scenes.h"
 
@@ -70,7 +71,7 @@ TEST_F(CodeFinder, ReadsAColourCodeOnlyTheSearchFindsWithAndWithoutEnhancement)
         const ReadResult result = readCode(drawn.image, options);
         ASSERT_TRUE(result) << "enhance " << enhance << ": " << result.errorText();
         EXPECT_EQ(result.text(), "colour far");
-        EXPECT_EQ(result.codeType, Color);
+        EXPECT_EQ(result.codeType, CodeType::Color);
         EXPECT_LT(cv::norm(cv::Point2d(result.position.centre) - drawn.plan.placement.centre), 1.5);
     }
 }
@@ -135,9 +136,7 @@ TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
     EXPECT_TRUE(readCodes(targets).empty());
 
     // A search alone that finds nothing says so.
-    ReaderOptions searchOnly;
-    searchOnly.readWholeImage = false;
-    EXPECT_EQ(readCode(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), searchOnly).error, InnerCircleNotFound);
+    EXPECT_EQ(readFoundCode(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255))).error, ReadError::InnerCircleNotFound);
 
     // Noise over a large frame, and degenerate shapes.
     cv::Mat noise(3000, 4000, CV_8UC1);

@@ -59,12 +59,12 @@ TEST_F(Reader, ReportsWhatTheDrawnCodeCarriesAndWhereItIs)
     const Drawn plain = draw("Hello, reader!", options, false, {40.37, -20.21});
     const ReadResult result = readCode(plain.image);
     ASSERT_TRUE(result) << result.errorText();
-    EXPECT_EQ(result.error, Success);
+    EXPECT_EQ(result.error, ReadError::Success);
     EXPECT_EQ(result.text(), "Hello, reader!");
     EXPECT_EQ(result.dataType, plain.code.dataType);
-    EXPECT_EQ(result.eccType, Quartile);
-    EXPECT_EQ(result.layout, HorizontalSnakeSmall);
-    EXPECT_EQ(result.codeType, BlackAndWhite);
+    EXPECT_EQ(result.eccType, EccType::Quartile);
+    EXPECT_EQ(result.layout, Layout::HorizontalSnakeSmall);
+    EXPECT_EQ(result.codeType, CodeType::BlackAndWhite);
     EXPECT_EQ(result.modulesPerRing, 32);
     EXPECT_EQ(result.ringCount, plain.code.ringCount);
     EXPECT_FALSE(result.mirrored);
@@ -79,9 +79,9 @@ TEST_F(Reader, ReportsWhatTheDrawnCodeCarriesAndWhereItIs)
     const ReadResult coloured = readCode(colour.image);
     ASSERT_TRUE(coloured) << coloured.errorText();
     EXPECT_EQ(coloured.text(), "Colour 48");
-    EXPECT_EQ(coloured.codeType, Color);
-    EXPECT_EQ(coloured.layout, Vertical);
-    EXPECT_EQ(coloured.eccType, Low);
+    EXPECT_EQ(coloured.codeType, CodeType::Color);
+    EXPECT_EQ(coloured.layout, Layout::Vertical);
+    EXPECT_EQ(coloured.eccType, EccType::Low);
     EXPECT_EQ(coloured.modulesPerRing, 48);
     expectPosition(coloured, colour.centre, colour.outerRadius);
 
@@ -113,7 +113,7 @@ TEST_F(Reader, SearchCodesReportsFailedPlacesAndStopsWhenAsked)
     const CodeSearch search = searchCodes(image);
     ASSERT_EQ(search.codes.size(), 1u);
     EXPECT_EQ(search.codes[0].text(), "found");
-    EXPECT_EQ(search.error, Success);
+    EXPECT_EQ(search.error, ReadError::Success);
     ASSERT_FALSE(search.failed.empty());
     const ReadResult& failed = search.failed.front();
     EXPECT_FALSE(failed);
@@ -147,19 +147,19 @@ TEST_F(Reader, TriesOtherCodeTypesAndLayoutsOnlyWhenAsked)
     const ReadResult anyColour = readCode(colour);
     ASSERT_TRUE(anyColour) << anyColour.errorText();
     EXPECT_EQ(anyColour.text(), "Colour code: three bits per module");
-    EXPECT_EQ(anyColour.codeType, Color);
+    EXPECT_EQ(anyColour.codeType, CodeType::Color);
     const ReadResult anyLayout = readCode(scrambled);
     ASSERT_TRUE(anyLayout) << anyLayout.errorText();
     EXPECT_EQ(anyLayout.text(), "https://example.org/orbel?ring=64");
-    EXPECT_EQ(anyLayout.layout, Scrambled);
+    EXPECT_EQ(anyLayout.layout, Layout::Scrambled);
 
     ReaderOptions fixed;
-    fixed.codeTypes = CodeTypes::BlackAndWhite;
-    fixed.layout = HorizontalSnakeSmall;
+    fixed.codeTypes = std::vector{CodeType::BlackAndWhite};
+    fixed.layout = Layout::HorizontalSnakeSmall;
     for (const cv::Mat& image : {colour, scrambled}) {
         const ReadResult result = readCode(image, fixed);
         EXPECT_FALSE(result);
-        EXPECT_NE(result.error, Success);
+        EXPECT_NE(result.error, ReadError::Success);
         EXPECT_FALSE(result.errorText().empty());
         EXPECT_TRUE(result.bytes.empty());
     }
@@ -169,15 +169,15 @@ TEST_F(Reader, FailuresAreValuesAndOnlyUnreadableInputThrows)
 {
     const cv::Mat blank(480, 640, CV_8UC3, cv::Scalar::all(255));
     const ReadResult none = readCode(blank);
-    EXPECT_EQ(none.error, InnerCircleNotFound);
+    EXPECT_EQ(none.error, ReadError::InnerCircleNotFound);
     EXPECT_EQ(none.errorText(), "Inner circle not found");
 
     ReaderOptions colourOnly;
-    colourOnly.codeTypes = CodeTypes::Color;
-    EXPECT_EQ(readCode(cv::Mat(480, 640, CV_8UC1, cv::Scalar(255)), colourOnly).error, CodeTypeMismatch);
+    colourOnly.codeTypes = std::vector{CodeType::Color};
+    EXPECT_EQ(readCode(cv::Mat(480, 640, CV_8UC1, cv::Scalar(255)), colourOnly).error, ReadError::CodeTypeMismatch);
     ReaderOptions badLayout;
-    badLayout.layout = 9;
-    EXPECT_EQ(readCode(blank, badLayout).error, InvalidConfiguration);
+    badLayout.layout = static_cast<Layout>(9);
+    EXPECT_EQ(readCode(blank, badLayout).error, ReadError::InvalidConfiguration);
 
     EXPECT_THROW(readCode(cv::Mat()), OCException);
     EXPECT_THROW(readCode(cv::Mat(20, 20, CV_16UC1)), OCException);

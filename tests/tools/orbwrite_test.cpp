@@ -99,10 +99,10 @@ TEST_F(Orbwrite, OptionsReachTheCode)
     ASSERT_TRUE(read) << read.errorText();
     EXPECT_EQ(read.modulesPerRing, 48);
     EXPECT_EQ(read.ringCount, 5);
-    EXPECT_EQ(read.codeType, orb::Color);
-    EXPECT_EQ(read.dataType, orb::Letters);
-    EXPECT_EQ(read.eccType, orb::High);
-    EXPECT_EQ(read.layout, orb::Scrambled);
+    EXPECT_EQ(read.codeType, orb::CodeType::Color);
+    EXPECT_EQ(read.dataType, orb::DataType::Letters);
+    EXPECT_EQ(read.eccType, orb::EccType::High);
+    EXPECT_EQ(read.layout, orb::Layout::Scrambled);
     // Read with the wrong layout it must not come out.
     EXPECT_NE(decodeFile(file, orb::Color, orb::Horizontal), "ORBEL");
 }

@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 
 #include "app/version.h"
-#include "orb/payload/module_layout.h"
 
 namespace orbread {
 
@@ -124,12 +123,15 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
 
     o.format = json ? Format::Json : csv ? Format::Csv : Format::Text;
     std::transform(codeType.begin(), codeType.end(), codeType.begin(), ::tolower);
-    o.reader.codeTypes = codeType == "bw"                           ? orb::CodeTypes::BlackAndWhite
-                         : codeType == "color" || codeType == "colour" ? orb::CodeTypes::Color
-                                                                       : orb::CodeTypes::Both;
-    o.reader.layout = orb::kAnyLayout;
-    for (int i = orb::Horizontal; i <= orb::Scrambled; ++i)
-        if (layout == orb::layoutName(i)) o.reader.layout = i;
+    using orb::CodeType;
+    o.reader.codeTypes = codeType == "bw"                           ? std::vector{CodeType::BlackAndWhite}
+                         : codeType == "color" || codeType == "colour" ? std::vector{CodeType::Color}
+                                                                       : std::vector{CodeType::BlackAndWhite, CodeType::Color};
+    o.reader.layout.reset();
+    for (const orb::Layout each : {orb::Layout::Horizontal, orb::Layout::Vertical, orb::Layout::VerticalSnake,
+                                   orb::Layout::HorizontalSnakeLarge, orb::Layout::HorizontalSnakeSmall,
+                                   orb::Layout::Scrambled})
+        if (layout == orb::layoutName(each)) o.reader.layout = each;
     if (first) o.maxCodes = 1;
     if (maxCodes > 0) o.maxCodes = maxCodes;
     o.reader.findCodes = !noFinder;

@@ -9,14 +9,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "orb/payload/module_layout.h"
-#include "orb/payload/payload_types.h"
 
 namespace orbread {
 
 namespace {
 
-const char* codeTypeName(std::int32_t type) { return type == orb::Color ? "color" : "bw"; }
+const char* codeTypeName(orb::CodeType type) { return type == orb::CodeType::Color ? "color" : "bw"; }
 
 // Two decimals: pixel positions and milliseconds need no more.
 double rounded(double value) { return std::round(value * 100.0) / 100.0; }

@@ -15,7 +15,7 @@
 
 #include "annotation.h"
 #include "orb/image_file.h"
-#include "orb/result_code.h"
+#include "orb/reader.h"
 
 namespace orbread {
 
@@ -110,7 +110,7 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
             }
         }
         report.outcome = report.codes.empty() ? Outcome::NoCode : Outcome::Codes;
-        if (report.codes.empty()) report.error = std::string("no code found (") + orb::resultText(search.error) + ")";
+        if (report.codes.empty()) report.error = std::string("no code found (") + orb::errorText(search.error) + ")";
         // A damaged file without a code is reported as damaged, not as one without a code.
         if (report.codes.empty() && !report.warning.empty()) {
             report.outcome = Outcome::Unreadable;
