@@ -61,7 +61,7 @@ TEST_F(Reader, ReportsWhatTheDrawnCodeCarriesAndWhereItIs)
     ASSERT_TRUE(result) << result.errorText();
     EXPECT_EQ(result.error, ReadError::Success);
     EXPECT_EQ(result.text(), "Hello, reader!");
-    EXPECT_EQ(result.dataType, plain.code.dataType);
+    EXPECT_EQ(result.dataType, static_cast<DataType>(plain.code.dataType));
     EXPECT_EQ(result.eccType, EccType::Quartile);
     EXPECT_EQ(result.layout, Layout::HorizontalSnakeSmall);
     EXPECT_EQ(result.codeType, CodeType::BlackAndWhite);

@@ -12,6 +12,11 @@ namespace orbread {
 
 namespace {
 
+// Every layout, in the order of their numbers.
+constexpr orb::Layout kLayouts[] = {orb::Layout::Horizontal,           orb::Layout::Vertical,
+                                    orb::Layout::VerticalSnake,        orb::Layout::HorizontalSnakeLarge,
+                                    orb::Layout::HorizontalSnakeSmall, orb::Layout::Scrambled};
+
 const char* const kDescription = "orbread: reads Orbel codes from image files, folders, standard input or video.";
 
 const char* const kCommonCommands = R"(
@@ -55,7 +60,7 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
         ->type_name("bw|color|auto");
     std::string layout = "auto";
     std::vector<std::string> layoutNames{"auto"};
-    for (int i = orb::Horizontal; i <= orb::Scrambled; ++i) layoutNames.push_back(orb::layoutName(i));
+    for (const orb::Layout each : kLayouts) layoutNames.push_back(orb::layoutName(each));
     app.add_option("--layout", layout, "Module layout: auto (all, the default one first) or one of " +
                                            [&] {
                                                std::string names;
@@ -128,9 +133,7 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
                          : codeType == "color" || codeType == "colour" ? std::vector{CodeType::Color}
                                                                        : std::vector{CodeType::BlackAndWhite, CodeType::Color};
     o.reader.layout.reset();
-    for (const orb::Layout each : {orb::Layout::Horizontal, orb::Layout::Vertical, orb::Layout::VerticalSnake,
-                                   orb::Layout::HorizontalSnakeLarge, orb::Layout::HorizontalSnakeSmall,
-                                   orb::Layout::Scrambled})
+    for (const orb::Layout each : kLayouts)
         if (layout == orb::layoutName(each)) o.reader.layout = each;
     if (first) o.maxCodes = 1;
     if (maxCodes > 0) o.maxCodes = maxCodes;
