@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Installs the build into a fresh prefix, builds the consumer project
 # against it and reads the sample image.
 #   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWORK_DIR=... -P run_consumer.cmake
@@ -13,9 +14,24 @@ function(run)
 endfunction()
 
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
-if(NOT EXISTS ${prefix}/include/orb/reader.h)
-  message(FATAL_ERROR "the public header was not installed")
+# Exactly the public headers are installed, and they include only each other.
+set(public reader.h writer.h image_file.h types.h version.h)
+file(GLOB_RECURSE installed RELATIVE ${prefix}/include/orb ${prefix}/include/orb/*)
+list(SORT installed)
+set(expected ${public})
+list(SORT expected)
+if(NOT installed STREQUAL expected)
+  message(FATAL_ERROR "installed headers: ${installed}; expected: ${expected}")
 endif()
+foreach(header IN LISTS public)
+  file(STRINGS ${prefix}/include/orb/${header} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]orb/")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE ".*[\"<]orb/([^\">]+)[\">].*" "\\1" included "${line}")
+    if(NOT included IN_LIST public)
+      message(FATAL_ERROR "${header} includes the private header orb/${included}")
+    endif()
+  endforeach()
+endforeach()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/install/consumer -B ${WORK_DIR}/build -G Ninja
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <thread>
 #include <vector>
@@ -135,6 +136,54 @@ TEST_F(Reader, SearchCodesReportsFailedPlacesAndStopsWhenAsked)
     const CodeSearch none = searchCodes(blank);
     EXPECT_TRUE(none.codes.empty());
     EXPECT_EQ(none.error, readCode(blank).error);
+}
+
+// A read asked to keep its steps says why a code did not read: which image
+// each run took, every stage with its outcome, and the finder's search.
+TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
+{
+    // A small code far from the centre: the whole image does not read it.
+    DrawOptions drawing;
+    drawing.pitch = 6;
+    drawing.hubRadius = 3;
+    drawing.centreOffset = {-420.37, 200.21};
+    drawing.canvas = {1280, 720};
+    const DrawnCode drawn = drawText("traced", TextCodeOptions{}, drawing);
+    EXPECT_TRUE(readCode(drawn.image).trace.empty()); // off unless asked
+
+    ReaderOptions tracing;
+    tracing.trace = true;
+    const ReadResult read = readCode(drawn.image, tracing);
+    ASSERT_TRUE(read) << read.errorText();
+    ASSERT_FALSE(read.trace.empty());
+    // The whole image fails at some stage, the finder finds the code off
+    // centre, and the read of that place ends with the grid read.
+    EXPECT_EQ(read.trace.front().image, "whole image");
+    EXPECT_EQ(read.trace.front().stage, "inner circle");
+    EXPECT_EQ(read.trace.front().size, drawn.image.size());
+    const auto search = std::find_if(read.trace.begin(), read.trace.end(),
+                                     [](const TraceStep& step) { return step.stage == "finder search"; });
+    ASSERT_NE(search, read.trace.end());
+    EXPECT_GE(search->places, 1);
+    EXPECT_FALSE(search->codeType);
+    EXPECT_TRUE(std::all_of(read.trace.begin(), search, [](const TraceStep& step) {
+        return step.image == "whole image" && step.codeType && step.result != ReadError::Success;
+    }));
+    const TraceStep& last = read.trace.back();
+    EXPECT_EQ(last.stage, "grid reading");
+    EXPECT_EQ(last.result, ReadError::Success);
+    EXPECT_EQ(last.codeType, CodeType::BlackAndWhite);
+    EXPECT_EQ(last.image.rfind("place ", 0), 0u) << last.image;
+    EXPECT_NE(last.image.find(" at 2"), std::string::npos) << last.image; // x near 220
+
+    // A blank image: the whole image has no hub, and the search finds no place.
+    const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
+    ASSERT_EQ(none.trace.size(), 2u);
+    EXPECT_EQ(none.trace[0].stage, "inner circle");
+    EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
+    EXPECT_EQ(none.trace[1].stage, "finder search");
+    EXPECT_EQ(none.trace[1].places, 0);
+    EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
 }
 
 TEST_F(Reader, TriesOtherCodeTypesAndLayoutsOnlyWhenAsked)

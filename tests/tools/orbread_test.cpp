@@ -109,6 +109,32 @@ TEST_F(Orbread, JsonLinesParse)
     EXPECT_EQ(linesOf(r.err).size(), 1u) << r.err;
 }
 
+// --trace adds the steps of each input's reads to its JSON lines, and only there.
+TEST_F(Orbread, JsonTraceListsTheSteps)
+{
+    const ToolRun r = run({"--json", "--trace", example("sample.png")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const auto line = nlohmann::json::parse(linesOf(r.out).at(0));
+    EXPECT_EQ(line["text"], "Hello, ScanBench!");
+    ASSERT_TRUE(line["trace"].is_array());
+    ASSERT_FALSE(line["trace"].empty());
+    // The whole image reads; the search after it finds no other code.
+    const auto& trace = line["trace"];
+    EXPECT_EQ(trace.back()["stage"], "finder search");
+    const auto read = std::find_if(trace.begin(), trace.end(), [](const auto& step) { return step["stage"] == "grid reading" && step["result"] == "SUCCESS"; });
+    ASSERT_NE(read, trace.end());
+    const auto& last = *read;
+    EXPECT_EQ(last["stage"], "grid reading");
+    EXPECT_EQ(last["image"], "whole image");
+    EXPECT_EQ(last["code_type"], "bw");
+    EXPECT_EQ(last["result"], "SUCCESS");
+    EXPECT_EQ(last["size"].size(), 2u);
+    EXPECT_TRUE(last["time_ms"].is_number());
+
+    EXPECT_FALSE(nlohmann::json::parse(linesOf(run({"--json", example("sample.png")}).out).at(0)).contains("trace"));
+    EXPECT_EQ(run({"--trace", example("sample.png")}).status, 2); // needs --json
+}
+
 TEST_F(Orbread, CsvHasAHeaderAndQuotesTexts)
 {
     const ToolRun r = run({"--csv", example("sample.png")});

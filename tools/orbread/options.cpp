@@ -53,6 +53,8 @@ ParsedCommandLine parseCommandLine(int argc, char** argv)
     bool json = false, csv = false;
     auto* jsonFlag = app.add_flag("--json", json, "One JSON object per line: per code, or per input without one");
     app.add_flag("--csv", csv, "Comma-separated values with a header line")->excludes(jsonFlag);
+    app.add_flag("--trace", o.reader.trace, "With --json: the steps each read took, as a \"trace\" array")
+        ->needs(jsonFlag);
 
     std::string codeType = "auto";
     app.add_option("--code-type", codeType, "Code types tried: bw, color or auto (both, black-and-white first)")

@@ -91,7 +91,25 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
             }
             return line;
         };
-        auto dump = [](const json& line) { return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; };
+        // The steps of the input's reads, on each of its lines when asked for.
+        json trace = json::array();
+        for (const orb::TraceStep& step : report.trace) {
+            json entry;
+            entry["stage"] = step.stage;
+            entry["image"] = step.image;
+            entry["size"] = {step.size.width, step.size.height};
+            entry["code_type"] = step.codeType ? json(codeTypeName(*step.codeType)) : json(nullptr);
+            entry["view"] = step.view;
+            entry["mirrored"] = step.mirrored;
+            entry["result"] = orb::errorText(step.result);
+            if (step.stage == "finder search") entry["places"] = step.places;
+            entry["time_ms"] = rounded(step.milliseconds);
+            trace.push_back(std::move(entry));
+        }
+        auto dump = [&](json& line) {
+            if (!report.trace.empty()) line["trace"] = trace;
+            return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+        };
         if (report.codes.empty()) {
             json line = base();
             line["index"] = nullptr;

@@ -90,6 +90,7 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
         orb::CodeSearch search = orb::searchCodes(load.image, options.reader, options.maxCodes);
         report.codes = std::move(search.codes);
         report.failed = std::move(search.failed);
+        report.trace = std::move(search.trace);
         report.warning = load.warning;
         // Later pages are loaded one at a time, so only one is held at once.
         if (load.pages > 1 && !input.standardInput) {
@@ -103,6 +104,10 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
                 }
                 if (report.warning.empty() && !more.warning.empty()) report.warning = pageName + more.warning;
                 orb::CodeSearch pageSearch = orb::searchCodes(more.image, options.reader, options.maxCodes);
+                for (orb::TraceStep& step : pageSearch.trace) {
+                    step.image = pageName + step.image;
+                    report.trace.push_back(std::move(step));
+                }
                 for (orb::ReadResult& code : pageSearch.codes) {
                     report.codes.push_back(std::move(code));
                     report.codePages.push_back(page + 1);

@@ -27,6 +27,7 @@ struct ImageReport {
     std::string annotationError;         // why the --annotate picture could not be written
     std::string warning;                 // the file is damaged, though codes may have been read from it
     std::vector<int> codePages;          // the page of each code (from 1), for a file of several pages
+    std::vector<orb::TraceStep> trace;   // the steps of the reads, when --trace asked
 };
 
 // The bytes of standard input, read once before the readers start.
