@@ -163,7 +163,7 @@ bool hasImageExtension(const fs::path& path)
     static const std::set<std::string> kExtensions = {".png", ".jpg",  ".jpeg", ".jpe", ".bmp", ".dib",
                                                       ".tif", ".tiff", ".webp", ".pbm", ".pgm", ".ppm",
                                                       ".pnm", ".pxm",  ".sr",   ".ras", ".jp2", ".hdr",
-                                                      ".pic", ".exr"};
+                                                      ".pic", ".exr",  ".svg",  ".gif"};
     return kExtensions.count(lowered(path.extension().string())) > 0;
 }
 
