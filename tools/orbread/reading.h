@@ -7,6 +7,7 @@
 
 #include "inputs.h"
 #include "options.h"
+#include "standard_input.h"
 #include "orb/reader.h"
 
 namespace orbread {
@@ -29,8 +30,8 @@ struct ImageReport {
     std::vector<int> codePages;          // the page of each code (from 1), for a file of several pages
 };
 
-// The bytes of standard input, read once before the readers start.
-void takeStandardInput(std::vector<unsigned char> bytes);
+// Standard input, taken once before the readers start.
+void useStandardInput(StandardInput input);
 
 // Loads and reads one input; writes its --annotate picture to `annotation`
 // when that is not empty. Never throws.
