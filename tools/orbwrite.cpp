@@ -18,6 +18,7 @@
 
 #include "orb/drawing/svg_writer.h"
 #include "orb/drawing/text_code.h"
+#include "orb/drawing/write_checks.h"
 #include "orb/payload/code_writer.h"
 #include "orb/result_code.h"
 
@@ -25,22 +26,16 @@ namespace {
 
 using namespace orb;
 
-constexpr double kSmallestPitch = 5.0;
-constexpr double kLargestPitch = 400.0;
-constexpr int kMostRings = 1000;
-
 const char* const kFooter = R"(
 Exit status: 0 when the file was written, 1 when the code could not be made
 or written, 2 for wrong usage.
 
 Example: orbwrite -o hello.png "Hello, ScanBench!")";
 
-constexpr double kDefaultPitch = 12.0;
-
 struct Arguments {
     Arguments()
     {
-        drawing.pitch = kDefaultPitch;
+        drawing.pitch = kDefaultWritePitch;
         // Centred in its image: the middle of an even canvas is a pixel
         // corner, half a pixel before the canvas centre the offset counts from.
         drawing.centreOffset = {-0.5, -0.5};
@@ -159,7 +154,7 @@ Arguments parseArguments(int argc, char** argv)
         args.code.ringCount = parseNumber<int>("--rings", *rings);
         // More rings than fit the largest image the drawer makes are refused
         // here, before the writer allocates their modules.
-        if (args.code.ringCount < 2 || args.code.ringCount > kMostRings)
+        if (args.code.ringCount < kFewestWrittenRings || args.code.ringCount > kMostWrittenRings)
             throw UsageError{"--rings must be 2 to 1000, not " + *rings};
     }
     if (ecc) args.code.eccType = static_cast<std::uint8_t>(parseName("--ecc", *ecc, 4, [](int i) { return eccTypeName(i); }));
@@ -187,25 +182,7 @@ bool endsWith(const std::string& text, const std::string& suffix)
 // Names the cause of a refused text in the user's terms.
 std::string explain(const OCException& e, const Arguments& args)
 {
-    const int bits = args.drawing.codeType == Color ? 3 : 1;
-    switch (e.code) {
-    case DataSizeExceedsMaximum:
-        return "text too long: it does not fit a code of 255 bytes with " +
-               std::string(eccTypeName(args.code.eccType)) + " error correction";
-    case InsufficientCapacity: {
-        const CodeCapacity room =
-            codeCapacity(args.code.ringCount, args.code.modulesPerRing, bits, args.code.eccType);
-        return "text too long for " + std::to_string(args.code.ringCount) + " rings: they hold " +
-               std::to_string(room.maxPayload) + (room.maxPayload == 1 ? " byte with " : " bytes with ") +
-               eccTypeName(args.code.eccType) +
-               " error correction (leave out --rings to get enough)";
-    }
-    case CodeCannotBeCreated:
-        if (args.code.dataType != Automatic)
-            return std::string("the type ") + dataTypeName(args.code.dataType) + " cannot carry this text";
-        return std::string("this text cannot be written: ") + e.what();
-    default: return e.what();
-    }
+    return writeRefusal(e, args.code, args.drawing.codeType, "--rings");
 }
 
 struct Label {
