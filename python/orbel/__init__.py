@@ -50,6 +50,8 @@ def _pil_array(image):
         return np.asarray(image)
     if mode in _PIL_GREY:
         return np.asarray(image.convert("L"))
+    if mode == "La":  # PIL unpremultiplies it only to LA
+        image, mode = image.convert("LA"), "LA"
     if mode in _PIL_ALPHA or (mode == "P" and "transparency" in image.info):
         rgba = np.asarray(image.convert("RGBA") if mode != "RGBA" else image)
         return rgba[:, :, [2, 1, 0, 3]]

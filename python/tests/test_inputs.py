@@ -36,8 +36,8 @@ def test_pil_modes(bgr, mode):
         image = Image.fromarray(grey.astype(np.uint16) * 257)
     elif mode in ("I", "F"):
         image = Image.fromarray((grey.astype(np.int32) * 257).astype(np.int32 if mode == "I" else np.float32))
-    elif mode == "PA":
-        image = rgb.convert("P").convert("PA")
+    elif mode in ("PA", "La", "RGBa"):
+        image = rgb.convert({"PA": "P", "La": "LA", "RGBa": "RGBA"}[mode]).convert(mode)
     else:
         image = rgb.convert(mode)
     assert image.mode == mode
