@@ -20,6 +20,7 @@
 #include "orb/drawing/code_geometry.h"
 #include "orb/drawing/svg_writer.h"
 #include "orb/drawing/text_code.h"
+#include "orb/drawing/write_checks.h"
 #include "orb/payload/code_writer.h"
 #include "orb/reader.h"
 #include "orb/result_code.h"
@@ -28,11 +29,6 @@ namespace {
 
 using namespace orb;
 
-constexpr double kSmallestPitch = 5.0;
-constexpr double kLargestPitch = 400.0;
-// The reader samples a ring no thinner than this many pixels of its working
-// image; a thinner ring is read at the wrong radius.
-constexpr double kReaderSmallestPitch = 5.0;
 // A text is at most 256 payload bytes, so no longer text can fit; the bound
 // keeps a runaway pipe from filling memory.
 constexpr std::size_t kMostTextBytes = 64 * 1024;
@@ -48,12 +44,10 @@ did not read back or could not be written, 2 for wrong usage.
 
 Example: orbwrite -o hello.png "Hello, ScanBench!")";
 
-constexpr double kDefaultPitch = 12.0;
-
 struct Arguments {
     Arguments()
     {
-        drawing.pitch = kDefaultPitch;
+        drawing.pitch = kDefaultWritePitch;
         // Centred in its image: the middle of an even canvas is a pixel
         // corner, half a pixel before the canvas centre the offset counts from.
         drawing.centreOffset = {-0.5, -0.5};
@@ -113,22 +107,7 @@ std::string optionOf(const std::string& message)
     return colon == std::string::npos ? message : message.substr(0, colon);
 }
 
-// The largest ring count whose code, drawn in its own image, keeps rings of
-// kReaderSmallestPitch pixels once the reader has scaled the image down to
-// its working width. The ratio does not depend on the pitch: the image
-// grows with it.
-int mostReadableRings()
-{
-    const double quietZone = DrawOptions{}.quietZone;
-    const double workingWidth = ReaderOptions{}.maxWorkingWidth;
-    for (int rings = 3;; ++rings) {
-        CodeGeometry geometry;
-        geometry.ringCount = rings;
-        geometry.hubRadius = hubRadiusForOwnImage(rings, quietZone);
-        const double side = 2.0 * (geometry.outerRadius() + quietZone);
-        if (workingWidth / side < kReaderSmallestPitch) return rings - 1;
-    }
-}
+int mostReadableRings() { return orb::mostReadableRings(ReaderOptions{}.maxWorkingWidth); }
 
 const std::vector<std::string> kValueOptions{"-o",     "--output", "--modules", "--rings", "--ecc",
                                              "--type", "--layout", "--mask",    "--pitch", "--text-file"};
@@ -247,7 +226,7 @@ Arguments parseArguments(int argc, char** argv)
         args.code.ringCount = parseNumber<int>("--rings", *rings);
         // More rings than the reader reads back are refused here, before the
         // writer allocates their modules.
-        if (args.code.ringCount < 2 || args.code.ringCount > mostRings)
+        if (args.code.ringCount < kFewestWrittenRings || args.code.ringCount > mostRings)
             throw UsageError{"--rings must be 2 to " + std::to_string(mostRings) +
                              " (larger codes do not read back), not " + *rings};
     }
@@ -276,25 +255,7 @@ bool endsWith(const std::string& text, const std::string& suffix)
 // Names the cause of a refused text in the user's terms.
 std::string explain(const OCException& e, const Arguments& args)
 {
-    const int bits = args.drawing.codeType == Color ? 3 : 1;
-    switch (e.code) {
-    case DataSizeExceedsMaximum:
-        return "text too long: it does not fit a code of 255 bytes with " +
-               std::string(eccTypeName(args.code.eccType)) + " error correction";
-    case InsufficientCapacity: {
-        const CodeCapacity room =
-            codeCapacity(args.code.ringCount, args.code.modulesPerRing, bits, args.code.eccType);
-        return "text too long for " + std::to_string(args.code.ringCount) + " rings: they hold " +
-               std::to_string(room.maxPayload) + (room.maxPayload == 1 ? " byte with " : " bytes with ") +
-               eccTypeName(args.code.eccType) +
-               " error correction (leave out --rings to get enough)";
-    }
-    case CodeCannotBeCreated:
-        if (args.code.dataType != Automatic)
-            return std::string("the type ") + dataTypeName(args.code.dataType) + " cannot carry this text";
-        return std::string("this text cannot be written: ") + e.what();
-    default: return e.what();
-    }
+    return writeRefusal(e, args.code, args.drawing.codeType, "--rings");
 }
 
 struct Label {
@@ -375,14 +336,6 @@ cv::Mat labelledImage(const DrawnCode& code)
 
 // Why the default reader does not give `text` back from `image`; empty when
 // it does. The drawn image is what the PNG holds and what the SVG renders.
-std::string readBackProblem(const cv::Mat& image, const std::string& text)
-{
-    const ReadResult read = readCode(image);
-    if (!read) return read.errorText();
-    if (read.text() != text) return "it reads as a different text";
-    return {};
-}
-
 bool writeFile(const std::string& path, const DrawnCode& code)
 {
     if (endsWith(path, ".svg")) {
@@ -438,7 +391,7 @@ int run(int argc, char** argv)
         return 1;
     }
     if (args.verify) {
-        if (const std::string problem = readBackProblem(code.image, text); !problem.empty()) {
+        if (const std::string problem = orb::readBackProblem(readCode(code.image), text); !problem.empty()) {
             std::cerr << "orbwrite: the code does not read back (" << problem
                       << "), so it was not written; another --mask, --pitch or --modules may read, "
                          "--no-verify writes it anyway\n";
