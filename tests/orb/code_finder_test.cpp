@@ -136,7 +136,10 @@ TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
     }
     FinderOptions finding;
     EXPECT_LE(static_cast<int>(findCodeCandidates(targets, finding).size()), finding.maxCandidates);
-    EXPECT_TRUE(readCodes(targets).empty());
+    const CodeSearch search = searchCodes(targets);
+    EXPECT_TRUE(search.codes.empty());
+    EXPECT_TRUE(search.candidateLimitReached);
+    EXPECT_EQ(static_cast<int>(search.failed.size()), ReaderOptions().maxCandidates);
 
     // A search alone that finds nothing says so.
     ReaderOptions searchOnly;

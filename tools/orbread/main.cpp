@@ -92,6 +92,9 @@ int readImages(const Options& options)
             if (!options.quiet) progress.message(input.name + ": " + report.error);
             break;
         }
+        if (report.candidateLimitReached)
+            progress.message(input.name + ": warning: the search stopped after " +
+                             std::to_string(report.failed.size()) + " places that did not read; codes may be missing");
         if (!report.annotationError.empty()) {
             status = kTrouble;
             progress.message(input.name + ": " + report.annotationError);

@@ -90,6 +90,7 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
         orb::CodeSearch search = orb::searchCodes(load.image, options.reader, options.maxCodes);
         report.codes = std::move(search.codes);
         report.failed = std::move(search.failed);
+        report.candidateLimitReached = search.candidateLimitReached;
         report.outcome = report.codes.empty() ? Outcome::NoCode : Outcome::Codes;
         if (report.codes.empty()) report.error = std::string("no code found (") + orb::resultText(search.error) + ")";
     } catch (const std::exception& e) {

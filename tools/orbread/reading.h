@@ -25,6 +25,7 @@ struct ImageReport {
     std::string error;                   // why nothing was read (Outcome NoCode or Unreadable)
     double milliseconds = 0;             // loading and reading
     std::string annotationError;         // why the --annotate picture could not be written
+    bool candidateLimitReached = false;  // the search gave up on places that did not read: codes may be missing
 };
 
 // The bytes of standard input, read once before the readers start.
