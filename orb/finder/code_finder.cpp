@@ -94,6 +94,19 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         const double hubArea = cv::contourArea(outline);
         if (hubArea < options.minHubArea || outline.size() < 5) continue;
 
+        const cv::RotatedRect hub = cv::fitEllipse(outline);
+        const double major = std::max(hub.size.width, hub.size.height);
+        const double minor = std::min(hub.size.width, hub.size.height);
+        if (major <= 0 || minor / major < options.minAxisRatio) continue;
+        const double ellipseArea = CV_PI * hub.size.width * hub.size.height / 4.0;
+        const double fill = hubArea / ellipseArea;
+        if (fill < options.minHubFill || fill > 1.0 / options.minHubFill) continue;
+
+        const double radius = (hub.size.width + hub.size.height) / 4.0;
+        // A code is wider than its hub by far more than this; larger holes
+        // are the scene's (and would make huge cuts).
+        if (radius > kLargestHubShare * std::min(dark.cols, dark.rows)) continue;
+
         // The dark regions inside the hole: within its outline, without the
         // outline's own pixels (the ring's).
         cv::Mat inside = cv::Mat::zeros(cut.size(), CV_8UC1);
@@ -117,18 +130,6 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         const double share = dotArea / hubArea;
         if (share < options.minDotShare || share > options.maxDotShare) continue;
 
-        const cv::RotatedRect hub = cv::fitEllipse(outline);
-        const double major = std::max(hub.size.width, hub.size.height);
-        const double minor = std::min(hub.size.width, hub.size.height);
-        if (major <= 0 || minor / major < options.minAxisRatio) continue;
-        const double ellipseArea = CV_PI * hub.size.width * hub.size.height / 4.0;
-        const double fill = hubArea / ellipseArea;
-        if (fill < options.minHubFill || fill > 1.0 / options.minHubFill) continue;
-
-        const double radius = (hub.size.width + hub.size.height) / 4.0;
-        // A code is wider than its hub by far more than this; larger holes
-        // are the scene's (and would make huge cuts).
-        if (radius > kLargestHubShare * std::min(dark.cols, dark.rows)) continue;
         const cv::Moments m = cv::moments(*dot);
         if (m.m00 <= 0) continue;
         const cv::Point2d dotCentre(m.m10 / m.m00, m.m01 / m.m00);
