@@ -120,6 +120,9 @@ int readImages(const Options& options)
             if (!options.quiet) progress.message(escaped(input.name) + ": " + report.error);
             break;
         }
+        if (report.candidateLimitReached)
+            progress.message(input.name + ": warning: the search stopped after " +
+                             std::to_string(report.failed.size()) + " places that did not read; codes may be missing");
         if (!report.annotationError.empty()) {
             status = kTrouble;
             progress.message(escaped(input.name) + ": " + report.annotationError);

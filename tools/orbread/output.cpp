@@ -92,6 +92,7 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
                 line["frame"] = nullptr;
                 line["seconds"] = nullptr;
             }
+            if (report.candidateLimitReached) line["candidate_limit_reached"] = true;
             return line;
         };
         auto dump = [](const json& line) { return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; };

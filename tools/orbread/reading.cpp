@@ -75,6 +75,7 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
         orb::CodeSearch search = orb::searchCodes(load.image, options.reader, options.maxCodes);
         report.codes = std::move(search.codes);
         report.failed = std::move(search.failed);
+        report.candidateLimitReached = search.candidateLimitReached;
         report.warning = load.warning;
         // Later pages are loaded one at a time, so only one is held at once.
         if (load.pages > 1 && !input.standardInput) {
@@ -88,6 +89,7 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
                 }
                 if (report.warning.empty() && !more.warning.empty()) report.warning = pageName + more.warning;
                 orb::CodeSearch pageSearch = orb::searchCodes(more.image, options.reader, options.maxCodes);
+                report.candidateLimitReached = report.candidateLimitReached || pageSearch.candidateLimitReached;
                 for (orb::ReadResult& code : pageSearch.codes) {
                     report.codes.push_back(std::move(code));
                     report.codePages.push_back(page + 1);

@@ -28,6 +28,7 @@ struct ImageReport {
     std::string annotationError;         // why the --annotate picture could not be written
     std::string warning;                 // the file is damaged, though codes may have been read from it
     std::vector<int> codePages;          // the page of each code (from 1), for a file of several pages
+    bool candidateLimitReached = false;  // the search gave up on places that did not read: codes may be missing
 };
 
 // Standard input, taken once before the readers start.
