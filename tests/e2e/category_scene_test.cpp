@@ -62,24 +62,30 @@ TEST_P(CategorySubset, ReadsWhatItCommitsToAndNeverAWrongText)
 
 INSTANTIATE_TEST_SUITE_P(Blur, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"defocus", 0, 3, 2}, {"defocus", 2, 3, 1},
-                                                               {"motion", 0, 3, 3}, {"motion", 2, 3, 0}}));
+                                                               {"motion", 0, 3, 3}, {"motion", 2, 3, 0}}),
+                         [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Geometry, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"tilt", 1, 3, 3}, {"tilt", 3, 3, 2},
-                                                               {"curved", 0, 3, 3}, {"curved", 2, 3, 3}}));
+                                                               {"curved", 0, 3, 3}, {"curved", 2, 3, 3}}),
+                         [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Light, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"shadow", 0, 3, 3}, {"shadow", 2, 3, 0},
                                                                {"glare", 0, 3, 3}, {"glare", 2, 3, 3},
-                                                               {"inverted", 0, 3, 0}, {"inverted", 1, 3, 0}}));
+                                                               {"inverted", 0, 3, 0}, {"inverted", 1, 3, 0}}),
+                         [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Covered, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"stains", 0, 3, 1}, {"stains", 1, 3, 1},
-                                                               {"finger", 0, 3, 3}, {"finger", 1, 3, 1}}));
+                                                               {"finger", 0, 3, 3}, {"finger", 1, 3, 1}}),
+                         [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Print, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"screen", 0, 3, 3}, {"screen", 1, 3, 3},
-                                                               {"dense", 0, 3, 3}, {"dense", 1, 3, 3}}));
+                                                               {"dense", 0, 3, 3}, {"dense", 1, 3, 3}}),
+                         [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Size, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"clean", 0, 3, 3}, {"clean", 1, 3, 3},
                                                                {"small", 1, 3, 2}, {"small", 2, 3, 3},
-                                                               {"multi", 0, 2, 6}, {"multi", 1, 1, 6}}));
+                                                               {"multi", 0, 2, 6}, {"multi", 1, 1, 6}}),
+                         [](const auto&) { return std::string("counts"); });
 
 // The twin is no easier or harder by accident: away from the two cards both
 // frames are the same pixels, so the fault fell on both alike.
