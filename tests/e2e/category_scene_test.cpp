@@ -38,6 +38,8 @@ struct Subset {
     int ours;
 };
 
+void PrintTo(const Subset& subset, std::ostream* out) { *out << subset.category << " level " << subset.level; }
+
 class CategorySubset : public CategoryScenes, public ::testing::WithParamInterface<std::vector<Subset>> {};
 
 TEST_P(CategorySubset, ReadsWhatItCommitsToAndNeverAWrongText)
