@@ -10,4 +10,10 @@ namespace orb {
 // readCode without the whole-image read: only the places the search finds.
 ReadResult readFoundCode(const cv::Mat& image, const ReaderOptions& options = {});
 
+// readCode, readCodes and searchCodes with the whole-image read left to the
+// host (the Python module lets its callers choose).
+ReadResult readCode(const cv::Mat& image, const ReaderOptions& options, bool wholeImage);
+std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options, bool wholeImage);
+CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::size_t maxCodes, bool wholeImage);
+
 } // namespace orb

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include <opencv2/imgproc.hpp>
@@ -11,6 +12,7 @@
 #include "orb/found_codes.h"
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
+#include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
 #include "orb/payload/module_layout.h"
 #include "orb/pipeline.h"
@@ -266,14 +268,17 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
     return failure;
 }
 
-// Reads the found places one by one until `enough` codes are read; each
-// failed place goes to `failures` when given.
-void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
+// Reads the found places best first until `enough` codes are read or
+// `options.maxCandidates` places have failed; each failed place goes to
+// `failures` when given. True when the failures stopped it with places left.
+bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
                const Trace& trace, std::vector<ReadResult>& read, ReadResult& lastFailure,
                std::vector<ReadResult>* failures = nullptr)
 {
+    // Every place comes back: the reads that fail bound the work, not the
+    // places, or an image of many codes would lose some.
     FinderOptions finding;
-    finding.maxCandidates = std::max(0, options.maxCandidates);
+    finding.maxCandidates = std::numeric_limits<int>::max();
     const auto start = std::chrono::steady_clock::now();
     const std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
     if (trace) {
@@ -282,16 +287,24 @@ void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
                                 places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
                                 millisecondsSince(start)});
     }
+    const int allowed = std::max(0, options.maxCandidates);
+    int failed = 0;
     int place = 0;
     for (const CodeCandidate& candidate : candidates) {
         ++place;
         if (onReadCode(read, candidate.centre)) continue;
+        if (failed >= allowed) {
+            logger().line(LogLevel::Info, "readCodes: stopped after ", failed, " places that did not read, of ",
+                          candidates.size(), " found; ", read.size(), " codes read");
+            return true;
+        }
         Trace here = trace;
         if (trace)
             here.image = "place " + std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
                          std::to_string(cvRound(candidate.centre.y));
         ReadResult result = readCandidate(frame, candidate, plan, here);
         if (!result) {
+            ++failed;
             if (failures) failures->push_back(failedPlace(result, candidate));
             lastFailure = std::move(result);
             continue;
@@ -299,8 +312,9 @@ void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
         // Two places can lead to one code: keep it once.
         if (onReadCode(read, result.position.centre)) continue;
         read.push_back(std::move(result));
-        if (read.size() >= enough) return;
+        if (read.size() >= enough) return false;
     }
+    return false;
 }
 
 // readCode, with or without the read of the image as a whole first.
@@ -332,12 +346,27 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options) { return
 
 ReadResult readFoundCode(const cv::Mat& image, const ReaderOptions& options) { return readOne(image, options, false); }
 
+ReadResult readCode(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
+{
+    return readOne(image, options, wholeImage);
+}
+
 std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options)
 {
     return searchCodes(image, options).codes;
 }
 
+std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
+{
+    return searchCodes(image, options, static_cast<std::size_t>(-1), wholeImage).codes;
+}
+
 CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::size_t maxCodes)
+{
+    return searchCodes(image, options, maxCodes, true);
+}
+
+CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::size_t maxCodes, bool wholeImage)
 {
     CodeSearch search;
     std::vector<ReadResult>& read = search.codes;
@@ -349,13 +378,15 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     const ReadPlan& plan = *planned;
     const Trace trace{options.trace ? &search.trace : nullptr};
     ReadResult failure;
-    const Frame frame = frameOf(image, options, plan, true);
-    ReadResult whole =
-        readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
-    if (whole) read.push_back(std::move(whole));
-    else failure = std::move(whole);
+    const Frame frame = frameOf(image, options, plan, wholeImage);
+    if (wholeImage) {
+        ReadResult whole =
+            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
+        if (whole) read.push_back(std::move(whole));
+        else failure = std::move(whole);
+    }
     if (options.findCodes && read.size() < maxCodes)
-        readFound(frame, options, plan, maxCodes, trace, read, failure, &search.failed);
+        search.candidateLimitReached = readFound(frame, options, plan, maxCodes, trace, read, failure, &search.failed);
     search.error = read.empty() ? failure.error : ReadError::Success;
     return search;
 }

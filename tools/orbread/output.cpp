@@ -71,7 +71,8 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
     std::string out;
     if (format_ == Format::Text) {
         for (const orb::ReadResult& code : report.codes) {
-            out += name;
+            // A newline in a name would split the line; an escape sequence would reach the terminal.
+            out += escaped(name);
             if (frame) out += " frame " + std::to_string(frame->frame) + " (" + seconds(frame->seconds) + " s)";
             out += ": " + escaped(code.text()) + "\n";
         }
@@ -89,6 +90,7 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
                 line["frame"] = nullptr;
                 line["seconds"] = nullptr;
             }
+            if (report.candidateLimitReached) line["candidate_limit_reached"] = true;
             return line;
         };
         // The steps of the input's reads, on each of its lines when asked for.

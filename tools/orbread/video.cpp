@@ -63,7 +63,7 @@ int readVideo(const Options& options)
         ImageReport missing;
         missing.outcome = Outcome::Unreadable;
         missing.error = "cannot open: no such file";
-        errorLine(options.video + ": " + missing.error);
+        errorLine(escaped(options.video) + ": " + missing.error);
         writeOut(formatter.lines(options.video, missing, FrameStamp{-1, 0, 0}));
         return 2;
     }
@@ -101,18 +101,24 @@ int readVideo(const Options& options)
     std::string problem;
     switch (summary.end) {
     case app::VideoEnd::Finished: break;
-    case app::VideoEnd::Stopped: if (!options.quiet) progress.message(summary.message); break;
+    case app::VideoEnd::Stopped: if (!options.quiet) progress.message(escaped(summary.message)); break;
+    case app::VideoEnd::TooLarge:
+        // Worded as for an image that is too large.
+        status = 2;
+        problem = summary.reason;
+        progress.message(escaped(options.video) + ": " + summary.reason);
+        break;
     case app::VideoEnd::CannotOpen:
     case app::VideoEnd::Stalled:
     case app::VideoEnd::Broken:
         status = 2;
         problem = summary.message;
-        progress.message(summary.message);
+        progress.message(escaped(summary.message));
         break;
     }
-    if (codes == 0 && summary.end != app::VideoEnd::CannotOpen) {
+    if (codes == 0 && summary.end != app::VideoEnd::CannotOpen && summary.end != app::VideoEnd::TooLarge) {
         const std::string none = "no code found in " + std::to_string(summary.framesDecoded) + " frames read";
-        if (!options.quiet) progress.message(options.video + ": " + none);
+        if (!options.quiet) progress.message(escaped(options.video) + ": " + none);
         if (problem.empty()) problem = none;
     }
     if (codes == 0 || !problem.empty()) {
