@@ -12,6 +12,7 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "annotation.h"
+#include "exit_status.h"
 #include "inputs.h"
 #include "options.h"
 #include "output.h"
@@ -22,11 +23,6 @@
 namespace {
 
 using namespace orbread;
-
-// Exit statuses, the worst one wins.
-constexpr int kAllRead = 0;
-constexpr int kSomeWithoutCode = 1;
-constexpr int kTrouble = 2;
 
 std::vector<unsigned char> readStandardInput()
 {

@@ -6,7 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/version.h"
+#include "console/version.h"
 #include "orb/payload/module_layout.h"
 
 namespace orbread {
@@ -31,7 +31,7 @@ See docs/orbread.md for the full reference.)";
 
 } // namespace
 
-std::string versionText() { return std::string("orbread ") + app::kVersion; }
+std::string versionText() { return std::string("orbread ") + console::kVersion; }
 
 ParsedCommandLine parseCommandLine(int argc, char** argv)
 {
