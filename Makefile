@@ -32,7 +32,7 @@ sanitize: deps
 
 # libFuzzer targets (clang, sanitizers), each for FUZZ_SECONDS; fails on any finding.
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS ?= decode payload settings text_code
+FUZZ_TARGETS ?= decode payload settings text_code orbread_input
 fuzz: deps
 	JOBS=$(JOBS) bash fuzz/run.sh $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 

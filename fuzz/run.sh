@@ -5,14 +5,14 @@
 # out-of-memory. New corpus entries collect in the build folder, so repeated
 # runs go on from where the last one stopped; the seeds in fuzz/corpus are
 # only read.
-#   fuzz/run.sh SECONDS [TARGET...]    targets: decode payload settings text_code
+#   fuzz/run.sh SECONDS [TARGET...]    targets: decode payload settings text_code orbread_input
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:?usage: fuzz/run.sh SECONDS [TARGET...]}"
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(decode payload settings text_code)
+[ ${#targets[@]} -eq 0 ] && targets=(decode payload settings text_code orbread_input)
 build="${FUZZ_BUILD_DIR:-build-fuzz}"
 jobs="${JOBS:-2}"
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include <opencv2/imgproc.hpp>
@@ -10,6 +11,7 @@
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
 #include "orb/geometry/preprocessing.h"
+#include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
 #include "orb/pipeline.h"
 
@@ -230,17 +232,29 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
     return failure;
 }
 
-// Reads the found places one by one until `enough` codes are read; each
-// failed place goes to `failures` when given.
-void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
+// Reads the found places best first until `enough` codes are read or
+// `options.maxCandidates` places have failed; each failed place goes to
+// `failures` when given. True when the failures stopped it with places left.
+bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
                std::vector<ReadResult>& read, ReadResult& lastFailure, std::vector<ReadResult>* failures = nullptr)
 {
+    // Every place comes back: the reads that fail bound the work, not the
+    // places, or an image of many codes would lose some.
     FinderOptions finding;
-    finding.maxCandidates = std::max(0, options.maxCandidates);
-    for (const CodeCandidate& candidate : findCodeCandidates(frame.grey, finding)) {
+    finding.maxCandidates = std::numeric_limits<int>::max();
+    const std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
+    const int allowed = std::max(0, options.maxCandidates);
+    int failed = 0;
+    for (const CodeCandidate& candidate : candidates) {
         if (onReadCode(read, candidate.centre)) continue;
+        if (failed >= allowed) {
+            logger().line(LogLevel::Info, "readCodes: stopped after ", failed, " places that did not read, of ",
+                          candidates.size(), " found; ", read.size(), " codes read");
+            return true;
+        }
         ReadResult result = readCandidate(frame, candidate, plan);
         if (!result) {
+            ++failed;
             if (failures) failures->push_back(failedPlace(result, candidate));
             lastFailure = std::move(result);
             continue;
@@ -248,8 +262,9 @@ void readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
         // Two places can lead to one code: keep it once.
         if (onReadCode(read, result.position.centre)) continue;
         read.push_back(std::move(result));
-        if (read.size() >= enough) return;
+        if (read.size() >= enough) return false;
     }
+    return false;
 }
 
 } // namespace
@@ -299,7 +314,7 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
         else failure = std::move(whole);
     }
     if (options.findCodes && read.size() < maxCodes)
-        readFound(frame, options, plan, maxCodes, read, failure, &search.failed);
+        search.candidateLimitReached = readFound(frame, options, plan, maxCodes, read, failure, &search.failed);
     search.error = read.empty() ? failure.error : Success;
     return search;
 }

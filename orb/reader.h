@@ -57,8 +57,9 @@ struct ReaderOptions {
     // Read the image as a whole before searching it. Off for a caller that
     // has just tried that itself (the console program's decode). Default: on.
     bool readWholeImage = true;
-    // Most places the search reads in one image; bounds the time a
-    // cluttered image takes. Default: 12.
+    // Most places the search may read in vain in one image; bounds the time
+    // a cluttered image takes. Places that read do not count, so every code
+    // is read however many an image holds. Default: 12.
     int maxCandidates = 12;
 };
 
@@ -102,7 +103,8 @@ struct ReadResult {
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options = {});
 
 // Every code of an image, each once, wherever it stands: the image read as a
-// whole, then each place the search finds (at most `options.maxCandidates`).
+// whole, then each place the search finds, until `options.maxCandidates` of
+// them have failed (searchCodes tells when that cut the search short).
 // Empty when none reads; throws like readCode for input it cannot take.
 std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options = {});
 
@@ -115,6 +117,9 @@ struct CodeSearch {
     std::vector<ReadResult> failed;
     // Why nothing was read, when `codes` is empty: as readCode would report.
     ResultCode error = InnerCircleNotFound;
+    // The search stopped at `ReaderOptions::maxCandidates` failed places
+    // with places left untried: the image may hold more codes.
+    bool candidateLimitReached = false;
 };
 
 // readCodes, stopping after `maxCodes` codes, with the failed places too.

@@ -15,6 +15,10 @@ packages=(
   librsvg2-bin xvfb xauth xdotool
   # fuzz targets: compiler, libFuzzer and sanitizer runtimes, stack symbolizer
   clang libclang-rt-14-dev llvm
+  # the Python module (built with pybind11 for Debian's python3), its tests
+  # and the Dask recipe
+  pybind11-dev python3-dev python3-pytest python3-numpy python3-pil
+  python3-dask python3-distributed python3-venv python3-pip python3-setuptools
 )
 
 missing=()

@@ -4,8 +4,16 @@
 // With --scenes, codes on cards in photographs, read with the finder, by
 // code size and camera fault; --csv and --plot write the table and a chart.
 //   orbsweep --scenes [--count N] [--seed S] [--csv FILE] [--plot FILE.png]
+// With --categories, scenes by camera fault at levels from easy to broken,
+// each beside its QR twin read by zxing-cpp: our rate and the twin's.
+//   orbsweep --categories [--count N per level] [--category A,B] [--threads N]
+//            [--csv FILE] [--plot FILE.png]   (default docs/categories.*)
+//            [--save FOLDER]   (every scene and its twin as PNG)
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <functional>
 #include <iostream>
 #include <random>
@@ -24,8 +32,10 @@
 #include "orb/logger.h"
 #include "orb/payload/payload_types.h"
 #include "orb/reader.h"
+#include "support/category_scenes.h"
 #include "support/code_samples.h"
 #include "support/photo_scenes.h"
+#include "support/qr_twin.h"
 
 using namespace orb;
 using namespace orb::samples;
@@ -196,6 +206,174 @@ int sweepScenes(int count, unsigned seed, const std::string& csvFile, const std:
     return 0;
 }
 
+struct LevelReads {
+    int scenes = 0;
+    TwinReads reads;
+};
+
+// One small panel per category: read rate against level, ours and the twin's.
+void plotCategories(const std::vector<const Category*>& categories, const std::vector<std::vector<LevelReads>>& table,
+                    const std::string& file)
+{
+    const int panelWidth = 360, panelHeight = 250, columns = 3;
+    const int rows = (static_cast<int>(categories.size()) + columns - 1) / columns;
+    cv::Mat figure(rows * panelHeight, columns * panelWidth, CV_8UC3, cv::Scalar::all(255));
+    const cv::Scalar ours(180, 80, 30), twin(30, 120, 230), ink = cv::Scalar::all(40), grid = cv::Scalar::all(225);
+    const int font = cv::FONT_HERSHEY_SIMPLEX;
+    for (std::size_t c = 0; c < categories.size(); ++c) {
+        const Category& category = *categories[c];
+        cv::Mat panel = figure(cv::Rect(static_cast<int>(c % columns) * panelWidth, static_cast<int>(c / columns) * panelHeight,
+                                        panelWidth, panelHeight));
+        const int left = 48, right = panelWidth - 16, top = 32, bottom = panelHeight - 52;
+        const std::size_t count = category.levels.size();
+        const auto px = [&](std::size_t k) {
+            return count < 2 ? (left + right) / 2 : left + static_cast<int>(k * (right - left) / (count - 1));
+        };
+        const auto py = [&](double rate) { return bottom - static_cast<int>(rate * (bottom - top)); };
+        cv::putText(panel, category.name, {left, 20}, font, 0.55, ink, 1, cv::LINE_AA);
+        for (int k = 0; k <= 4; ++k) {
+            cv::line(panel, {left, py(k / 4.0)}, {right, py(k / 4.0)}, grid);
+            if (k % 2 == 0)
+                cv::putText(panel, std::to_string(k * 25) + "%", {4, py(k / 4.0) + 4}, font, 0.38, ink, 1, cv::LINE_AA);
+        }
+        cv::line(panel, {left, top}, {left, bottom}, ink);
+        cv::line(panel, {left, bottom}, {right, bottom}, ink);
+        for (std::size_t k = 0; k < count; ++k) {
+            cv::line(panel, {px(k), bottom}, {px(k), bottom + 4}, ink);
+            const std::string& label = category.levels[k].label;
+            const int width = cv::getTextSize(label, font, 0.38, 1, nullptr).width;
+            cv::putText(panel, label, {px(k) - width / 2, bottom + 17}, font, 0.38, ink, 1, cv::LINE_AA);
+        }
+        const int axisWidth = cv::getTextSize(category.axis, font, 0.38, 1, nullptr).width;
+        cv::putText(panel, category.axis, {(left + right - axisWidth) / 2, bottom + 36}, font, 0.38, ink, 1, cv::LINE_AA);
+        for (const bool isTwin : {true, false}) {
+            const cv::Scalar colour = isTwin ? twin : ours;
+            for (std::size_t k = 0; k < count; ++k) {
+                const TwinReads& reads = table[c][k].reads;
+                const double rate = reads.codes ? double(isTwin ? reads.twin : reads.ours) / reads.codes : 0;
+                const cv::Point point(px(k), py(rate));
+                if (isTwin) cv::rectangle(panel, point - cv::Point(4, 4), point + cv::Point(4, 4), colour, cv::FILLED);
+                else cv::circle(panel, point, 4, colour, cv::FILLED, cv::LINE_AA);
+                if (k > 0) {
+                    const TwinReads& before = table[c][k - 1].reads;
+                    const double last = before.codes ? double(isTwin ? before.twin : before.ours) / before.codes : 0;
+                    cv::line(panel, {px(k - 1), py(last)}, point, colour, 2, cv::LINE_AA);
+                }
+            }
+        }
+        // Legend, top right.
+        cv::line(panel, {right - 150, 16}, {right - 130, 16}, ours, 2, cv::LINE_AA);
+        cv::putText(panel, "ours", {right - 125, 20}, font, 0.4, ink, 1, cv::LINE_AA);
+        cv::line(panel, {right - 80, 16}, {right - 60, 16}, twin, 2, cv::LINE_AA);
+        cv::putText(panel, "QR twin", {right - 55, 20}, font, 0.4, ink, 1, cv::LINE_AA);
+    }
+    cv::imwrite(file, figure);
+}
+
+std::vector<std::string> split(const std::string& list)
+{
+    std::vector<std::string> names;
+    std::stringstream stream(list);
+    for (std::string name; std::getline(stream, name, ',');)
+        if (!name.empty()) names.push_back(name);
+    return names;
+}
+
+// Every category (or those in `filter`) at every level, `count` scenes each,
+// read on `threads` threads; prints and writes the table and the plots.
+int sweepCategories(int count, const std::string& filter, int threads, const std::string& csvFile,
+                    const std::string& plotFile, const std::string& saveFolder)
+{
+    const std::vector<cv::Mat> photos = loadPhotos();
+    if (photos.empty()) {
+        std::cerr << "no photographs found\n";
+        return 1;
+    }
+    std::vector<const Category*> categories;
+    try {
+        if (filter.empty())
+            for (const Category& category : sceneCategories()) categories.push_back(&category);
+        else
+            for (const std::string& name : split(filter)) categories.push_back(&sceneCategory(name));
+    } catch (const std::out_of_range& e) {
+        std::cerr << e.what() << "\n";
+        return 2;
+    }
+    struct Job {
+        std::size_t category, level;
+        int index;
+    };
+    std::vector<Job> jobs;
+    std::vector<std::vector<LevelReads>> table;
+    for (std::size_t c = 0; c < categories.size(); ++c) {
+        table.emplace_back(categories[c]->levels.size());
+        for (std::size_t l = 0; l < categories[c]->levels.size(); ++l)
+            for (int i = 0; i < count; ++i) jobs.push_back({c, l, i});
+    }
+    threads = std::max(1, threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency()));
+    // Scenes in parallel: OpenCV's own threads would only compete with them.
+    if (threads > 1) cv::setNumThreads(1);
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::size_t done = 0;
+    std::string failure;
+    const auto work = [&] {
+        for (std::size_t j; (j = next++) < jobs.size();) {
+            const Job& job = jobs[j];
+            TwinReads reads;
+            try {
+                const TwinScene scene = makeCategoryScene(photos, *categories[job.category], job.level, job.index, qrSymbol);
+                reads = readTwinScene(scene);
+                if (!saveFolder.empty()) {
+                    const std::string name = saveFolder + "/" + categories[job.category]->name + "-" +
+                                             std::to_string(job.level) + "-" + std::to_string(job.index);
+                    cv::imwrite(name + ".png", scene.scene.image);
+                    if (!scene.twin.empty()) cv::imwrite(name + "-twin.png", scene.twin);
+                }
+            } catch (const std::exception& e) {
+                const std::lock_guard<std::mutex> guard(lock);
+                failure = categories[job.category]->name + ": " + e.what();
+                continue;
+            }
+            const std::lock_guard<std::mutex> guard(lock);
+            LevelReads& cell = table[job.category][job.level];
+            ++cell.scenes;
+            cell.reads.codes += reads.codes;
+            cell.reads.ours += reads.ours;
+            cell.reads.twin += reads.twin;
+            cell.reads.misread += reads.misread;
+            std::cerr << "\r" << ++done << "/" << jobs.size() << " scenes" << std::flush;
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t) pool.emplace_back(work);
+    for (std::thread& thread : pool) thread.join();
+    std::cerr << "\n";
+    if (!failure.empty()) {
+        std::cerr << "a scene could not be made: " << failure << "\n";
+        return 1;
+    }
+
+    std::ofstream csv(csvFile);
+    if (!csv) {
+        std::cerr << "cannot write " << csvFile << "\n";
+        return 1;
+    }
+    csv << "category,level,value,scenes,codes,ours,twin,misread\n";
+    std::cout << "category\tlevel\tours\tQR twin\tmisread" << std::endl;
+    for (std::size_t c = 0; c < categories.size(); ++c)
+        for (std::size_t l = 0; l < categories[c]->levels.size(); ++l) {
+            const CategoryLevel& level = categories[c]->levels[l];
+            const LevelReads& cell = table[c][l];
+            std::cout << categories[c]->name << "\t" << level.label << "\t" << cell.reads.ours << "/" << cell.reads.codes
+                      << "\t" << cell.reads.twin << "/" << cell.reads.codes << "\t" << cell.reads.misread << std::endl;
+            csv << categories[c]->name << "," << level.label << "," << level.value << "," << cell.scenes << ","
+                << cell.reads.codes << "," << cell.reads.ours << "," << cell.reads.twin << "," << cell.reads.misread << "\n";
+        }
+    plotCategories(categories, table, plotFile);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -203,23 +381,38 @@ int main(int argc, char** argv)
     int count = 24;
     unsigned seed = 7;
     std::string only;
-    bool scenes = false;
-    std::string csvFile, plotFile;
+    bool scenes = false, categories = false;
+    int threads = 0;
+    bool countGiven = false;
+    std::string csvFile, plotFile, categoryFilter, saveFolder;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--scenes")) scenes = true;
+        else if (!std::strcmp(argv[i], "--categories")) categories = true;
+        else if (!std::strcmp(argv[i], "--category") && i + 1 < argc) categoryFilter = argv[++i];
+        else if (!std::strcmp(argv[i], "--threads") && i + 1 < argc) threads = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--save") && i + 1 < argc) saveFolder = argv[++i];
         else if (!std::strcmp(argv[i], "--csv") && i + 1 < argc) csvFile = argv[++i];
         else if (!std::strcmp(argv[i], "--plot") && i + 1 < argc) plotFile = argv[++i];
-        else if (!std::strcmp(argv[i], "--count") && i + 1 < argc) count = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--count") && i + 1 < argc) {
+            count = std::atoi(argv[++i]);
+            countGiven = true;
+        }
         else if (!std::strcmp(argv[i], "--seed") && i + 1 < argc) seed = static_cast<unsigned>(std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--group") && i + 1 < argc) only = argv[++i];
         else {
             std::cerr << "usage: orbsweep [--count N] [--seed S] [--group NAME]\n"
-                         "       orbsweep --scenes [--count N] [--seed S] [--csv FILE] [--plot FILE.png]\n";
+                         "       orbsweep --scenes [--count N] [--seed S] [--csv FILE] [--plot FILE.png]\n"
+                         "       orbsweep --categories [--count N] [--category A,B] [--threads N] [--csv FILE]"
+                         " [--plot FILE.png] [--save FOLDER]\n";
             return 2;
         }
     }
     logger().setConsoleLevel(static_cast<int>(LogLevel::Off));
     if (scenes) return sweepScenes(count, seed, csvFile, plotFile);
+    if (categories)
+        return sweepCategories(countGiven ? count : 6, categoryFilter, threads,
+                               csvFile.empty() ? "docs/categories.csv" : csvFile,
+                               plotFile.empty() ? "docs/categories.png" : plotFile, saveFolder);
     const int moduleCounts[] = {16, 32, 48, 64};
     for (const auto& group : groups()) {
         if (!only.empty() && group.name != only) continue;

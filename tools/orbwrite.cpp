@@ -16,42 +16,52 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "console/version.h"
+#include "orb/drawing/code_geometry.h"
 #include "orb/drawing/svg_writer.h"
 #include "orb/drawing/text_code.h"
+#include "orb/drawing/write_checks.h"
 #include "orb/payload/code_writer.h"
+#include "orb/reader.h"
 #include "orb/result_code.h"
 
 namespace {
 
 using namespace orb;
 
-constexpr double kSmallestPitch = 5.0;
-constexpr double kLargestPitch = 400.0;
-constexpr int kMostRings = 1000;
+// A text is at most 256 payload bytes, so no longer text can fit; the bound
+// keeps a runaway pipe from filling memory.
+constexpr std::size_t kMostTextBytes = 64 * 1024;
 
 const char* const kFooter = R"(
-Exit status: 0 when the file was written, 1 when the code could not be made
-or written, 2 for wrong usage.
+TEXT "-" reads the text from standard input, byte for byte (a trailing
+newline is part of it). A text that starts with "-" goes after "--".
+Each code is read back before it is written; one that does not read is not
+written (--no-verify writes it anyway).
+
+Exit status: 0 when the file was written, 1 when the code could not be made,
+did not read back or could not be written, 2 for wrong usage.
 
 Example: orbwrite -o hello.png "Hello, ScanBench!")";
-
-constexpr double kDefaultPitch = 12.0;
 
 struct Arguments {
     Arguments()
     {
-        drawing.pitch = kDefaultPitch;
+        drawing.pitch = kDefaultWritePitch;
         // Centred in its image: the middle of an even canvas is a pixel
         // corner, half a pixel before the canvas centre the offset counts from.
         drawing.centreOffset = {-0.5, -0.5};
     }
     std::string text;
     bool haveText = false;
+    std::string textFile; // "-": standard input
+    bool verify = true;
     std::string output;
     TextCodeOptions code;
     DrawOptions drawing;
     bool labels = false;
     bool help = false;
+    bool version = false;
     std::string helpText;
 };
 
@@ -97,10 +107,54 @@ std::string optionOf(const std::string& message)
     return colon == std::string::npos ? message : message.substr(0, colon);
 }
 
+int mostReadableRings() { return orb::mostReadableRings(ReaderOptions{}.maxWorkingWidth); }
+
+const std::vector<std::string> kValueOptions{"-o",     "--output", "--modules", "--rings", "--ecc",
+                                             "--type", "--layout", "--mask",    "--pitch", "--text-file"};
+
+// CLI11 takes "-hello" for "-h -e -l ..." and "-oops" for "-o ops": a text
+// that starts with a dash would print the help or name an output file. Such
+// clusters are refused before CLI11 sees them, with the way to write it.
+void refuseOptionClusters(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") return;
+        if (std::find(kValueOptions.begin(), kValueOptions.end(), arg) != kValueOptions.end()) {
+            ++i; // its value may start with a dash
+            continue;
+        }
+        if (arg.size() > 2 && arg[0] == '-' && arg[1] != '-' && std::isalpha(static_cast<unsigned char>(arg[1])))
+            throw UsageError{"unknown option " + arg + " (a text that starts with - goes after --: orbwrite -o FILE -- " +
+                             arg + ")"};
+    }
+}
+
+// The text from a file or, for "-", standard input, byte for byte.
+std::string readText(const std::string& source)
+{
+    std::ifstream file;
+    std::istream* in = &std::cin;
+    if (source != "-") {
+        file.open(source, std::ios::binary);
+        if (!file) throw UsageError{"cannot read the text file " + source};
+        in = &file;
+    }
+    std::string text(kMostTextBytes + 1, '\0');
+    in->read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in->bad()) throw UsageError{"cannot read the text from " + (source == "-" ? "standard input" : source)};
+    text.resize(static_cast<std::size_t>(in->gcount()));
+    if (text.size() > kMostTextBytes)
+        throw UsageError{"the text is over " + std::to_string(kMostTextBytes / 1024) +
+                         " KiB; a code holds at most 256 bytes"};
+    return text;
+}
+
 // Parsed by CLI11, the same parser as orbread's; each value is then checked
 // here, so a refusal names the option and what it takes.
 Arguments parseArguments(int argc, char** argv)
 {
+    refuseOptionClusters(argc, argv);
     Arguments args;
     CLI::App app("orbwrite: writes TEXT as an Orbel code image.", "orbwrite");
     app.footer(kFooter);
@@ -109,11 +163,17 @@ Arguments parseArguments(int argc, char** argv)
     std::optional<std::string> text;
     std::optional<std::string> modules, rings, ecc, type, layout, mask, pitch;
     bool color = false;
-    app.add_option("TEXT", text, "The text to write (in quotes when it has spaces)");
+    std::optional<std::string> textFile;
+    bool noVerify = false;
+    app.add_option("TEXT", text, "The text to write (in quotes when it has spaces); - reads standard input");
+    app.add_option("--text-file", textFile, "Read the text from FILE, byte for byte")->type_name("FILE");
     app.add_option("-o,--output", args.output, "Output file, FILE.png (raster) or FILE.svg (vector, for print)")
         ->type_name("FILE");
     app.add_option("--modules", modules, "Modules per ring: 16, 32, 48 or 64 (default 32)")->type_name("N");
-    app.add_option("--rings", rings, "Number of data rings, 2 to 1000 (default: the fewest that hold the text)")
+    const int mostRings = mostReadableRings();
+    app.add_option("--rings", rings,
+                   "Number of data rings, 2 to " + std::to_string(mostRings) +
+                       " (default: the fewest that hold the text)")
         ->type_name("N");
     app.add_option("--ecc", ecc, "Error correction: Low, Medium, Quartile or High (default Medium)")
         ->type_name("NAME");
@@ -129,6 +189,8 @@ Arguments parseArguments(int argc, char** argv)
     app.add_flag("--color,--colour", color, "A colour code: three bits per module in eight colours");
     app.add_option("--pitch", pitch, "Ring pitch in pixels, 5 to 400 (default 12)")->type_name("PX");
     app.add_flag("--labels", args.labels, "Name the parts of the code beside it (PNG only; for documentation)");
+    app.add_flag("--no-verify", noVerify, "Write the code without reading it back first");
+    app.add_flag("--version", args.version, "Show the version and exit");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -145,10 +207,15 @@ Arguments parseArguments(int argc, char** argv)
         if (extra.size() > 1 && extra[0] == '-') throw UsageError{"unknown option " + extra + " (see orbwrite --help)"};
         throw UsageError{"give the text as one argument (put it in quotes)"};
     }
-    if (text) {
+    if (args.version) return args;
+    if (text && textFile) throw UsageError{"give the text or --text-file, not both"};
+    if (text && *text == "-") textFile = "-";
+    if (textFile) args.textFile = *textFile;
+    else if (text) {
         args.text = *text;
         args.haveText = true;
     }
+    args.verify = !noVerify;
     if (color) args.drawing.codeType = Color;
     if (modules) {
         args.code.modulesPerRing = parseNumber<int>("--modules", *modules);
@@ -157,10 +224,11 @@ Arguments parseArguments(int argc, char** argv)
     }
     if (rings) {
         args.code.ringCount = parseNumber<int>("--rings", *rings);
-        // More rings than fit the largest image the drawer makes are refused
-        // here, before the writer allocates their modules.
-        if (args.code.ringCount < 2 || args.code.ringCount > kMostRings)
-            throw UsageError{"--rings must be 2 to 1000, not " + *rings};
+        // More rings than the reader reads back are refused here, before the
+        // writer allocates their modules.
+        if (args.code.ringCount < kFewestWrittenRings || args.code.ringCount > mostRings)
+            throw UsageError{"--rings must be 2 to " + std::to_string(mostRings) +
+                             " (larger codes do not read back), not " + *rings};
     }
     if (ecc) args.code.eccType = static_cast<std::uint8_t>(parseName("--ecc", *ecc, 4, [](int i) { return eccTypeName(i); }));
     if (type)
@@ -187,25 +255,7 @@ bool endsWith(const std::string& text, const std::string& suffix)
 // Names the cause of a refused text in the user's terms.
 std::string explain(const OCException& e, const Arguments& args)
 {
-    const int bits = args.drawing.codeType == Color ? 3 : 1;
-    switch (e.code) {
-    case DataSizeExceedsMaximum:
-        return "text too long: it does not fit a code of 255 bytes with " +
-               std::string(eccTypeName(args.code.eccType)) + " error correction";
-    case InsufficientCapacity: {
-        const CodeCapacity room =
-            codeCapacity(args.code.ringCount, args.code.modulesPerRing, bits, args.code.eccType);
-        return "text too long for " + std::to_string(args.code.ringCount) + " rings: they hold " +
-               std::to_string(room.maxPayload) + (room.maxPayload == 1 ? " byte with " : " bytes with ") +
-               eccTypeName(args.code.eccType) +
-               " error correction (leave out --rings to get enough)";
-    }
-    case CodeCannotBeCreated:
-        if (args.code.dataType != Automatic)
-            return std::string("the type ") + dataTypeName(args.code.dataType) + " cannot carry this text";
-        return std::string("this text cannot be written: ") + e.what();
-    default: return e.what();
-    }
+    return writeRefusal(e, args.code, args.drawing.codeType, "--rings");
 }
 
 struct Label {
@@ -284,6 +334,8 @@ cv::Mat labelledImage(const DrawnCode& code)
     return image;
 }
 
+// Why the default reader does not give `text` back from `image`; empty when
+// it does. The drawn image is what the PNG holds and what the SVG renders.
 bool writeFile(const std::string& path, const DrawnCode& code)
 {
     if (endsWith(path, ".svg")) {
@@ -305,7 +357,11 @@ int run(int argc, char** argv)
         std::cout << args.helpText;
         return 0;
     }
-    if (!args.haveText) throw UsageError{"no text given (see orbwrite --help)"};
+    if (args.version) {
+        std::cout << "orbwrite " << console::kVersion << "\n";
+        return 0;
+    }
+    if (!args.haveText && args.textFile.empty()) throw UsageError{"no text given (see orbwrite --help)"};
     if (args.output.empty()) throw UsageError{"no output file given: -o FILE.png or -o FILE.svg"};
     if (!endsWith(args.output, ".png") && !endsWith(args.output, ".svg"))
         throw UsageError{"the output file must end in .png or .svg: " + args.output};
@@ -313,12 +369,19 @@ int run(int argc, char** argv)
 
     // The writer's filler bytes come from the C library generator.
     std::srand(static_cast<unsigned>(std::time(nullptr)));
+    const std::string text = args.textFile.empty() ? args.text : readText(args.textFile);
     DrawnCode code;
     TextCode modules;
     try {
-        modules = writeTextCode(args.text, args.code, args.drawing.codeType);
+        modules = writeTextCode(text, args.code, args.drawing.codeType);
     } catch (const OCException& e) {
         std::cerr << "orbwrite: " << explain(e, args) << "\n";
+        return 1;
+    }
+    if (modules.ringCount > mostReadableRings()) {
+        std::cerr << "orbwrite: text too long for a code that reads back: it needs " << modules.ringCount
+                  << " rings of " << modules.modulesPerRing << " modules, and codes of more than "
+                  << mostReadableRings() << " rings do not read (use more --modules)\n";
         return 1;
     }
     try {
@@ -327,14 +390,19 @@ int run(int argc, char** argv)
         std::cerr << "orbwrite: cannot draw the code: " << e.what() << "\n";
         return 1;
     }
+    if (args.verify) {
+        if (const std::string problem = orb::readBackProblem(readCode(code.image), text); !problem.empty()) {
+            std::cerr << "orbwrite: the code does not read back (" << problem
+                      << "), so it was not written; another --mask, --pitch or --modules may read, "
+                         "--no-verify writes it anyway\n";
+            return 1;
+        }
+    }
     if (args.labels) code.image = labelledImage(code);
     if (!writeFile(args.output, code)) {
         std::cerr << "orbwrite: cannot write " << args.output << "\n";
         return 1;
     }
-    if (modules.dataType == Binary || modules.dataType == BigLetters)
-        std::cerr << "orbwrite: warning: the reader refuses codes of type " << dataTypeName(modules.dataType)
-                  << "; this code will not read back\n";
     std::cout << "wrote " << args.output << ": " << modules.modulesPerRing << " modules per ring, "
               << modules.ringCount << " rings, " << (args.drawing.codeType == Color ? "colour" : "black and white")
               << ", " << dataTypeName(modules.dataType) << ", " << eccTypeName(modules.eccType) << " ECC, "

@@ -1,6 +1,7 @@
 #include "orb/finder/code_finder.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include <opencv2/imgproc.hpp>
@@ -16,45 +17,77 @@ namespace {
 // Largest hub radius as a share of the image's short side.
 constexpr double kLargestHubShare = 0.4;
 
-// The hubs of one binarised image, in its own pixels.
+// Least share of its box, frame included, that a hub's pixels fill: an
+// ellipse at the steepest tilt allowed fills about half. Regions that fill
+// less do not overlap one another, so the cuts looked at cover the image a
+// few times at most.
+constexpr double kLeastBoxShare = 0.15;
+
+// The box and pixel count of each labelled region. OpenCV's labelling with
+// statistics keeps several hundred bytes per region on a parallel run (180 MB
+// for a fine checkerboard's 600,000), hence one pass of our own.
+struct RegionBox {
+    int left = INT_MAX, top = -1, right = -1, bottom = -1;
+    int pixels = 0;
+};
+
+std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
+{
+    std::vector<RegionBox> boxes(static_cast<std::size_t>(count));
+    for (int y = 0; y < labels.rows; ++y) {
+        const int* row = labels.ptr<int>(y);
+        for (int x = 0; x < labels.cols; ++x) {
+            RegionBox& box = boxes[static_cast<std::size_t>(row[x])];
+            if (box.top < 0) box.top = y;
+            box.bottom = y;
+            box.left = std::min(box.left, x);
+            box.right = std::max(box.right, x);
+            ++box.pixels;
+        }
+    }
+    return boxes;
+}
+
+// The hubs of one binarised image, in its own pixels. Every white region
+// that dark encloses may be a hub; its outline and its dark children are
+// traced in a cut around it alone. A contour tree of the whole image would
+// do the same, but its time grows with the square of the regions, and a
+// fine checkerboard or noise holds a million of them.
 void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale, std::vector<CodeCandidate>& found)
 {
-    std::vector<std::vector<cv::Point>> contours;
-    std::vector<cv::Vec4i> hierarchy; // next, previous, first child, parent
-    cv::findContours(dark, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_NONE);
-    // Nesting depth: outer borders of dark regions are even, holes odd.
-    std::vector<int> depth(contours.size(), -1);
-    const auto depthOf = [&](int i) {
-        int steps = 0;
-        int at = i;
-        while (at >= 0 && depth[at] < 0) {
-            at = hierarchy[at][3];
-            ++steps;
-        }
-        const int base = at < 0 ? -1 : depth[at];
-        for (int k = steps, j = i; k > 0; --k, j = hierarchy[j][3]) depth[j] = base + k;
-        return depth[i];
-    };
-    for (std::size_t i = 0; i < contours.size(); ++i) {
-        // A hole holding something: the white hub around the dot.
-        if (hierarchy[i][2] < 0 || depthOf(static_cast<int>(i)) % 2 == 0) continue;
-        const double hubArea = cv::contourArea(contours[i]);
-        if (hubArea < options.minHubArea || contours[i].size() < 5) continue;
+    // White around the image, as the contour search assumes: white that
+    // reaches the edge is the scene's, not a hole.
+    cv::Mat framed;
+    cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+    cv::Mat regions;
+    // Four-connected, as the contour search sees holes between eight-connected dark.
+    const int count = cv::connectedComponents(framed == 0, regions, 4, CV_32S);
+    const std::vector<RegionBox> boxes = regionBoxes(regions, count);
+    const int outside = regions.at<int>(0, 0);
+    for (int region = 1; region < count; ++region) {
+        if (region == outside) continue;
+        const RegionBox& extent = boxes[static_cast<std::size_t>(region)];
+        const cv::Rect box(extent.left, extent.top, extent.right - extent.left + 1, extent.bottom - extent.top + 1);
+        // The hole's outline runs through the dark pixels next to it, so it
+        // encloses at most its box grown by half a pixel each way.
+        if ((box.width + 1.0) * (box.height + 1.0) < options.minHubArea) continue;
+        const double framedBox = (box.width + 2.0) * (box.height + 2.0);
+        if (extent.pixels < kLeastBoxShare * framedBox) continue;
 
-        int dot = -1;
-        int dots = 0;
-        for (int child = hierarchy[i][2]; child >= 0; child = hierarchy[child][0]) {
-            // Specks of noise and compression are no dot.
-            if (cv::contourArea(contours[child]) < options.speckShare * hubArea) continue;
-            dot = child;
-            ++dots;
-        }
-        if (dots != 1) continue;
-        const double dotArea = cv::contourArea(contours[dot]);
-        const double share = dotArea / hubArea;
-        if (share < options.minDotShare || share > options.maxDotShare) continue;
+        const cv::Rect cut(box.x - 1, box.y - 1, box.width + 2, box.height + 2);
+        const cv::Point origin = cut.tl() - cv::Point(1, 1); // the cut's corner in `dark`
+        // With all else dark the hole's outline comes out as in the whole
+        // image: it touches only the dark pixels next to the hole.
+        std::vector<std::vector<cv::Point>> outlines;
+        std::vector<cv::Vec4i> nesting;
+        cv::findContours(regions(cut) != region, outlines, nesting, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE, origin);
+        const auto hole = std::find_if(nesting.begin(), nesting.end(), [](const cv::Vec4i& n) { return n[3] >= 0; });
+        if (hole == nesting.end()) continue;
+        const std::vector<cv::Point>& outline = outlines[static_cast<std::size_t>(hole - nesting.begin())];
+        const double hubArea = cv::contourArea(outline);
+        if (hubArea < options.minHubArea || outline.size() < 5) continue;
 
-        const cv::RotatedRect hub = cv::fitEllipse(contours[i]);
+        const cv::RotatedRect hub = cv::fitEllipse(outline);
         const double major = std::max(hub.size.width, hub.size.height);
         const double minor = std::min(hub.size.width, hub.size.height);
         if (major <= 0 || minor / major < options.minAxisRatio) continue;
@@ -66,7 +99,31 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         // A code is wider than its hub by far more than this; larger holes
         // are the scene's (and would make huge cuts).
         if (radius > kLargestHubShare * std::min(dark.cols, dark.rows)) continue;
-        const cv::Moments m = cv::moments(contours[dot]);
+
+        // The dark regions inside the hole: within its outline, without the
+        // outline's own pixels (the ring's).
+        cv::Mat inside = cv::Mat::zeros(cut.size(), CV_8UC1);
+        const std::vector<std::vector<cv::Point>> hubOutline{outline};
+        cv::drawContours(inside, hubOutline, 0, cv::Scalar(255), cv::FILLED, cv::LINE_8, cv::noArray(), INT_MAX, -origin);
+        cv::drawContours(inside, hubOutline, 0, cv::Scalar(0), 1, cv::LINE_8, cv::noArray(), INT_MAX, -origin);
+        inside &= framed(cut);
+        std::vector<std::vector<cv::Point>> children;
+        cv::findContours(inside, children, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE, origin);
+
+        const std::vector<cv::Point>* dot = nullptr;
+        int dots = 0;
+        for (const std::vector<cv::Point>& child : children) {
+            // Specks of noise and compression are no dot.
+            if (cv::contourArea(child) < options.speckShare * hubArea) continue;
+            dot = &child;
+            ++dots;
+        }
+        if (dots != 1) continue;
+        const double dotArea = cv::contourArea(*dot);
+        const double share = dotArea / hubArea;
+        if (share < options.minDotShare || share > options.maxDotShare) continue;
+
+        const cv::Moments m = cv::moments(*dot);
         if (m.m00 <= 0) continue;
         const cv::Point2d dotCentre(m.m10 / m.m00, m.m01 / m.m00);
         const double offset = cv::norm(dotCentre - cv::Point2d(hub.center)) / radius;
@@ -125,12 +182,12 @@ std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const Finder
                      [](const CodeCandidate& a, const CodeCandidate& b) { return a.score > b.score; });
     std::vector<CodeCandidate> merged;
     for (const CodeCandidate& candidate : found) {
+        if (static_cast<int>(merged.size()) >= options.maxCandidates) break;
         const bool seen = std::any_of(merged.begin(), merged.end(), [&](const CodeCandidate& kept) {
             return cv::norm(kept.centre - candidate.centre) < 0.5 * std::max(kept.hubRadius, candidate.hubRadius);
         });
         if (seen) continue;
         merged.push_back(candidate);
-        if (static_cast<int>(merged.size()) >= options.maxCandidates) break;
     }
     logger().line(LogLevel::Debug, "findCodeCandidates: ", found.size(), " hubs, ", merged.size(), " candidates");
     return merged;

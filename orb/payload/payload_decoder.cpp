@@ -71,11 +71,11 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
             continue;
         }
         std::vector<std::uint8_t> payload;
-        std::uint8_t accepted = Automatic;
-        result = checkFrame(block, ecc, payload, accepted);
+        std::uint8_t written = Automatic;
+        result = checkFrame(block, ecc, payload, written);
         if (result != Success) continue;
-        text = decompress(payload, accepted);
-        dataType = accepted;
+        text = decompress(payload, acceptedDataType(written));
+        dataType = written;
         eccType = ecc;
         return Success;
     }

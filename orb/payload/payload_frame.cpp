@@ -170,7 +170,9 @@ ResultCode checkFrame(const std::vector<std::uint8_t>& block, std::uint8_t eccTy
 
     logger().line(LogLevel::Info, "tail checked                     : ", "true");
     payload.assign(block.begin() + 2, block.begin() + 2 + length);
-    dataType = accepted;
+    // The header's own type is what the code says it carries; a raw-byte
+    // type (Binary, BigLetters) is still unpacked as the bytes they are.
+    dataType = header & 7;
     return Success;
 }
 

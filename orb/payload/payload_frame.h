@@ -34,8 +34,8 @@ std::vector<std::uint8_t> buildFrameCodeword(const std::string& text, const std:
                                              int bitsPerModule);
 
 // Reader: checks the frame of a corrected data block assumed to carry ECC
-// type `eccType`. On Success `payload` and `dataType` (the accepted type)
-// are set.
+// type `eccType`. On Success `payload` and `dataType` (the header's type,
+// 0..7; unpack the payload as acceptedDataType of it) are set.
 ResultCode checkFrame(const std::vector<std::uint8_t>& block, std::uint8_t eccType,
                       std::vector<std::uint8_t>& payload, std::uint8_t& dataType);
 

@@ -132,7 +132,10 @@ TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
     }
     FinderOptions finding;
     EXPECT_LE(static_cast<int>(findCodeCandidates(targets, finding).size()), finding.maxCandidates);
-    EXPECT_TRUE(readCodes(targets).empty());
+    const CodeSearch search = searchCodes(targets);
+    EXPECT_TRUE(search.codes.empty());
+    EXPECT_TRUE(search.candidateLimitReached);
+    EXPECT_EQ(static_cast<int>(search.failed.size()), ReaderOptions().maxCandidates);
 
     // A search alone that finds nothing says so.
     ReaderOptions searchOnly;
@@ -143,6 +146,11 @@ TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
     cv::Mat noise(3000, 4000, CV_8UC1);
     cv::randu(noise, 0, 256);
     EXPECT_TRUE(readCodes(noise).empty());
+    // A one-pixel checkerboard: a million regions in the thresholded image.
+    cv::Mat board(960, 1280, CV_8UC1, cv::Scalar(0));
+    for (int y = 0; y < board.rows; ++y)
+        for (int x = y % 2; x < board.cols; x += 2) board.at<uchar>(y, x) = 255;
+    EXPECT_TRUE(findCodeCandidates(board).empty());
     for (const cv::Size size : {cv::Size(1, 1), cv::Size(2, 5000), cv::Size(5000, 3)})
         EXPECT_TRUE(readCodes(cv::Mat(size, CV_8UC3, cv::Scalar::all(0))).empty()) << size;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -135,6 +136,40 @@ TEST_F(Reader, SearchCodesReportsFailedPlacesAndStopsWhenAsked)
     const CodeSearch none = searchCodes(blank);
     EXPECT_TRUE(none.codes.empty());
     EXPECT_EQ(none.error, readCode(blank).error);
+}
+
+// Codes in a grid, more than the places the search may read in vain: each
+// reads, and only places that fail count towards that limit.
+TEST_F(Reader, ReadsEveryCodeOfACrowdedImage)
+{
+    const int columns = 6, rows = 4, tile = 220;
+    cv::Mat grid(rows * tile, columns * tile, CV_8UC3, cv::Scalar::all(255));
+    std::multiset<std::string> drawn;
+    for (int i = 0; i < columns * rows; ++i) {
+        const std::string text = "code " + std::to_string(i);
+        DrawOptions drawing;
+        drawing.pitch = 6;
+        drawing.hubRadius = 3;
+        drawing.startAngle = 0.3 * i;
+        drawing.canvas = {tile, tile};
+        drawText(text, TextCodeOptions{}, drawing).image.copyTo(grid(cv::Rect(i % columns * tile, i / columns * tile, tile, tile)));
+        drawn.insert(text);
+    }
+    const CodeSearch search = searchCodes(grid);
+    std::multiset<std::string> read;
+    for (const ReadResult& code : search.codes) read.insert(code.text());
+    EXPECT_EQ(read, drawn);
+    EXPECT_FALSE(search.candidateLimitReached);
+    std::multiset<std::string> readAgain;
+    for (const ReadResult& code : readCodes(grid)) readAgain.insert(code.text());
+    EXPECT_EQ(readAgain, drawn);
+
+    // With no failure allowed the search reads no place, and says so.
+    ReaderOptions none;
+    none.maxCandidates = 0;
+    const CodeSearch stopped = searchCodes(grid, none);
+    EXPECT_TRUE(stopped.codes.empty());
+    EXPECT_TRUE(stopped.candidateLimitReached);
 }
 
 TEST_F(Reader, TriesOtherCodeTypesAndLayoutsOnlyWhenAsked)

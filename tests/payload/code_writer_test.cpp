@@ -112,7 +112,6 @@ TEST(CodeWriter, RoundTripsEveryTypeLayoutEccAndMask)
                     EXPECT_EQ(read.mask, mask);
                     std::uint8_t expectedType = type;
                     if (type == Automatic) expectedType = detectDataType(text);
-                    if (type == Binary || type == BigLetters) expectedType = Automatic;
                     EXPECT_EQ(read.dataType, expectedType);
                 }
 }

@@ -98,14 +98,15 @@ TEST(PayloadFrame, ChecksAreMadeInOrder)
     EXPECT_EQ(checkFrame(frameBlock(header, {65}, 8, tail ^ 0x02), Medium, payload, type), TailInconsistent);
 }
 
-TEST(PayloadFrame, RawByteTypesAreAcceptedOnlyWithTailTypeZero)
+TEST(PayloadFrame, RawByteTypesAreAcceptedOnlyWithTailTypeZeroAndKeepTheirName)
 {
     Bytes payload;
     std::uint8_t type = 99;
     for (std::uint8_t raw : {Binary, BigLetters, Automatic}) {
         const std::uint8_t header = 0x08 | raw;
         EXPECT_EQ(checkFrame(frameBlock(header, {200, 7}, 9, Low << 6 | 1), Low, payload, type), Success);
-        EXPECT_EQ(type, Automatic);
+        // Reported as the header names it, unpacked as raw bytes.
+        EXPECT_EQ(type, raw);
         EXPECT_EQ(payload, (Bytes{200, 7}));
         EXPECT_EQ(checkFrame(frameBlock(header, {200, 7}, 9, Low << 6 | raw << 3 | 1), Low, payload, type),
                   raw == Automatic ? Success : TailInconsistent);

@@ -98,6 +98,11 @@ void blurAndNoise(cv::Mat& frame, std::mt19937& random)
 
 } // namespace
 
+cv::Mat photoBackground(const cv::Mat& photo, cv::Size frame, std::mt19937& random)
+{
+    return background(photo, frame, random);
+}
+
 std::vector<cv::Mat> loadPhotos()
 {
     std::vector<std::filesystem::path> names;

@@ -41,6 +41,10 @@ struct Scene {
 // The photographs under tests/data/photos (their licence is noted there).
 std::vector<cv::Mat> loadPhotos();
 
+// `photo` scaled to cover `frame` (by 1 to 1.3 times) and cut to it at a
+// random place.
+cv::Mat photoBackground(const cv::Mat& photo, cv::Size frame, std::mt19937& random);
+
 // A frame of `recipe.frame` filled by `photo`, with the recipe's codes on
 // cards that do not overlap. Throws std::runtime_error when the codes
 // cannot be placed.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -37,9 +38,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    ToolRun run(const std::vector<std::string>& args) const
+    ToolRun run(const std::vector<std::string>& args, const std::string& tail = "") const
     {
-        return runTool(std::string(ORB_BINARY_DIR) + "/tools/orbwrite", args, dir_);
+        return runTool(std::string(ORB_BINARY_DIR) + "/tools/orbwrite", args, dir_, "", tail);
     }
 
     std::string path(const std::string& name) const { return (dir_ / name).string(); }
@@ -146,8 +147,14 @@ TEST_F(Orbwrite, RefusalsAreOneClearLine)
         {{"-o", file, "Hello", "World"}, 2, "one argument"},
         {{"-o", file, "--modules", "20", "Hello"}, 2, "--modules must be 16, 32, 48 or 64"},
         {{"-o", file, "--modules", "3x2", "Hello"}, 2, "--modules needs a number"},
-        {{"-o", file, "--rings", "1", "Hello"}, 2, "--rings must be 2 to 1000"},
-        {{"-o", file, "--rings", "2000000000", "Hello"}, 2, "--rings must be 2 to 1000"},
+        {{"-o", file, "--rings", "1", "Hello"}, 2, "--rings must be 2 to 97"},
+        {{"-o", file, "--rings", "2000000000", "Hello"}, 2, "--rings must be 2 to 97"},
+        {{"-o", file, "--rings", "98", "Hello"}, 2, "--rings must be 2 to 97"},
+        {{"-o", file, "--modules", "16", std::string(150, 'x')}, 1, "it needs 101 rings of 16 modules"},
+        {{"-o", file, "-hello"}, 2, "unknown option -hello (a text that starts with - goes after --"},
+        {{"-o", file, "-oops"}, 2, "unknown option -oops"},
+        {{"-o", file, "--text-file", path("missing.txt")}, 2, "cannot read the text file"},
+        {{"-o", file, "--text-file", path("missing.txt"), "Hello"}, 2, "not both"},
         {{"-o", file, "--mask", "5", "Hello"}, 2, "--mask must be 0 to 4"},
         {{"-o", file, "--pitch", "3", "Hello"}, 2, "--pitch must be 5 to 400"},
         {{"-o", file, "--ecc", "Huge", "Hello"}, 2, "--ecc must be one of Low, Medium, Quartile, High"},
@@ -172,13 +179,96 @@ TEST_F(Orbwrite, RefusalsAreOneClearLine)
     }
 }
 
-// Written but not readable by this reader: the user is told so.
-TEST_F(Orbwrite, WarnsWhenTheReaderWillRefuseTheType)
+// The raw-byte types read back as the bytes they carry, under their own name.
+TEST_F(Orbwrite, RawByteTypesReadBackUnderTheirOwnName)
 {
-    const ToolRun r = run({"--type", "Binary", "-o", path("binary.png"), "abc"});
+    for (const char* type : {"Binary", "BigLetters"}) {
+        SCOPED_TRACE(type);
+        const std::string file = path(std::string(type) + ".png");
+        const ToolRun r = run({"--type", type, "-o", file, "HELLO"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        const orb::ReadResult read = orb::readCode(cv::imread(file, cv::IMREAD_COLOR));
+        ASSERT_TRUE(read) << read.errorText();
+        EXPECT_EQ(read.text(), "HELLO");
+        EXPECT_STREQ(orb::dataTypeName(read.dataType), type);
+    }
+}
+
+// Any bytes, NUL included, come in through a file or standard input as they
+// are; a text that starts with a dash is written after "--".
+TEST_F(Orbwrite, TakesAnyTextFromAFileOrStandardInput)
+{
+    const std::string bytes("a\0b\xff-h\n", 7);
+    std::ofstream(path("text.bin"), std::ios::binary) << bytes;
+    const struct {
+        std::vector<std::string> args;
+        std::string tail;
+        std::string text;
+    } cases[] = {
+        {{"--text-file", path("text.bin")}, "", bytes},
+        {{"-"}, " < text.bin", bytes},
+        {{"--", "-hello"}, "", "-hello"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const std::string file = path("text.png");
+        std::vector<std::string> args{"-o", file};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ToolRun r = run(args, c.tail);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const orb::ReadResult read = orb::readCode(cv::imread(file, cv::IMREAD_COLOR));
+        ASSERT_TRUE(read) << read.errorText();
+        EXPECT_EQ(read.text(), c.text);
+        fs::remove(file);
+    }
+    const ToolRun huge = run({"-o", path("huge.png"), "-"}, " < /dev/zero");
+    EXPECT_EQ(huge.status, 2);
+    EXPECT_NE(huge.err.find("the text is over 64 KiB"), std::string::npos) << huge.err;
+}
+
+TEST_F(Orbwrite, VersionIsTheProjectVersion)
+{
+    const ToolRun r = run({"--version"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
-    EXPECT_TRUE(fs::exists(path("binary.png")));
+    EXPECT_EQ(r.out, "orbwrite " ORB_PROJECT_VERSION "\n");
+}
+
+// Random codes near every limit: a code is written only when the reader
+// gives its text back, and otherwise refused with the reason. Seeded, so
+// the same codes each run (the filler still varies).
+TEST_F(Orbwrite, WritesOnlyCodesThatReadBack)
+{
+    std::mt19937 random(19);
+    const std::string alphabet = "0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz+-*/=!?%";
+    const std::string file = path("random.png");
+    const auto pick = [&](std::initializer_list<const char*> values) {
+        return std::string(*(values.begin() + random() % values.size()));
+    };
+    for (int i = 0; i < 12; ++i) {
+        std::string text;
+        const int length = i < 4 ? 150 + static_cast<int>(random() % 60) : 1 + static_cast<int>(random() % 120);
+        for (int k = 0; k < length; ++k) text += alphabet[random() % alphabet.size()];
+        std::vector<std::string> args{"-o", file, "--modules", i < 4 ? "16" : pick({"16", "32", "48", "64"}),
+                                      "--ecc", pick({"Low", "Medium", "Quartile", "High"}),
+                                      "--mask", std::to_string(random() % 5), "--pitch", pick({"8", "10", "12"})};
+        if (random() % 3 == 0) args.push_back("--color");
+        args.push_back(text);
+        SCOPED_TRACE(::testing::PrintToString(args));
+        fs::remove(file);
+        const ToolRun r = run(args);
+        if (r.status == 0) {
+            const orb::ReadResult read = orb::readCode(cv::imread(file, cv::IMREAD_COLOR));
+            EXPECT_TRUE(read) << read.errorText();
+            EXPECT_EQ(read.text(), text);
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_TRUE(r.err.find("does not read back") != std::string::npos ||
+                        r.err.find("too long") != std::string::npos)
+                << r.err;
+            EXPECT_FALSE(fs::exists(file));
+        }
+    }
 }
 
 // The documentation picture: the code with its parts named beside it.

@@ -210,3 +210,31 @@ TEST_F(VideoClips, AStreamThatGoesSilentStalls)
     EXPECT_EQ(run.summary.end, VideoEnd::Stalled) << run.summary.message;
     EXPECT_NE(run.summary.message.find("stalled"), std::string::npos) << run.summary.message;
 }
+
+// A file is read to its end however long its frames take to decode: a
+// stall time far below one frame's decoding stalls a stream, not a file.
+TEST_F(VideoClips, AFileIsReadToItsEndHoweverSlowly)
+{
+    VideoReadOptions options;
+    options.stallSeconds = 1e-6;
+    for (const std::string& source : {movie().string(), sequence()}) {
+        const VideoRun run = read(source, options);
+        EXPECT_EQ(run.summary.end, VideoEnd::Finished) << run.summary.message;
+        EXPECT_EQ(run.frames(), framesWhereCardShows()) << source;
+    }
+}
+
+// Frames above the pixel limit end the run before they are read, worded
+// as for an image that is too large.
+TEST_F(VideoClips, FramesAboveThePixelLimitAreRefused)
+{
+    VideoReadOptions options;
+    options.maxPixels = kFrameSize.area() - 1;
+    for (const std::string& source : {movie().string(), sequence()}) {
+        const VideoRun run = read(source, options);
+        EXPECT_EQ(run.summary.end, VideoEnd::TooLarge) << source;
+        EXPECT_EQ(run.summary.reason, "image too large: 640 x 480 pixels, more than the limit of 307199");
+        EXPECT_NE(run.summary.message.find(source), std::string::npos) << run.summary.message;
+        EXPECT_TRUE(run.codes.empty());
+    }
+}

@@ -13,10 +13,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A directory's identity, to know one already on the way down.
-using DirectoryId = std::pair<dev_t, ino_t>;
+// A file's or directory's identity: the same real one reached by two
+// paths (links forming a diamond) is read once.
+using FileId = std::pair<dev_t, ino_t>;
+using DirectoryId = FileId;
 
-bool directoryId(const fs::path& path, DirectoryId& id)
+bool fileId(const fs::path& path, FileId& id)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return false;
@@ -34,9 +36,10 @@ class Lister {
 public:
     explicit Lister(bool recursive) : recursive_(recursive) {}
 
-    void argument(const std::string& argument)
+    // `listed`: a name from --files-from, where "-" is a file of that name.
+    void argument(const std::string& argument, bool listed = false)
     {
-        if (argument == "-") {
+        if (argument == "-" && !listed) {
             Input input;
             input.name = "-";
             input.standardInput = true;
@@ -48,16 +51,21 @@ public:
         const fs::file_status status = fs::status(path, error);
         if (fs::is_directory(status)) {
             const std::size_t before = images_;
+            const std::size_t problemsBefore = problems_;
+            // Each folder named is listed in full, as a file named twice is read twice.
+            visitedFolders_.clear();
+            visitedFiles_.clear();
             // A link back to any folder above the one named is a loop too.
             std::vector<DirectoryId> above;
             fs::path real = fs::canonical(path, error);
             for (fs::path up = real.parent_path(); !error && !up.empty(); up = up.parent_path()) {
                 DirectoryId id;
-                if (directoryId(up, id)) above.push_back(id);
+                if (fileId(up, id)) above.push_back(id);
                 if (up == up.root_path()) break;
             }
             folder(path, argument, above);
-            if (images_ == before) problem(argument, path, Problem::NoImages, "no images in this folder" +
+            // A folder that could not be read has said so; "no images" would contradict it.
+            if (images_ == before && problems_ == problemsBefore) problem(argument, path, Problem::NoImages, "no images in this folder" +
                                                                                   std::string(recursive_ ? "" : " (-r reads its subfolders)"));
             return;
         }
@@ -85,13 +93,14 @@ private:
         input.problem = kind;
         input.message = message;
         inputs_.push_back(input);
+        if (kind == Problem::Unreadable) ++problems_;
     }
 
     // `above` holds the folders on the way down to this one, itself not yet.
     void folder(const fs::path& path, const std::string& name, std::vector<DirectoryId>& above)
     {
         DirectoryId id;
-        if (!directoryId(path, id)) {
+        if (!fileId(path, id)) {
             problem(name, path, Problem::Unreadable, "cannot open this folder");
             return;
         }
@@ -99,6 +108,8 @@ private:
             problem(name, path, Problem::Warning, "symbolic link loop, not followed");
             return;
         }
+        // Reached before by another way: its images are listed already.
+        if (!visitedFolders_.insert(id).second) return;
         std::error_code error;
         fs::directory_iterator it(path, error);
         if (error) {
@@ -130,6 +141,8 @@ private:
                         "symbolic link to nothing readable: " + statusError.message());
                 continue;
             }
+            FileId file;
+            if (fileId(child, file) && !visitedFiles_.insert(file).second) continue;
             image(childName, child);
         }
         above.pop_back();
@@ -138,6 +151,9 @@ private:
     bool recursive_;
     std::vector<Input> inputs_;
     std::size_t images_ = 0;
+    std::size_t problems_ = 0;
+    std::set<FileId> visitedFolders_;
+    std::set<FileId> visitedFiles_; // in folders only: a file named twice is read twice
 };
 
 } // namespace
@@ -147,7 +163,7 @@ bool hasImageExtension(const fs::path& path)
     static const std::set<std::string> kExtensions = {".png", ".jpg",  ".jpeg", ".jpe", ".bmp", ".dib",
                                                       ".tif", ".tiff", ".webp", ".pbm", ".pgm", ".ppm",
                                                       ".pnm", ".pxm",  ".sr",   ".ras", ".jp2", ".hdr",
-                                                      ".pic", ".exr"};
+                                                      ".pic", ".exr",  ".svg",  ".gif"};
     return kExtensions.count(lowered(path.extension().string())) > 0;
 }
 
@@ -156,6 +172,31 @@ std::vector<Input> listInputs(const std::vector<std::string>& arguments, bool re
     Lister lister(recursive);
     for (const std::string& argument : arguments) lister.argument(argument);
     return lister.take();
+}
+
+std::vector<Input> listInputs(const std::vector<std::string>& arguments, const std::vector<std::string>& listed,
+                              bool recursive)
+{
+    Lister lister(recursive);
+    for (const std::string& argument : arguments) lister.argument(argument);
+    for (const std::string& name : listed) lister.argument(name, true);
+    return lister.take();
+}
+
+std::vector<std::string> splitNames(const std::string& text, char separator)
+{
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(separator, start);
+        if (end == std::string::npos) end = text.size();
+        std::string name = text.substr(start, end - start);
+        // A list written on Windows ends its lines in CR LF.
+        if (separator == '\n' && !name.empty() && name.back() == '\r') name.pop_back();
+        if (!name.empty()) names.push_back(std::move(name));
+        start = end + 1;
+    }
+    return names;
 }
 
 } // namespace orbread

@@ -27,6 +27,14 @@ struct Input {
 // sorted by name. A folder lists the files with an image file name ending;
 // a file named on the command line is read whatever its name.
 std::vector<Input> listInputs(const std::vector<std::string>& arguments, bool recursive);
+// The same with the names of a --files-from list after them; there "-" is a
+// file of that name, not standard input.
+std::vector<Input> listInputs(const std::vector<std::string>& arguments, const std::vector<std::string>& listed,
+                              bool recursive);
+
+// The names in a --files-from list: separated by `separator` ('\n' or
+// '\0'), empty ones skipped; with '\n', a trailing '\r' is dropped.
+std::vector<std::string> splitNames(const std::string& text, char separator);
 
 // Whether a file name ends the way the image files the reader takes do.
 bool hasImageExtension(const std::filesystem::path& path);

@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <optional>
+#include <system_error>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <opencv2/core/utils/logger.hpp>
@@ -18,23 +21,31 @@
 #include "output.h"
 #include "progress.h"
 #include "reading.h"
+#include "standard_input.h"
 #include "video.h"
 
 namespace {
 
 using namespace orbread;
 
-std::vector<unsigned char> readStandardInput()
+// The names of a --files-from list, or why it cannot be read.
+std::optional<std::vector<std::string>> listedNames(const Options& options)
 {
-    std::vector<unsigned char> bytes;
-    unsigned char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        bytes.insert(bytes.end(), buffer, buffer + n);
+    if (options.filesFrom.empty()) return std::vector<std::string>{};
+    std::string text;
+    if (options.filesFrom == "-") {
+        text = readAll(STDIN_FILENO);
+    } else {
+        const int fd = ::open(options.filesFrom.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            errorLine(escaped(options.filesFrom) + ": cannot read the --files-from list: " +
+                      std::error_code(errno, std::generic_category()).message());
+            return std::nullopt;
+        }
+        text = readAll(fd);
+        ::close(fd);
     }
-    return bytes;
+    return splitNames(text, options.nulSeparated ? '\0' : '\n');
 }
 
 // The lines of a report; the codes of a file of several pages are named
@@ -55,16 +66,18 @@ std::string pageLines(const Formatter& formatter, const std::string& name, const
 
 int readImages(const Options& options)
 {
-    const std::vector<Input> inputs = listInputs(options.inputs, options.recursive);
+    const std::optional<std::vector<std::string>> listed = listedNames(options);
+    if (!listed) return kTrouble;
+    const std::vector<Input> inputs = listInputs(options.inputs, *listed, options.recursive);
     for (const Input& input : inputs)
-        if (input.standardInput) takeStandardInput(readStandardInput());
+        if (input.standardInput) useStandardInput(takeStandardInput(STDIN_FILENO));
 
     std::vector<std::string> annotations;
     if (!options.annotateDir.empty()) {
         std::error_code error;
         std::filesystem::create_directories(options.annotateDir, error);
         if (!std::filesystem::is_directory(options.annotateDir)) {
-            errorLine(options.annotateDir + ": cannot make the --annotate folder" +
+            errorLine(escaped(options.annotateDir) + ": cannot make the --annotate folder" +
                       (error ? ": " + error.message() : std::string()));
             return kTrouble;
         }
@@ -92,20 +105,23 @@ int readImages(const Options& options)
         case Outcome::NoCode:
             ++without;
             status = std::max(status, kSomeWithoutCode);
-            if (!options.quiet) progress.message(input.name + ": " + report.error);
+            if (!options.quiet) progress.message(escaped(input.name) + ": " + report.error);
             break;
         case Outcome::Unreadable:
             ++unreadable;
             status = kTrouble;
-            progress.message(input.name + ": " + report.error);
+            progress.message(escaped(input.name) + ": " + report.error);
             break;
         case Outcome::Note:
-            if (!options.quiet) progress.message(input.name + ": " + report.error);
+            if (!options.quiet) progress.message(escaped(input.name) + ": " + report.error);
             break;
         }
+        if (report.candidateLimitReached)
+            progress.message(input.name + ": warning: the search stopped after " +
+                             std::to_string(report.failed.size()) + " places that did not read; codes may be missing");
         if (!report.annotationError.empty()) {
             status = kTrouble;
-            progress.message(input.name + ": " + report.annotationError);
+            progress.message(escaped(input.name) + ": " + report.annotationError);
         }
         if (report.outcome == Outcome::Codes && !report.warning.empty()) {
             status = kTrouble;

@@ -13,6 +13,8 @@ enum class Format { Text, Json, Csv };
 
 struct Options {
     std::vector<std::string> inputs; // files, folders, "-" for standard input
+    std::string filesFrom;           // --files-from: a file of names, "-" for standard input
+    bool nulSeparated = false;       // -0: its names end in NUL bytes, not newlines
     bool recursive = false;
     Format format = Format::Text;
     orb::ReaderOptions reader;

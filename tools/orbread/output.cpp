@@ -73,7 +73,8 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
     std::string out;
     if (format_ == Format::Text) {
         for (const orb::ReadResult& code : report.codes) {
-            out += name;
+            // A newline in a name would split the line; an escape sequence would reach the terminal.
+            out += escaped(name);
             if (frame) out += " frame " + std::to_string(frame->frame) + " (" + seconds(frame->seconds) + " s)";
             out += ": " + escaped(code.text()) + "\n";
         }
@@ -91,6 +92,7 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
                 line["frame"] = nullptr;
                 line["seconds"] = nullptr;
             }
+            if (report.candidateLimitReached) line["candidate_limit_reached"] = true;
             return line;
         };
         auto dump = [](const json& line) { return line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; };

@@ -14,51 +14,34 @@
 #include <opencv2/core.hpp>
 
 #include "annotation.h"
-#include "orb/image_file.h"
+#include "image_loading.h"
+#include "orb/payload/module_layout.h"
 #include "orb/result_code.h"
 
 namespace orbread {
 
 namespace {
 
-std::vector<unsigned char>& standardInputBytes()
+StandardInput& standardInput()
 {
-    static std::vector<unsigned char> bytes;
-    return bytes;
+    static StandardInput input;
+    return input;
 }
 
-// The image loader guards against decompression bombs from the file's
-// header, so standard input goes through a private temporary file.
-orb::ImageLoad loadStandardInput()
+// The layout and code types the user chose, for a message; empty when both are the defaults.
+std::string restriction(const orb::ReaderOptions& reader)
 {
-    const std::vector<unsigned char>& bytes = standardInputBytes();
-    orb::ImageLoad load;
-    if (bytes.empty()) {
-        load.reason = "standard input is empty";
-        return load;
-    }
-    std::string name = (std::filesystem::temp_directory_path() / "orbread-stdin-XXXXXX").string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) {
-        load.reason = "cannot make a temporary file for standard input";
-        return load;
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (done == bytes.size()) load = orb::loadImage(name);
-    else load.reason = "cannot write a temporary file for standard input";
-    std::remove(name.c_str());
-    return load;
+    std::string chosen;
+    if (reader.codeTypes != orb::CodeTypes::Both)
+        chosen += std::string("--code-type ") + (reader.codeTypes == orb::CodeTypes::Color ? "color" : "bw");
+    if (reader.layout != orb::kAnyLayout)
+        chosen += std::string(chosen.empty() ? "" : " ") + "--layout " + orb::layoutName(reader.layout);
+    return chosen;
 }
 
 } // namespace
 
-void takeStandardInput(std::vector<unsigned char> bytes) { standardInputBytes() = std::move(bytes); }
+void useStandardInput(StandardInput input) { standardInput() = std::move(input); }
 
 ImageReport readInput(const Input& input, const Options& options, const std::string& annotation)
 {
@@ -76,7 +59,9 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
     case Problem::Unreadable: report.outcome = Outcome::Unreadable; report.error = input.message; return report;
     }
 
-    const orb::ImageLoad load = input.standardInput ? loadStandardInput() : orb::loadImage(input.path.string());
+    orb::ImageLoad load;
+    if (input.standardInput && standardInput().path.empty()) load.reason = standardInput().error;
+    else load = loadInputImage(input.standardInput ? standardInput().path : input.path.string());
     if (load.status != orb::ImageLoad::Status::Loaded) {
         report.outcome = Outcome::Unreadable;
         if (load.status == orb::ImageLoad::Status::TooLarge) report.error = "image too large: " + load.reason;
@@ -90,6 +75,7 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
         orb::CodeSearch search = orb::searchCodes(load.image, options.reader, options.maxCodes);
         report.codes = std::move(search.codes);
         report.failed = std::move(search.failed);
+        report.candidateLimitReached = search.candidateLimitReached;
         report.warning = load.warning;
         // Later pages are loaded one at a time, so only one is held at once.
         if (load.pages > 1 && !input.standardInput) {
@@ -103,6 +89,7 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
                 }
                 if (report.warning.empty() && !more.warning.empty()) report.warning = pageName + more.warning;
                 orb::CodeSearch pageSearch = orb::searchCodes(more.image, options.reader, options.maxCodes);
+                report.candidateLimitReached = report.candidateLimitReached || pageSearch.candidateLimitReached;
                 for (orb::ReadResult& code : pageSearch.codes) {
                     report.codes.push_back(std::move(code));
                     report.codePages.push_back(page + 1);
@@ -115,6 +102,15 @@ ImageReport readInput(const Input& input, const Options& options, const std::str
         if (report.codes.empty() && !report.warning.empty()) {
             report.outcome = Outcome::Unreadable;
             report.error = "cannot read: " + report.warning;
+        }
+        // Only after a failure, so reads that succeed cost nothing more.
+        if (const std::string chosen = restriction(options.reader);
+            report.outcome == Outcome::NoCode && !chosen.empty()) {
+            orb::ReaderOptions defaults = options.reader;
+            defaults.codeTypes = orb::CodeTypes::Both;
+            defaults.layout = orb::kAnyLayout;
+            if (!orb::searchCodes(load.image, defaults, 1).codes.empty())
+                report.error = "no code found with " + chosen + "; the default (auto) reads it";
         }
     } catch (const std::exception& e) {
         report.outcome = Outcome::Unreadable;

@@ -7,6 +7,7 @@
 
 #include "inputs.h"
 #include "options.h"
+#include "standard_input.h"
 #include "orb/reader.h"
 
 namespace orbread {
@@ -27,10 +28,11 @@ struct ImageReport {
     std::string annotationError;         // why the --annotate picture could not be written
     std::string warning;                 // the file is damaged, though codes may have been read from it
     std::vector<int> codePages;          // the page of each code (from 1), for a file of several pages
+    bool candidateLimitReached = false;  // the search gave up on places that did not read: codes may be missing
 };
 
-// The bytes of standard input, read once before the readers start.
-void takeStandardInput(std::vector<unsigned char> bytes);
+// Standard input, taken once before the readers start.
+void useStandardInput(StandardInput input);
 
 // Loads and reads one input; writes its --annotate picture to `annotation`
 // when that is not empty. Never throws.

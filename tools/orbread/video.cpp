@@ -61,7 +61,7 @@ int readVideo(const Options& options)
         ImageReport missing;
         missing.outcome = Outcome::Unreadable;
         missing.error = "cannot open: no such file";
-        errorLine(options.video + ": " + missing.error);
+        errorLine(escaped(options.video) + ": " + missing.error);
         writeOut(formatter.lines(options.video, missing, FrameStamp{-1, 0, 0}));
         return kTrouble;
     }
@@ -99,18 +99,24 @@ int readVideo(const Options& options)
     std::string problem;
     switch (summary.end) {
     case VideoEnd::Finished: break;
-    case VideoEnd::Stopped: if (!options.quiet) progress.message(summary.message); break;
+    case VideoEnd::Stopped: if (!options.quiet) progress.message(escaped(summary.message)); break;
+    case VideoEnd::TooLarge:
+        // Worded as for an image that is too large.
+        status = kTrouble;
+        problem = summary.reason;
+        progress.message(escaped(options.video) + ": " + summary.reason);
+        break;
     case VideoEnd::CannotOpen:
     case VideoEnd::Stalled:
     case VideoEnd::Broken:
         status = kTrouble;
         problem = summary.message;
-        progress.message(summary.message);
+        progress.message(escaped(summary.message));
         break;
     }
-    if (codes == 0 && summary.end != VideoEnd::CannotOpen) {
+    if (codes == 0 && summary.end != VideoEnd::CannotOpen && summary.end != VideoEnd::TooLarge) {
         const std::string none = "no code found in " + std::to_string(summary.framesDecoded) + " frames read";
-        if (!options.quiet) progress.message(options.video + ": " + none);
+        if (!options.quiet) progress.message(escaped(options.video) + ": " + none);
         if (problem.empty()) problem = none;
     }
     if (codes == 0 || !problem.empty()) {

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include <opencv2/videoio.hpp>
 
 #include "orb/logger.h"
@@ -42,7 +44,7 @@ struct SourceFrame {
 };
 
 // Why the reading thread stopped taking frames.
-enum class FeedEnd { Running, EndOfSource, Failing, Error };
+enum class FeedEnd { Running, EndOfSource, Failing, Error, TooLarge };
 
 // What the reading thread and the caller's thread share. The reading
 // thread owns a reference too: a read blocked in a stalled source cannot be
@@ -64,6 +66,7 @@ struct FrameFeed {
     bool reading = false;
     Clock::time_point readStarted;
     std::int64_t framesRead = 0;
+    cv::Size tooLarge; // the size of a frame above the pixel limit
 };
 
 // A camera, a stream or a capture pipeline: a failed read may be a dropped
@@ -72,6 +75,21 @@ bool isLiveSource(const std::string& source)
 {
     const VideoSourceKind kind = videoSourceKind(source);
     return kind == VideoSourceKind::Camera || kind == VideoSourceKind::Stream;
+}
+
+// A source that can stall: a camera, a stream, or a pipe or device named
+// by its path. A file (an image sequence too) is read to its end however
+// slowly its frames decode.
+bool canStall(const std::string& source)
+{
+    if (isLiveSource(source)) return true;
+    struct stat info {};
+    return ::stat(source.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
+bool aboveLimit(cv::Size size, std::int64_t maxPixels)
+{
+    return static_cast<std::int64_t>(size.width) * size.height > maxPixels;
 }
 
 bool openSource(cv::VideoCapture& capture, const std::string& source)
@@ -108,10 +126,15 @@ double frameTimeMs(const cv::VideoCapture& capture, std::int64_t index, Clock::t
 // The reading thread: opens the source, then takes its frames one by one
 // and hands every `every`-th to the caller's thread, the others skipped
 // without being converted.
-void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& source, int every, double stallSeconds)
+void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& source, int every, double stallSeconds,
+                std::int64_t maxPixels)
 {
     cv::VideoCapture capture;
     const bool opened = openSource(capture, source);
+    // The size the source announces, refused before a frame is decoded.
+    const cv::Size announced = opened ? cv::Size(static_cast<int>(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
+                                                 static_cast<int>(capture.get(cv::CAP_PROP_FRAME_HEIGHT)))
+                                      : cv::Size();
     const Clock::time_point openedAt = Clock::now();
     {
         std::lock_guard lock(feed->mutex);
@@ -126,6 +149,11 @@ void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& sourc
 
     FeedEnd end = opened ? FeedEnd::Running : FeedEnd::EndOfSource;
     std::string error;
+    cv::Size tooLarge;
+    if (opened && aboveLimit(announced, maxPixels)) {
+        end = FeedEnd::TooLarge;
+        tooLarge = announced;
+    }
     const bool live = feed->frameCount <= 0 && isLiveSource(source);
     Clock::time_point lastFrame = Clock::now();
     for (std::int64_t index = 0; end == FeedEnd::Running;) {
@@ -157,6 +185,12 @@ void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& sourc
             else std::this_thread::sleep_for(std::chrono::milliseconds(5)); // a failing read returns at once
             continue;
         }
+        // A source may change its frame size on the way (a stream, an image sequence).
+        if (wanted && aboveLimit(frame.image.size(), maxPixels)) {
+            end = FeedEnd::TooLarge;
+            tooLarge = frame.image.size();
+            break;
+        }
         lastFrame = Clock::now();
         frame.index = index++;
         if (wanted) frame.timeMs = frameTimeMs(capture, frame.index, openedAt);
@@ -175,6 +209,7 @@ void feedFrames(const std::shared_ptr<FrameFeed>& feed, const std::string& sourc
         if (end != FeedEnd::Running) {
             feed->end = end;
             feed->error = error;
+            feed->tooLarge = tooLarge;
         }
         feed->finished = true;
     }
@@ -308,7 +343,8 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
     VideoSummary summary;
     auto feed = std::make_shared<FrameFeed>();
     const int every = std::max(1, options.every);
-    std::thread reader(feedFrames, feed, source, every, options.stallSeconds);
+    std::thread reader(feedFrames, feed, source, every, options.stallSeconds, options.maxPixels);
+    const bool stalls = canStall(source);
 
     FrameReads reads(options, report);
     Clock::time_point lastProgress = Clock::now();
@@ -356,7 +392,14 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
             continue;
         }
         if (feed->finished) {
-            if (feed->end == FeedEnd::Error) {
+            if (feed->end == FeedEnd::TooLarge) {
+                summary.end = VideoEnd::TooLarge;
+                summary.reason = "image too large: " + std::to_string(feed->tooLarge.width) + " x " +
+                                 std::to_string(feed->tooLarge.height) + " pixels, more than the limit of " +
+                                 std::to_string(options.maxPixels);
+                summary.message = "Video source " + quoted(source) + " after " + std::to_string(summary.framesRead) +
+                                  " frames: " + summary.reason;
+            } else if (feed->end == FeedEnd::Error) {
                 summary.end = VideoEnd::Broken;
                 summary.message = "Video source " + quoted(source) + " failed after " +
                                   std::to_string(summary.framesRead) + " frames: " + feed->error;
@@ -375,7 +418,7 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
             }
             break;
         }
-        if (feed->reading && secondsSince(feed->readStarted) > options.stallSeconds) {
+        if (stalls && feed->reading && secondsSince(feed->readStarted) > options.stallSeconds) {
             summary.end = VideoEnd::Stalled;
             summary.message = "Video source " + quoted(source) + " stalled: no frame for " +
                               secondsText(options.stallSeconds);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "orb/image_file.h"
 #include "orb/reader.h"
 
 namespace orbread {
@@ -20,7 +21,8 @@ struct VideoReadOptions {
     orb::ReaderOptions reader;  // how each frame is read
     int every = 1;              // read every N-th frame (1 = all)
     double dedupeSeconds = 0;   // > 0: report a code again only after it was out of view that long (by its bytes)
-    double stallSeconds = 2;    // no frame for this long = the source stalled
+    double stallSeconds = 2;    // no frame for this long = a camera or stream stalled; a file is read however slowly
+    std::int64_t maxPixels = orb::kMaxImagePixels; // a larger frame ends the run, as a larger image is refused
     double openSeconds = 10;    // a source not open after this long cannot be opened (a stream URL can hang)
 };
 
@@ -30,11 +32,12 @@ struct VideoCode {              // one read code in one frame
     orb::ReadResult result;
 };
 
-enum class VideoEnd { Finished, Stopped, CannotOpen, Stalled, Broken };
+enum class VideoEnd { Finished, Stopped, CannotOpen, Stalled, Broken, TooLarge };
 
 struct VideoSummary {
     VideoEnd end = VideoEnd::Finished;
     std::string message;             // one line naming the source; empty when Finished
+    std::string reason;              // TooLarge: "image too large: W x H pixels, ...", as for an image
     std::int64_t framesRead = 0;     // frames taken from the source
     std::int64_t framesDecoded = 0;  // frames given to the reader (after `every`)
     std::int64_t codesReported = 0;
