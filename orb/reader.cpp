@@ -213,10 +213,12 @@ ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const Pipeline
     return result;
 }
 
-// Reads one found place: a cut around its hub, with the scene beyond a
-// disc painted white, for each disc size until one reads. The hub is
-// handed over, so the chain's own inner circle search cannot wander off.
-ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
+// Reads one found place at each disc size in turn, smallest first, until
+// one reads: a cut around its hub with the scene beyond the disc painted
+// white. The hub is handed over, so the chain's own inner circle search
+// cannot wander off.
+ReadResult readCandidateDiscs(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan,
+                              const Trace& trace)
 {
     const CandidateViewOptions cutting;
     ReadResult result;
@@ -241,6 +243,21 @@ ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, con
         if (result || centreMissing(static_cast<ResultCode>(result.error), true)) return result;
     }
     return result;
+}
+
+// Reads one found place. A disc too small for the code hides its outer
+// zebra, and no mirror image or other code type brings that back: the
+// common case, the first code type as captured, goes through the discs
+// first, and only a place that still fails gets every type and orientation.
+ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
+{
+    if (plan.types.size() == 1 && !plan.pipeline.tryMirrored) return readCandidateDiscs(frame, candidate, plan, trace);
+    ReadPlan common = plan;
+    common.types.resize(1);
+    common.pipeline.tryMirrored = false;
+    ReadResult result = readCandidateDiscs(frame, candidate, common, trace);
+    if (result || centreMissing(static_cast<ResultCode>(result.error), true)) return result;
+    return readCandidateDiscs(frame, candidate, plan, trace);
 }
 
 // True when `centre` lies on a code already read (its own rings can look

@@ -54,6 +54,43 @@ TEST_F(CodeFinder, FindsTheHubOfASmallCodeFarFromTheCentre)
     EXPECT_NEAR((result.position.outerRing.size.width + result.position.outerRing.size.height) / 4, outer, 0.1 * outer);
 }
 
+// The finder turns down white regions without dark near their middle before
+// tracing them: a hub seen at the steepest tilt, turned so its box is widest,
+// with the smallest dot off its centre, must still count as dark there.
+TEST_F(CodeFinder, FindsASteeplyTiltedHubWithASmallDotOffCentre)
+{
+    for (const float turn : {0.0f, 30.0f, 45.0f, 60.0f, 90.0f}) {
+        cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
+        const cv::Point2f centre(320.3f, 240.6f);
+        const float major = 40, minor = 22; // axis ratio 0.55
+        cv::ellipse(image, cv::RotatedRect(centre, {2.6f * major, 2.6f * minor}, turn), cv::Scalar(0), cv::FILLED);
+        cv::ellipse(image, cv::RotatedRect(centre, {2 * major, 2 * minor}, turn), cv::Scalar(255), cv::FILLED);
+        // A dot of 0.26 hub radii, 0.2 radii off the centre along the minor axis.
+        const float angle = (turn + 90) * static_cast<float>(CV_PI) / 180;
+        const cv::Point2f dot = centre + 0.2f * minor * cv::Point2f(std::cos(angle), std::sin(angle));
+        cv::ellipse(image, cv::RotatedRect(dot, {0.52f * major, 0.52f * minor}, turn), cv::Scalar(0), cv::FILLED);
+        const std::vector<CodeCandidate> candidates = findCodeCandidates(image);
+        ASSERT_EQ(candidates.size(), 1u) << "turned " << turn;
+        EXPECT_LT(cv::norm(candidates[0].centre - centre), 2.0) << "turned " << turn;
+    }
+}
+
+// A found place is first read as captured with the first code type only;
+// a mirrored code must still come through the full try that follows.
+TEST_F(CodeFinder, ReadsAMirroredCodeOnlyTheSearchFinds)
+{
+    const DrawnCode drawn = codeAt("glass", {-380.37, -180.21});
+    cv::Mat mirrored;
+    cv::flip(drawn.image, mirrored, 1);
+    ReaderOptions plain;
+    plain.findCodes = false;
+    ASSERT_FALSE(readCode(mirrored, plain));
+    const ReadResult result = readCode(mirrored);
+    ASSERT_TRUE(result) << result.errorText();
+    EXPECT_EQ(result.text(), "glass");
+    EXPECT_TRUE(result.mirrored);
+}
+
 TEST_F(CodeFinder, ReadsAColourCodeOnlyTheSearchFindsWithAndWithoutEnhancement)
 {
     // Its hub and zebras are black and white, so the cut's black-and-white
