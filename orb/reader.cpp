@@ -7,6 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "orb/camera_read.h"
 #include "orb/decoder.h"
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
@@ -171,16 +172,19 @@ ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const Pipeline
         result.modulesPerRing = reading.modulesPerRing;
         result.ringCount = reading.grid.ringCount;
         result.mirrored = reading.mirrored;
+        result.correctedErrors = payload.correctedErrors;
+        result.erasures = payload.erasures;
         result.position = locate(reading, image.size(), toCaller);
         return result;
     }
     return result;
 }
 
-// Reads one found place: a cut around its hub, with the scene beyond a
-// disc painted white, for each disc size until one reads. The hub is
-// handed over, so the chain's own inner circle search cannot wander off.
-ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan)
+// Reads one found place the chain's way: a cut around its hub, with the
+// scene beyond a disc painted white, for each disc size until one reads.
+// The hub is handed over, so the chain's own inner circle search cannot
+// wander off.
+ReadResult readCut(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan)
 {
     const CandidateViewOptions cutting;
     ReadResult result;
@@ -205,6 +209,47 @@ ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, con
         if (result || centreMissing(result.error, true)) return result;
     }
     return result;
+}
+
+// Reads a found place the camera way (camera_read.h): each repaired view
+// of the grey cut, black-and-white only, for each disc size. A view whose
+// centre is lost at one disc loses it at the larger ones too.
+ReadResult readCameraCut(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan)
+{
+    ReadResult result;
+    if (frame.grey.empty() || std::find(plan.types.begin(), plan.types.end(), BlackAndWhite) == plan.types.end())
+        return result;
+    ReadPlan blackAndWhite = plan;
+    blackAndWhite.types = {BlackAndWhite};
+    const CandidateViewOptions cutting;
+    std::vector<bool> lost;
+    for (const double disc : cutting.discRadii) {
+        const CandidateView cut = cutCandidate(frame.grey, candidate, disc, cutting);
+        if (cut.image.empty()) continue;
+        PipelineOptions pipeline = plan.pipeline;
+        pipeline.innerCircle = cut.hub;
+        pipeline.maxWorkingWidth = 0;
+        const std::vector<CameraView> views = cameraViews(cut.image, cutting.hubRadius);
+        lost.resize(views.size(), false);
+        for (std::size_t v = 0; v < views.size(); ++v) {
+            if (lost[v]) continue;
+            ReadResult read = readWith([&](CodeType) { return views[v].image; }, blackAndWhite, pipeline, cut.toSource);
+            if (read) return read;
+            lost[v] = centreMissing(read.error, true);
+            result = std::move(read);
+        }
+    }
+    return result;
+}
+
+// Reads one found place: the chain's way first, so whatever reads that way
+// costs no more; the camera way only where it fails.
+ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan)
+{
+    ReadResult result = readCut(frame, candidate, plan);
+    if (result) return result;
+    ReadResult camera = readCameraCut(frame, candidate, plan);
+    return camera ? camera : result;
 }
 
 // True when `centre` lies on a code already read (its own rings can look
@@ -267,8 +312,48 @@ bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
     return false;
 }
 
+
+// The frame with dark and light swapped, for codes printed light on dark.
+Frame swappedFrame(const Frame& frame)
+{
+    return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey)};
+}
+
+// readCode on one polarity of the frame.
+ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan)
+{
+    ReadResult result;
+    if (options.readWholeImage) {
+        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
+        if (result || !options.findCodes) return result;
+    } else if (!options.findCodes) {
+        return result;
+    }
+    std::vector<ReadResult> found;
+    readFound(frame, options, plan, 1, found, result);
+    return found.empty() ? result : found.front();
+}
+
+// searchCodes on one polarity of the frame; failed places go to `failures` when given.
+bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t maxCodes,
+                 std::vector<ReadResult>& read, ReadResult& failure, std::vector<ReadResult>* failures)
+{
+    if (options.readWholeImage) {
+        ReadResult whole =
+            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
+        if (whole) read.push_back(std::move(whole));
+        else failure = std::move(whole);
+    }
+    if (options.findCodes && read.size() < maxCodes)
+        return readFound(frame, options, plan, maxCodes, read, failure, failures);
+    return false;
+}
+
 } // namespace
 
+// An image in which nothing reads is read once more with dark and light
+// swapped: a light-on-dark code has no white hub for either the finder or
+// the chain, and an image that reads pays nothing for the second try.
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
 {
     const Found<ReadPlan> planned = planRead(image, options);
@@ -276,18 +361,11 @@ ReadResult readCode(const cv::Mat& image, const ReaderOptions& options)
     result.error = planned.code;
     if (!planned) return result;
     const ReadPlan& plan = *planned;
-    result.error = InnerCircleNotFound; // what a read that finds nothing reports
     const Frame frame = frameOf(image, options, plan);
-    if (options.readWholeImage) {
-        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
-        if (result || !options.findCodes) return result;
-    } else if (!options.findCodes) {
-        return result;
-    }
-
-    std::vector<ReadResult> found;
-    readFound(frame, options, plan, 1, found, result);
-    return found.empty() ? result : found.front();
+    result = readFrame(frame, options, plan);
+    if (result || (!options.readWholeImage && !options.findCodes)) return result;
+    ReadResult swapped = readFrame(swappedFrame(frame), options, plan);
+    return swapped ? swapped : result;
 }
 
 std::vector<ReadResult> readCodes(const cv::Mat& image, const ReaderOptions& options)
@@ -307,14 +385,13 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     const ReadPlan& plan = *planned;
     ReadResult failure;
     const Frame frame = frameOf(image, options, plan);
-    if (options.readWholeImage) {
-        ReadResult whole =
-            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline);
-        if (whole) read.push_back(std::move(whole));
-        else failure = std::move(whole);
+    search.candidateLimitReached = searchFrame(frame, options, plan, maxCodes, read, failure, &search.failed);
+    if (read.empty() && (options.readWholeImage || options.findCodes)) {
+        // The failed places stay those of the image as given.
+        ReadResult swappedFailure;
+        const bool limited = searchFrame(swappedFrame(frame), options, plan, maxCodes, read, swappedFailure, nullptr);
+        if (!read.empty()) search.candidateLimitReached = limited;
     }
-    if (options.findCodes && read.size() < maxCodes)
-        search.candidateLimitReached = readFound(frame, options, plan, maxCodes, read, failure, &search.failed);
     search.error = read.empty() ? failure.error : Success;
     return search;
 }
