@@ -51,8 +51,10 @@ std::vector<CameraView> cameraViews(const cv::Mat& greyCut, double hubRadius)
 {
     CV_Assert(greyCut.type() == CV_8UC1);
     const double pitch = hubRadius / kHubPitches;
+    const cv::Mat sharp = sharpened(greyCut, pitch);
     return {{CameraRepair::LevelledLight, levelledLight(greyCut, pitch)},
-            {CameraRepair::Sharpened, sharpened(greyCut, pitch)}};
+            {CameraRepair::Sharpened, sharp},
+            {CameraRepair::SharpenedAndLevelled, levelledLight(sharp, pitch)}};
 }
 
 cv::Mat swappedPolarity(const cv::Mat& image)

@@ -13,6 +13,7 @@ namespace orb {
 enum class CameraRepair {
     LevelledLight, // a threshold that follows the light: hard shadows, glare
     Sharpened,     // an unsharp mask before binarisation: defocus, motion blur
+    SharpenedAndLevelled, // both: blur under uneven light
 };
 
 struct CameraView {
