@@ -16,7 +16,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "app/escaped_text.h"
+#include "console/escaped_text.h"
 #include "app/file_mode.h"
 #include "orb/finder/code_finder.h"
 #include "orb/geometry/preprocessing.h"
@@ -223,7 +223,7 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         state.marks.add(code, currentTicks());
         if (code.bytes.empty()) return false;
         const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
-        out << "Output:\t" << (state.escapeText ? escaped(code.text()) : code.text());
+        out << "Output:\t" << (state.escapeText ? console::escaped(code.text()) : code.text());
         if (state.measuring) out << "\t" << decodeMs << " ms, " << "\t" << fps << " fps";
         out << std::endl;
         return true;

@@ -5,6 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 
 namespace app {
@@ -15,14 +16,8 @@ constexpr double kChangeThreshold = 50;
 
 cv::Mat toGrey(const cv::Mat& image)
 {
-    cv::Mat grey;
-    if (image.channels() == 3)
-        cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-    else if (image.channels() == 4)
-        cv::cvtColor(image, grey, cv::COLOR_BGRA2GRAY);
-    else
-        grey = image.clone(); // the caller may reuse the frame's buffer
-    return grey;
+    // The caller may reuse the frame's buffer: a grey frame is copied.
+    return image.channels() == 3 || image.channels() == 4 ? orb::greyImage(image) : image.clone();
 }
 
 // Weighted mean and standard deviation of the indices of `counts`.

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "app/settings.h"
-#include "app/version.h"
+#include "console/version.h"
 #include "orb/logger.h"
 
 namespace app {
@@ -70,7 +70,7 @@ std::string buildLevelList()
 
 void printBanner(std::ostream& out)
 {
-    out << "ScanBench, the Orbel code reader, version " << kVersion << '\n' << '\n';
+    out << "ScanBench, the Orbel code reader, version " << console::kVersion << '\n' << '\n';
     out << "Decode Orbel Codes" << '\n' << std::endl;
 }
 

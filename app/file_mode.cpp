@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "app/escaped_text.h"
+#include "console/escaped_text.h"
 #include "orb/decoder.h"
 #include "orb/image_file.h"
 #include "orb/logger.h"
@@ -64,7 +64,7 @@ int runFileMode(const CommandLine& commandLine, const orb::DecoderConfiguration&
     // A terminal would act on control characters in a name or a code; a
     // pipe or file gets the exact bytes, which scripts may rely on.
     const bool terminal = isatty(STDOUT_FILENO) != 0;
-    const auto shown = [terminal](const std::string& text) { return terminal ? escaped(text) : text; };
+    const auto shown = [terminal](const std::string& text) { return terminal ? console::escaped(text) : text; };
     std::cout << "Read orbel code image file '" << shown(fileName) << "'" << std::endl << std::endl;
 
     // Refuses decompression bombs with a Warning of their size.

@@ -22,7 +22,7 @@
 #include "orb/decoder.h"
 #include "orb/logger.h"
 #include "support/photo_scenes.h"
-#include "tests/app/camera_clip.h"
+#include "support/camera_clip.h"
 
 namespace {
 

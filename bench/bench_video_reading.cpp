@@ -11,10 +11,10 @@
 
 #include <opencv2/videoio.hpp>
 
-#include "app/video_reading.h"
+#include "video_reading.h"
 #include "orb/logger.h"
 #include "support/temporary_directory.h"
-#include "tests/app/camera_clip.h"
+#include "support/camera_clip.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ void BM_VideoFile(benchmark::State& bench)
     std::int64_t frames = 0;
     std::int64_t read = 0;
     for (auto _ : bench) {
-        const app::VideoSummary summary = app::readVideo(clip().path, {}, [&](const app::VideoCode&) { ++read; }, stop);
+        const orbread::VideoSummary summary = orbread::readVideo(clip().path, {}, [&](const orbread::VideoCode&) { ++read; }, stop);
         frames += summary.framesDecoded;
     }
     report(bench, frames, read);

@@ -390,7 +390,7 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     // enhancing one channel instead of three costs a third, and both sizes
     // below start from the one conversion.
     if (options.enhance && config.codeType == BlackAndWhite && input.channels() == 3)
-        cv::cvtColor(input, input, cv::COLOR_BGR2GRAY);
+        input = greyImage(input);
     const int fullWidth = options.maxWorkingWidth > 0 ? std::min(input.cols, options.maxWorkingWidth) : input.cols;
     const double toWorking = static_cast<double>(fullWidth) / input.cols;
     std::optional<double> hub;

@@ -11,6 +11,7 @@
 #include "orb/decoder.h"
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
+#include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
 #include "orb/pipeline.h"
@@ -135,8 +136,7 @@ Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan
                                return takesGrey(type, plan.pipeline);
                            });
     if (!options.findCodes && !wholeGrey) return frame;
-    if (image.channels() == 1) frame.grey = image;
-    else cv::cvtColor(image, frame.grey, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+    frame.grey = greyImage(image);
     return frame;
 }
 

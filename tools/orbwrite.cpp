@@ -16,7 +16,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "app/version.h"
+#include "console/version.h"
 #include "orb/drawing/code_geometry.h"
 #include "orb/drawing/svg_writer.h"
 #include "orb/drawing/text_code.h"
@@ -358,7 +358,7 @@ int run(int argc, char** argv)
         return 0;
     }
     if (args.version) {
-        std::cout << "orbwrite " << app::kVersion << "\n";
+        std::cout << "orbwrite " << console::kVersion << "\n";
         return 0;
     }
     if (!args.haveText && args.textFile.empty()) throw UsageError{"no text given (see orbwrite --help)"};

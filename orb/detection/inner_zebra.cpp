@@ -5,6 +5,7 @@
 #include <limits>
 #include <optional>
 
+#include "orb/detection/angle_gaps.h"
 #include "orb/detection/angular_edge.h"
 #include "orb/detection/ray_walk.h"
 #include "orb/detection/slot_assignment.h"
@@ -116,18 +117,10 @@ double quadrantVarCoeff(const std::vector<ProfileEntry>& features)
 // How unevenly spaced the features are, the gap that closes the circle included.
 double angleDiffsVarCoeff(const std::vector<ProfileEntry>& features)
 {
-    std::vector<double> diffs;
-    double sum = 0;
-    for (std::size_t i = 1; i < features.size(); ++i) {
-        diffs.push_back(features[i].angle - features[i - 1].angle);
-        sum += diffs.back();
-    }
-    if (diffs.empty() || sum < kTwoPi) diffs.push_back(kTwoPi - sum);
-    const double n = static_cast<double>(diffs.size());
-    const double mean = kTwoPi / n;
-    double squares = 0;
-    for (double d : diffs) squares += (d - mean) * (d - mean);
-    return std::sqrt(squares / n) / mean;
+    std::vector<double> angles;
+    for (const ProfileEntry& feature : features) angles.push_back(feature.angle);
+    const std::vector<double> gaps = circleGaps(angles);
+    return gapVarCoeff(gaps, kTwoPi / static_cast<double>(gaps.size()));
 }
 
 bool wideEnough(int width, int moduleWidth)
@@ -214,13 +207,9 @@ Found<ZebraResult> validateInnerZebra(const cv::Mat& image, const std::vector<do
 
     // Group the neighbours by the kind of gap between them.
     std::vector<int> classes[4];
-    double closing = angles.front() - angles.back();
-    if (angles.back() > angles.front()) closing += kTwoPi;
-    if (const int c = classifyGap(closing); c < 4) classes[c].push_back(0);
+    if (const int c = classifyGap(angleGap(angles.back(), angles.front())); c < 4) classes[c].push_back(0);
     for (int i = 1; i < n; ++i) {
-        double gap = angles[i] - angles[i - 1];
-        if (angles[i - 1] > angles[i]) gap += kTwoPi;
-        const int c = classifyGap(gap);
+        const int c = classifyGap(angleGap(angles[i - 1], angles[i]));
         if (c >= 4) continue;
         if (classes[c].empty() || classes[c].back() != i - 1) classes[c].push_back(i - 1);
         classes[c].push_back(i);

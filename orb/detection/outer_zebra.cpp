@@ -8,6 +8,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "orb/detection/angle_gaps.h"
 #include "orb/detection/ray_walk.h"
 #include "orb/detection/slot_assignment.h"
 #include "orb/detection/tolerance.h"
@@ -41,19 +42,7 @@ std::vector<double> blackRunCentres(const ColorChanges& changes)
 // How far the spacing of the centres departs from `slots` equal steps.
 double spacingVarCoeff(const std::vector<double>& centres, int slots)
 {
-    std::vector<double> diffs;
-    double sum = 0;
-    for (std::size_t i = 1; i < centres.size(); ++i) {
-        double d = centres[i] - centres[i - 1];
-        if (centres[i] < centres[i - 1]) d += kTwoPi;
-        diffs.push_back(d);
-        sum += d;
-    }
-    if (diffs.empty() || sum < kTwoPi) diffs.push_back(kTwoPi - sum);
-    const double u = kTwoPi / slots;
-    double squares = 0;
-    for (double d : diffs) squares += (d - u) * (d - u);
-    return std::sqrt(squares / static_cast<double>(diffs.size())) / u;
+    return gapVarCoeff(circleGaps(centres), kTwoPi / slots);
 }
 
 // Indices of the centres whose gap to a neighbour is one slot.
@@ -61,13 +50,9 @@ std::vector<int> evenlySpaced(const std::vector<double>& centres, double slotAng
 {
     std::vector<int> indices;
     const std::size_t n = centres.size();
-    double closing = centres.front() - centres.back();
-    if (centres.back() > centres.front()) closing += kTwoPi;
-    if (within(closing, slotAngle, 0.15)) indices.push_back(0);
+    if (within(angleGap(centres.back(), centres.front()), slotAngle, 0.15)) indices.push_back(0);
     for (std::size_t j = 1; j < n; ++j) {
-        double gap = centres[j] - centres[j - 1];
-        if (centres[j - 1] > centres[j]) gap += kTwoPi;
-        if (!within(gap, slotAngle, 0.15)) continue;
+        if (!within(angleGap(centres[j - 1], centres[j]), slotAngle, 0.15)) continue;
         const int previous = static_cast<int>(j) - 1;
         if (indices.empty() || indices.back() != previous) indices.push_back(previous);
         indices.push_back(static_cast<int>(j));

@@ -5,6 +5,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "orb/geometry/preprocessing.h"
+
 namespace orb {
 
 namespace {
@@ -12,9 +14,7 @@ namespace {
 // The grey value below which `share` of the masked pixels lie.
 double percentile(const cv::Mat& image, const cv::Mat& mask, double share)
 {
-    cv::Mat gray = image;
-    if (image.channels() == 3) cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
-    else if (image.channels() == 4) cv::cvtColor(image, gray, cv::COLOR_BGRA2GRAY);
+    const cv::Mat gray = greyImage(image);
     const int channels[] = {0};
     const int bins[] = {256};
     const float range[] = {0, 256};

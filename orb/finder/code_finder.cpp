@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orb/finder/local_threshold.h"
+#include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 
 namespace orb {
@@ -15,14 +16,6 @@ namespace {
 
 // Largest hub radius as a share of the image's short side.
 constexpr double kLargestHubShare = 0.4;
-
-cv::Mat toGray(const cv::Mat& image)
-{
-    if (image.channels() == 1) return image;
-    cv::Mat gray;
-    cv::cvtColor(image, gray, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
-    return gray;
-}
 
 // Least share of its box, frame included, that a hub's pixels fill: an
 // ellipse at the steepest tilt allowed fills about half. Regions that fill
@@ -157,7 +150,7 @@ std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const Finder
 {
     std::vector<CodeCandidate> found;
     if (image.empty() || image.depth() != CV_8U) return found;
-    const cv::Mat gray = toGray(image);
+    const cv::Mat gray = greyImage(image);
     const int longSide = std::max(gray.cols, gray.rows);
 
     cv::Mat reduced;

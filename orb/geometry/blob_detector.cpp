@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "orb/geometry/preprocessing.h"
+
 namespace orb {
 
 namespace {
@@ -106,9 +108,7 @@ void BlobDetector::detect(cv::InputArray image, std::vector<cv::KeyPoint>& keypo
     blobContours.clear();
     blobMoments.clear();
 
-    cv::Mat gray;
-    if (image.channels() == 1) gray = image.getMat();
-    else cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
+    const cv::Mat gray = greyImage(image.getMat());
 
     // Otsu's threshold leaves an image of only 0 and 255 as it is; such an
     // image (the inner circle search's, mostly) skips the costly histogram.

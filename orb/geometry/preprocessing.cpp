@@ -153,11 +153,17 @@ int otsuThreshold(const GreyHistogram& histogram)
     return level;
 }
 
+cv::Mat greyImage(const cv::Mat& image)
+{
+    if (image.channels() == 1) return image;
+    cv::Mat grey;
+    cv::cvtColor(image, grey, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+    return grey;
+}
+
 cv::Mat otsuBinarize(const cv::Mat& image, double threshold)
 {
-    cv::Mat gray;
-    if (image.channels() > 1) cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
-    else gray = image;
+    const cv::Mat gray = greyImage(image);
     // The library counts Otsu's histogram on one core; on a large image it
     // is counted here on all of them, and the level applied as a fixed
     // threshold. A small image costs less than waking the other cores.
@@ -176,8 +182,7 @@ cv::Mat binarizeColorMode(const cv::Mat& image)
 {
     if (image.type() != CV_8UC3)
         throw OCException(InvalidConfiguration, "colour binarisation needs an 8-bit three-channel image");
-    cv::Mat gray;
-    cv::cvtColor(image, gray, cv::COLOR_BGR2GRAY);
+    const cv::Mat gray = greyImage(image);
     cv::Mat result;
     const double t = cv::threshold(gray, result, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
     // A pixel is white as soon as one channel is brighter than the gray threshold,

@@ -1,11 +1,15 @@
 #pragma once
-// Image preprocessing: optional enhancement, then binarisation into 0/255.
+// Image preparation for the reader, the finder and the pipeline: the grey
+// image, optional enhancement, then binarisation into 0/255.
 #include <array>
 
 #include <opencv2/core.hpp>
 
 namespace orb {
 
+// `image` in grey: a one-channel image as it is (shared, not copied), a
+// BGR or BGRA one converted.
+cv::Mat greyImage(const cv::Mat& image);
 cv::Mat enhanceImage(const cv::Mat& image, int codeType);
 cv::Mat binarizeImage(const cv::Mat& image, int codeType);
 // threshold -1 selects Otsu's method.

@@ -34,8 +34,8 @@ def test_options_shape_the_code():
 
 @pytest.mark.parametrize("options, message", [
     ({"modules": 20}, "modules must be 16, 32, 48 or 64, not 20"),
-    ({"rings": 1}, "rings must be 2 to 1000, not 1"),
-    ({"rings": 5000}, "rings must be 2 to 1000, not 5000"),
+    ({"rings": 1}, "rings must be 2 to 97 \\(larger codes do not read back\\), not 1"),
+    ({"rings": 5000}, "rings must be 2 to 97 \\(larger codes do not read back\\), not 5000"),
     ({"pitch": 2}, "pitch must be 5 to 400 pixels, not 2.0"),
     ({"mask": 5}, "mask must be 0 to 4, not 5"),
     ({"ecc": "Huge"}, "ecc must be one of Low, Medium, Quartile, High, not 'Huge'"),
@@ -53,6 +53,9 @@ def test_refused_texts_say_why():
         orbel.write_code("x" * 400)
     with pytest.raises(ValueError, match="text too long for 2 rings: .* \\(leave out rings to get enough\\)"):
         orbel.write_code("a longer text than two rings hold", rings=2)
+    # As orbwrite refuses it: a code with more rings than the reader reads back.
+    with pytest.raises(ValueError, match="needs 1[0-9][0-9] rings of 16 modules, .* more than 97 rings do not read"):
+        orbel.write_code("y" * 150, modules=16)
     with pytest.raises(ValueError, match="the type Digits cannot carry this text"):
         orbel.write_code("letters", data_type="Digits")
     with pytest.raises(TypeError, match="not int"):

@@ -6,7 +6,7 @@
 
 #include "app/camera_loop.h"
 #include "app/file_mode.h"
-#include "camera_clip.h"
+#include "support/camera_clip.h"
 #include "child_process.h"
 #include "orb/decoder.h"
 #include "orb/logger.h"

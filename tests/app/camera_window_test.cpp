@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/image_modification.h"
-#include "camera_clip.h"
+#include "support/camera_clip.h"
 #include "child_process.h"
 #include "orb/decoder.h"
 #include "orb/reader.h"

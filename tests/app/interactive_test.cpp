@@ -4,7 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/interactive.h"
-#include "camera_clip.h"
+#include "support/camera_clip.h"
 #include "child_process.h"
 #include "orb/logger.h"
 #include "support/temporary_directory.h"

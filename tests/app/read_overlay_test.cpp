@@ -6,7 +6,7 @@
 
 #include "app/camera_loop.h"
 #include "app/read_overlay.h"
-#include "camera_clip.h"
+#include "support/camera_clip.h"
 
 using namespace app;
 

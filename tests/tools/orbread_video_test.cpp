@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/videoio.hpp>
 
-#include "app/camera_clip.h"
+#include "support/camera_clip.h"
 #include "support/temporary_directory.h"
 #include "tools/tool_run.h"
 

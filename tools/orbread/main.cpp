@@ -15,6 +15,7 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "annotation.h"
+#include "exit_status.h"
 #include "inputs.h"
 #include "options.h"
 #include "output.h"
@@ -26,11 +27,6 @@
 namespace {
 
 using namespace orbread;
-
-// Exit statuses, the worst one wins.
-constexpr int kAllRead = 0;
-constexpr int kSomeWithoutCode = 1;
-constexpr int kTrouble = 2;
 
 // The names of a --files-from list, or why it cannot be read.
 std::optional<std::vector<std::string>> listedNames(const Options& options)

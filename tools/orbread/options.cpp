@@ -9,7 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "app/version.h"
+#include "console/version.h"
 #include "orb/payload/module_layout.h"
 
 namespace orbread {
@@ -95,7 +95,7 @@ CLI::Validator oneOf(const std::vector<std::string>& names)
 
 } // namespace
 
-std::string versionText() { return std::string("orbread ") + app::kVersion; }
+std::string versionText() { return std::string("orbread ") + console::kVersion; }
 
 ParsedCommandLine parseCommandLine(int argc, char** argv)
 {

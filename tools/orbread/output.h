@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/escaped_text.h"
+#include "console/escaped_text.h"
 #include "inputs.h"
 #include "options.h"
 #include "reading.h"
@@ -35,8 +35,8 @@ private:
     bool video_;
 };
 
-using app::escaped;
-using app::isUtf8;
+using console::escaped;
+using console::isUtf8;
 std::string hex(const std::vector<std::uint8_t>& bytes);
 
 // Writes all of `text` to standard output; false once it is closed (a

@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/video_reading.h"
+#include "video_reading.h"
+#include "exit_status.h"
 #include "output.h"
 #include "progress.h"
 #include "reading.h"
@@ -39,11 +40,8 @@ void catchStopSignals()
 // would otherwise try every capture back end on it, camera searches included.
 bool namesNoFile(const std::string& source)
 {
-    const bool pattern = source.find('%') != std::string::npos || source.find("://") != std::string::npos ||
-                         source.find('!') != std::string::npos;
-    const bool camera = !source.empty() && source.find_first_not_of("0123456789") == std::string::npos;
     std::error_code error;
-    return !pattern && !camera && !std::filesystem::exists(source, error);
+    return videoSourceKind(source) == VideoSourceKind::File && !std::filesystem::exists(source, error);
 }
 
 } // namespace
@@ -51,7 +49,7 @@ bool namesNoFile(const std::string& source)
 int readVideo(const Options& options)
 {
     catchStopSignals();
-    app::VideoReadOptions video;
+    VideoReadOptions video;
     video.reader = options.reader;
     video.every = options.every;
     video.dedupeSeconds = options.dedupe > 0 ? options.dedupe : 0;
@@ -65,7 +63,7 @@ int readVideo(const Options& options)
         missing.error = "cannot open: no such file";
         errorLine(escaped(options.video) + ": " + missing.error);
         writeOut(formatter.lines(options.video, missing, FrameStamp{-1, 0, 0}));
-        return 2;
+        return kTrouble;
     }
 
     // A bar for files of known length only; the source tells its length once open.
@@ -74,7 +72,7 @@ int readVideo(const Options& options)
     std::int64_t lastFrame = -1;
     std::size_t inFrame = 0;
     std::int64_t codes = 0;
-    const auto report = [&](const app::VideoCode& code) {
+    const auto report = [&](const VideoCode& code) {
         if (!outputOpen) return;
         inFrame = code.frame == lastFrame ? inFrame + 1 : 0;
         lastFrame = code.frame;
@@ -93,30 +91,30 @@ int readVideo(const Options& options)
         progress.update(static_cast<std::size_t>(std::max<std::int64_t>(0, framesRead)));
     };
 
-    const app::VideoSummary summary = app::readVideo(options.video, video, report, stopRequested, onProgress);
+    const VideoSummary summary = orbread::readVideo(options.video, video, report, stopRequested, onProgress);
     progress.finish();
-    if (!outputOpen) return 2;
+    if (!outputOpen) return kTrouble;
 
-    int status = codes > 0 ? 0 : 1;
+    int status = codes > 0 ? kAllRead : kSomeWithoutCode;
     std::string problem;
     switch (summary.end) {
-    case app::VideoEnd::Finished: break;
-    case app::VideoEnd::Stopped: if (!options.quiet) progress.message(escaped(summary.message)); break;
-    case app::VideoEnd::TooLarge:
+    case VideoEnd::Finished: break;
+    case VideoEnd::Stopped: if (!options.quiet) progress.message(escaped(summary.message)); break;
+    case VideoEnd::TooLarge:
         // Worded as for an image that is too large.
-        status = 2;
+        status = kTrouble;
         problem = summary.reason;
         progress.message(escaped(options.video) + ": " + summary.reason);
         break;
-    case app::VideoEnd::CannotOpen:
-    case app::VideoEnd::Stalled:
-    case app::VideoEnd::Broken:
-        status = 2;
+    case VideoEnd::CannotOpen:
+    case VideoEnd::Stalled:
+    case VideoEnd::Broken:
+        status = kTrouble;
         problem = summary.message;
         progress.message(escaped(summary.message));
         break;
     }
-    if (codes == 0 && summary.end != app::VideoEnd::CannotOpen && summary.end != app::VideoEnd::TooLarge) {
+    if (codes == 0 && summary.end != VideoEnd::CannotOpen && summary.end != VideoEnd::TooLarge) {
         const std::string none = "no code found in " + std::to_string(summary.framesDecoded) + " frames read";
         if (!options.quiet) progress.message(escaped(options.video) + ": " + none);
         if (problem.empty()) problem = none;
@@ -124,9 +122,9 @@ int readVideo(const Options& options)
     if (codes == 0 || !problem.empty()) {
         // JSON and CSV get a line with the reason, as an image without a code does.
         ImageReport failed;
-        failed.outcome = status == 2 ? Outcome::Unreadable : Outcome::NoCode;
+        failed.outcome = status == kTrouble ? Outcome::Unreadable : Outcome::NoCode;
         failed.error = problem;
-        if (!writeOut(formatter.lines(options.video, failed, FrameStamp{-1, 0, 0}))) return 2;
+        if (!writeOut(formatter.lines(options.video, failed, FrameStamp{-1, 0, 0}))) return kTrouble;
     }
     return status;
 }

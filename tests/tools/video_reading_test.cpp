@@ -13,11 +13,11 @@
 
 #include <opencv2/videoio.hpp>
 
-#include "app/video_reading.h"
-#include "camera_clip.h"
+#include "video_reading.h"
+#include "support/camera_clip.h"
 #include "support/temporary_directory.h"
 
-using namespace app;
+using namespace orbread;
 using TempDir = orb::testing::TemporaryDirectory;
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace app {
+namespace console {
 
 // Whether `text` is valid UTF-8 (shortest forms, no surrogates).
 inline bool isUtf8(const std::string& text)
@@ -60,4 +60,4 @@ inline std::string escaped(const std::string& text)
     return out;
 }
 
-} // namespace app
+} // namespace console

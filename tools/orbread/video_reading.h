@@ -9,7 +9,13 @@
 #include "orb/image_file.h"
 #include "orb/reader.h"
 
-namespace app {
+namespace orbread {
+
+// What a source name names: a camera number ("0"), a stream URL or a capture
+// pipeline (read live: a failed read may be a dropped frame), an image
+// sequence pattern (dir/frame_%04d.png), or else a file.
+enum class VideoSourceKind { Camera, Stream, Sequence, File };
+VideoSourceKind videoSourceKind(const std::string& source);
 
 struct VideoReadOptions {
     orb::ReaderOptions reader;  // how each frame is read
@@ -51,4 +57,4 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
                        const std::function<void(const VideoCode&)>& report, const std::atomic<bool>& stop,
                        const std::function<void(std::int64_t, std::int64_t)>& progress = {});
 
-} // namespace app
+} // namespace orbread

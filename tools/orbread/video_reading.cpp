@@ -1,4 +1,4 @@
-#include "app/video_reading.h"
+#include "video_reading.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +19,7 @@
 
 #include "orb/logger.h"
 
-namespace app {
+namespace orbread {
 
 namespace {
 
@@ -69,17 +69,12 @@ struct FrameFeed {
     cv::Size tooLarge; // the size of a frame above the pixel limit
 };
 
-bool isCameraNumber(const std::string& source)
-{
-    return !source.empty() && source.size() <= 4 &&
-           std::all_of(source.begin(), source.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // A camera, a stream or a capture pipeline: a failed read may be a dropped
 // frame, not the end. A file's failed read is its end.
 bool isLiveSource(const std::string& source)
 {
-    return isCameraNumber(source) || source.find("://") != std::string::npos || source.find('!') != std::string::npos;
+    const VideoSourceKind kind = videoSourceKind(source);
+    return kind == VideoSourceKind::Camera || kind == VideoSourceKind::Stream;
 }
 
 // A source that can stall: a camera, a stream, or a pipe or device named
@@ -102,7 +97,7 @@ bool openSource(cv::VideoCapture& capture, const std::string& source)
     try {
         // A camera number is a video device. Any back end would also search
         // for cameras over USB, which takes time and leaks.
-        if (isCameraNumber(source)) return capture.open(std::stoi(source), cv::CAP_V4L2);
+        if (videoSourceKind(source) == VideoSourceKind::Camera) return capture.open(std::stoi(source), cv::CAP_V4L2);
         if (isLiveSource(source)) return capture.open(source);
         // A file or an image sequence: the back ends that read files only.
         // Left to try them all, the video library also searches for cameras
@@ -331,6 +326,16 @@ std::string secondsText(double seconds)
 
 } // namespace
 
+VideoSourceKind videoSourceKind(const std::string& source)
+{
+    const bool digits = !source.empty() && source.size() <= 4 &&
+                        std::all_of(source.begin(), source.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (digits) return VideoSourceKind::Camera;
+    if (source.find("://") != std::string::npos || source.find('!') != std::string::npos) return VideoSourceKind::Stream;
+    if (source.find('%') != std::string::npos) return VideoSourceKind::Sequence;
+    return VideoSourceKind::File;
+}
+
 VideoSummary readVideo(const std::string& source, const VideoReadOptions& options,
                        const std::function<void(const VideoCode&)>& report, const std::atomic<bool>& stop,
                        const std::function<void(std::int64_t, std::int64_t)>& progress)
@@ -437,4 +442,4 @@ VideoSummary readVideo(const std::string& source, const VideoReadOptions& option
     return summary;
 }
 
-} // namespace app
+} // namespace orbread
