@@ -49,6 +49,8 @@ def _json_lines(name, search, milliseconds):
             modules_per_ring=code.modules_per_ring,
             rings=code.rings,
             mirrored=code.mirrored,
+            errors_corrected=code.errors_corrected,
+            erasures=code.erasures,
             centre=[_rounded(v) for v in code.centre],
             outline=[[_rounded(float(x)), _rounded(float(y))] for x, y in code.outline],
             time_ms=_rounded(milliseconds),

@@ -8,6 +8,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "orb/camera_read.h"
 #include "orb/decoder.h"
 #include "orb/found_codes.h"
 #include "orb/finder/candidate_view.h"
@@ -207,6 +208,8 @@ ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const Pipeline
         result.modulesPerRing = reading.modulesPerRing;
         result.ringCount = reading.grid.ringCount;
         result.mirrored = reading.mirrored;
+        result.correctedErrors = payload.correctedErrors;
+        result.erasures = payload.erasures;
         result.position = locate(reading, image.size(), toCaller);
         return result;
     }
@@ -245,11 +248,11 @@ ReadResult readCandidateDiscs(const Frame& frame, const CodeCandidate& candidate
     return result;
 }
 
-// Reads one found place. A disc too small for the code hides its outer
+// Reads one found place the chain's way. A disc too small for the code hides its outer
 // zebra, and no mirror image or other code type brings that back: the
 // common case, the first code type as captured, goes through the discs
 // first, and only a place that still fails gets every type and orientation.
-ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
+ReadResult readChainCut(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
 {
     if (plan.types.size() == 1 && !plan.pipeline.tryMirrored) return readCandidateDiscs(frame, candidate, plan, trace);
     ReadPlan common = plan;
@@ -258,6 +261,49 @@ ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, con
     ReadResult result = readCandidateDiscs(frame, candidate, common, trace);
     if (result || centreMissing(static_cast<ResultCode>(result.error), true)) return result;
     return readCandidateDiscs(frame, candidate, plan, trace);
+}
+
+// Reads a found place the camera way (camera_read.h): each repaired view
+// of the grey cut, black-and-white only, for each disc size. A view whose
+// centre is lost at one disc loses it at the larger ones too.
+ReadResult readCameraCut(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan,
+                         const Trace& trace)
+{
+    ReadResult result;
+    if (frame.grey.empty() || std::find(plan.types.begin(), plan.types.end(), CodeType::BlackAndWhite) == plan.types.end())
+        return result;
+    ReadPlan blackAndWhite = plan;
+    blackAndWhite.types = {CodeType::BlackAndWhite};
+    const CandidateViewOptions cutting;
+    std::vector<bool> lost;
+    for (const double disc : cutting.discRadii) {
+        const CandidateView cut = cutCandidate(frame.grey, candidate, disc, cutting);
+        if (cut.image.empty()) continue;
+        PipelineOptions pipeline = plan.pipeline;
+        pipeline.innerCircle = cut.hub;
+        pipeline.maxWorkingWidth = 0;
+        const std::vector<CameraView> views = cameraViews(cut.image, cutting.hubRadius);
+        lost.resize(views.size(), false);
+        for (std::size_t v = 0; v < views.size(); ++v) {
+            if (lost[v]) continue;
+            ReadResult read = readWith([&](CodeType) { return views[v].image; }, blackAndWhite, pipeline, trace,
+                                       cut.toSource);
+            if (read) return read;
+            lost[v] = centreMissing(static_cast<ResultCode>(read.error), true);
+            result = std::move(read);
+        }
+    }
+    return result;
+}
+
+// Reads one found place: the chain's way first, so whatever reads that way
+// costs no more; the camera way only where it fails.
+ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
+{
+    ReadResult result = readChainCut(frame, candidate, plan, trace);
+    if (result) return result;
+    ReadResult camera = readCameraCut(frame, candidate, plan, trace);
+    return camera ? camera : result;
 }
 
 // True when `centre` lies on a code already read (its own rings can look
@@ -334,7 +380,49 @@ bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
     return false;
 }
 
-// readCode, with or without the read of the image as a whole first.
+// The frame with dark and light swapped, for codes printed light on dark.
+Frame swappedFrame(const Frame& frame)
+{
+    return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey)};
+}
+
+// readCode on one polarity of the frame.
+ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage,
+                     const Trace& trace)
+{
+    ReadResult result;
+    result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
+    if (wholeImage)
+        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
+    if (!result && options.findCodes) {
+        std::vector<ReadResult> found;
+        readFound(frame, options, plan, 1, trace, found, result);
+        if (!found.empty()) result = std::move(found.front());
+    }
+    return result;
+}
+
+// searchCodes on one polarity of the frame; failed places go to `failures`
+// when given. True when the candidate limit stopped the search.
+bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t maxCodes,
+                 bool wholeImage, const Trace& trace, std::vector<ReadResult>& read, ReadResult& failure,
+                 std::vector<ReadResult>* failures)
+{
+    if (wholeImage) {
+        ReadResult whole =
+            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
+        if (whole) read.push_back(std::move(whole));
+        else failure = std::move(whole);
+    }
+    if (options.findCodes && read.size() < maxCodes)
+        return readFound(frame, options, plan, maxCodes, trace, read, failure, failures);
+    return false;
+}
+
+// readCode, with or without the read of the image as a whole first. An
+// image in which nothing reads is read once more with dark and light
+// swapped: a light-on-dark code has no white hub for either the finder or
+// the chain, and an image that reads pays nothing for the second try.
 ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
 {
     const Found<ReadPlan> planned = planRead(image, options);
@@ -346,12 +434,10 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     const Trace trace{options.trace ? &steps : nullptr};
     result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
     const Frame frame = frameOf(image, options, plan, wholeImage);
-    if (wholeImage)
-        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
-    if (!result && options.findCodes) {
-        std::vector<ReadResult> found;
-        readFound(frame, options, plan, 1, trace, found, result);
-        if (!found.empty()) result = std::move(found.front());
+    result = readFrame(frame, options, plan, wholeImage, trace);
+    if (!result && (wholeImage || options.findCodes)) {
+        ReadResult swapped = readFrame(swappedFrame(frame), options, plan, wholeImage, trace);
+        if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
     return result;
@@ -396,14 +482,15 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     const Trace trace{options.trace ? &search.trace : nullptr};
     ReadResult failure;
     const Frame frame = frameOf(image, options, plan, wholeImage);
-    if (wholeImage) {
-        ReadResult whole =
-            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
-        if (whole) read.push_back(std::move(whole));
-        else failure = std::move(whole);
+    search.candidateLimitReached =
+        searchFrame(frame, options, plan, maxCodes, wholeImage, trace, read, failure, &search.failed);
+    if (read.empty() && (wholeImage || options.findCodes)) {
+        // The failed places stay those of the image as given.
+        ReadResult swappedFailure;
+        const bool limited =
+            searchFrame(swappedFrame(frame), options, plan, maxCodes, wholeImage, trace, read, swappedFailure, nullptr);
+        if (!read.empty()) search.candidateLimitReached = limited;
     }
-    if (options.findCodes && read.size() < maxCodes)
-        search.candidateLimitReached = readFound(frame, options, plan, maxCodes, trace, read, failure, &search.failed);
     search.error = read.empty() ? failure.error : ReadError::Success;
     return search;
 }

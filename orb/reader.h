@@ -99,6 +99,11 @@ struct ReadResult {
     std::int32_t ringCount = 0;
     // The code was read from the mirror image of the one given.
     bool mirrored = false;
+    // Codeword bytes the error correction changed to read it, and of those
+    // how many were marked unsure before correcting: a read with many is
+    // nearer its limit (no read past the limit is ever accepted).
+    std::int32_t correctedErrors = 0;
+    std::int32_t erasures = 0;
     CodePosition position;
     // The steps of the read, when ReaderOptions::trace asked for them.
     std::vector<TraceStep> trace;

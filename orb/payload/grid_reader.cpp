@@ -168,7 +168,8 @@ Found<GridReading> readGrid(const GridReader& reader, double startAngle, const R
             }
             GridReading reading;
             reading.layout = layout;
-            rc = decodePayload(stream, reader.bitsPerModule, reading.text, reading.dataType, reading.eccType);
+            rc = decodePayload(stream, reader.bitsPerModule, reading.text, reading.dataType, reading.eccType,
+                               &reading.correctedErrors);
             if (rc == Success) return {Success, std::move(reading)};
         }
     }

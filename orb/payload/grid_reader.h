@@ -29,6 +29,10 @@ struct GridReading {
     std::uint8_t dataType = 0;
     std::uint8_t eccType = 0;
     std::int32_t layout = 0;   // the module layout that read
+    // Codeword bytes the Reed-Solomon correction changed, and how many of
+    // them it was told were unsure (erasures).
+    std::int32_t correctedErrors = 0;
+    std::int32_t erasures = 0;
 };
 
 // `warped.image` is the three-channel image from the final transform, code

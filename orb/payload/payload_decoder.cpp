@@ -46,10 +46,20 @@ void logReadData(const std::vector<std::uint8_t>& bytes)
              std::string(bytes.begin(), bytes.end()), "\"");
 }
 
+// How many bytes of `received` the correction to `data` changed: the
+// corrected codeword is the data with its parity made again.
+int changedBytes(std::span<const std::uint8_t> received, const std::vector<std::uint8_t>& data, int parity)
+{
+    const std::vector<std::uint8_t> word = encodeRS(data, static_cast<std::size_t>(parity));
+    int changed = 0;
+    for (std::size_t i = 0; i < word.size() && i < received.size(); ++i) changed += word[i] != received[i];
+    return changed;
+}
+
 } // namespace
 
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
-                         std::uint8_t& dataType, std::uint8_t& eccType)
+                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors)
 {
     Logger& log = logger();
     log.line(LogLevel::Debug, "          read");
@@ -77,6 +87,7 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
         text = decompress(payload, acceptedDataType(written));
         dataType = written;
         eccType = ecc;
+        if (correctedErrors) *correctedErrors = changedBytes(codeword, block, eccLength(capacity, ecc));
         return Success;
     }
     log.line(LogLevel::Debug, "           Error: ", resultText(result));

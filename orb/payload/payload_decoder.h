@@ -10,8 +10,9 @@
 namespace orb {
 
 // `modules` is the logical module stream (after mask and layout), each value
-// carrying `bitsPerModule` bits. On Success text, dataType and eccType are set.
+// carrying `bitsPerModule` bits. On Success text, dataType and eccType are set,
+// and `correctedErrors` (when given) to the codeword bytes the correction changed.
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
-                         std::uint8_t& dataType, std::uint8_t& eccType);
+                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors = nullptr);
 
 } // namespace orb

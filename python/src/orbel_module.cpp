@@ -78,6 +78,8 @@ struct Code {
     int modulesPerRing = 0;
     int rings = 0;
     bool mirrored = false;
+    int errorsCorrected = 0;
+    int erasures = 0;
     Place place;
 };
 
@@ -91,6 +93,8 @@ Code codeOf(const orb::ReadResult& r)
             r.modulesPerRing,
             r.ringCount,
             r.mirrored,
+            r.correctedErrors,
+            r.erasures,
             placeOf(r.position)};
 }
 
@@ -427,7 +431,9 @@ PYBIND11_MODULE(_orbel, m)
         .def_readonly("code_type", &Code::codeType, "'bw' (black and white) or 'color'.")
         .def_readonly("modules_per_ring", &Code::modulesPerRing, "Modules per ring: 16, 32, 48 or 64.")
         .def_readonly("rings", &Code::rings, "Number of data rings.")
-        .def_readonly("mirrored", &Code::mirrored, "True when read from the mirror image of the one given.");
+        .def_readonly("mirrored", &Code::mirrored, "True when read from the mirror image of the one given.")
+        .def_readonly("errors_corrected", &Code::errorsCorrected, "Codeword bytes the error correction changed.")
+        .def_readonly("erasures", &Code::erasures, "Of those, how many were marked unsure before correcting.");
     placeProperties(code);
     code.def("__repr__", [](py::object self) {
         const Code& c = self.cast<const Code&>();

@@ -162,3 +162,27 @@ TEST(PayloadDecoder, SurvivesArbitraryModuleVectors)
             << result;
     }
 }
+
+namespace orb {
+namespace {
+
+TEST(PayloadDecoder, CountsTheBytesItCorrected)
+{
+    CodeWriter writer(6, 43, 1);
+    writer.buildCodeword(Letters, High, "Orbel ring code");
+    writer.fillModules(Horizontal);
+    // One bit flipped in each of `wrong` distinct bytes (modules pack from bit 0, eight to a byte).
+    for (const int wrong : {0, 1, 5}) {
+        std::vector<std::uint8_t> modules = writer.modules();
+        for (int byte = 0; byte < wrong; ++byte) modules[8 * (3 * byte + 1) + byte % 8] ^= 1;
+        std::string text;
+        std::uint8_t dataType = 0, eccType = 0;
+        int corrected = -1;
+        ASSERT_EQ(decodePayload(modules, 1, text, dataType, eccType, &corrected), Success) << wrong;
+        EXPECT_EQ(text, "Orbel ring code");
+        EXPECT_EQ(corrected, wrong);
+    }
+}
+
+} // namespace
+} // namespace orb

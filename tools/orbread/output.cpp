@@ -137,6 +137,8 @@ std::string Formatter::lines(const std::string& name, const ImageReport& report,
             line["modules_per_ring"] = code.modulesPerRing;
             line["rings"] = code.ringCount;
             line["mirrored"] = code.mirrored;
+            line["errors_corrected"] = code.correctedErrors;
+            line["erasures"] = code.erasures;
             line["centre"] = {rounded(code.position.centre.x), rounded(code.position.centre.y)};
             json outline = json::array();
             for (const cv::Point2f& p : code.position.outline) outline.push_back({rounded(p.x), rounded(p.y)});

@@ -1,0 +1,33 @@
+#pragma once
+// A second way to read a found place, for what a hand-held camera sees:
+// the grey cut around the place remade so that the chain's single
+// binarisation level and its hard-edged structure searches hold again.
+// It runs only where the chain fails on the cut as it is.
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+namespace orb {
+
+// What a camera view repairs, in the order the views are tried.
+enum class CameraRepair {
+    LevelledLight, // a threshold that follows the light: hard shadows, glare
+    Sharpened,     // an unsharp mask before binarisation: defocus, motion blur
+    SharpenedAndLevelled, // both: blur under uneven light
+};
+
+struct CameraView {
+    CameraRepair repair;
+    cv::Mat image; // grey, the cut's size and pixels
+};
+
+// The views of a grey cut whose hub has radius `hubRadius` pixels, most
+// likely to read first. The ring pitch is a third of the hub radius, which
+// sets every filter's size.
+std::vector<CameraView> cameraViews(const cv::Mat& greyCut, double hubRadius);
+
+// The image with dark and light swapped, so a code printed light on dark
+// reads as one printed dark on light. Gray, BGR or BGRA; alpha is kept.
+cv::Mat swappedPolarity(const cv::Mat& image);
+
+} // namespace orb
