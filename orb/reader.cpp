@@ -363,7 +363,8 @@ bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
         }
         Trace here = trace;
         if (trace)
-            here.image = "place " + std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
+            here.image = (trace.image == "whole image" ? std::string() : trace.image + ", ") + "place " +
+                         std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
                          std::to_string(cvRound(candidate.centre.y));
         ReadResult result = readCandidate(frame, candidate, plan, here);
         if (!result) {
@@ -384,6 +385,14 @@ bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
 Frame swappedFrame(const Frame& frame)
 {
     return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey)};
+}
+
+// The trace of the try with dark and light swapped names that image.
+Trace swappedTrace(const Trace& trace)
+{
+    Trace swapped = trace;
+    swapped.image = "swapped polarity";
+    return swapped;
 }
 
 // readCode on one polarity of the frame.
@@ -436,7 +445,7 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     const Frame frame = frameOf(image, options, plan, wholeImage);
     result = readFrame(frame, options, plan, wholeImage, trace);
     if (!result && (wholeImage || options.findCodes)) {
-        ReadResult swapped = readFrame(swappedFrame(frame), options, plan, wholeImage, trace);
+        ReadResult swapped = readFrame(swappedFrame(frame), options, plan, wholeImage, swappedTrace(trace));
         if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
@@ -488,7 +497,8 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
         // The failed places stay those of the image as given.
         ReadResult swappedFailure;
         const bool limited =
-            searchFrame(swappedFrame(frame), options, plan, maxCodes, wholeImage, trace, read, swappedFailure, nullptr);
+            searchFrame(swappedFrame(frame), options, plan, maxCodes, wholeImage, swappedTrace(trace), read,
+                        swappedFailure, nullptr);
         if (!read.empty()) search.candidateLimitReached = limited;
     }
     search.error = read.empty() ? failure.error : ReadError::Success;

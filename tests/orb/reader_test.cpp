@@ -177,9 +177,13 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(last.image.rfind("place ", 0), 0u) << last.image;
     EXPECT_NE(last.image.find(" at 2"), std::string::npos) << last.image; // x near 220
 
-    // A blank image: the whole image has no hub, and the search finds no place.
+    // A blank image: the whole image has no hub, and the search finds no
+    // place; then the same with dark and light swapped.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
-    ASSERT_EQ(none.trace.size(), 2u);
+    ASSERT_EQ(none.trace.size(), 4u);
+    EXPECT_EQ(none.trace[1].image, "whole image");
+    EXPECT_EQ(none.trace[2].image, "swapped polarity");
+    EXPECT_EQ(none.trace[3].stage, "finder search");
     EXPECT_EQ(none.trace[0].stage, "inner circle");
     EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
     EXPECT_EQ(none.trace[1].stage, "finder search");
