@@ -53,7 +53,11 @@ void readBack(const std::vector<std::uint8_t>& written, std::int32_t layout, int
     const bool unmasked = orb::applyMaskAndLayout(modules, mask, layout, rings, columns);
     const orb::ResultCode result =
         unmasked ? orb::decodePayload(modules, bitsPerModule, read, readType, readEcc) : orb::InvalidConfiguration;
-    if (result == orb::Success && read == text && readType == orb::acceptedDataType(dataType)) return;
+    // A frame reports the type its header names; the raw-byte types are
+    // unpacked as bytes but named as written.
+    const bool rawBytes = dataType == orb::Binary || dataType == orb::BigLetters;
+    const std::uint8_t expectedType = rawBytes ? dataType : orb::acceptedDataType(dataType);
+    if (result == orb::Success && read == text && readType == expectedType) return;
     std::fprintf(stderr, "written code does not read back: %s, data type %d read as %d, text %s\n",
                  unmasked ? orb::resultText(result) : "mask or layout refused", dataType, readType,
                  read == text ? "equal" : "different");
