@@ -8,6 +8,8 @@
 #define ZX_USE_UTF8 1
 #include <benchmark/benchmark.h>
 
+#include "side_by_side.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -112,20 +114,8 @@ std::string readQr(const cv::Mat& frame)
     return texts.empty() ? std::string() : texts.front();
 }
 
-template <typename F>
-double millisecondsOf(F&& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(work());
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
+using bench::median;
+using bench::millisecondsOf;
 
 const std::string expected(const Case& c) { return c.diameter > 0 ? kText : std::string(); }
 

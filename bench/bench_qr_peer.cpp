@@ -8,6 +8,8 @@
 #define ZX_USE_UTF8 1
 #include <benchmark/benchmark.h>
 
+#include "side_by_side.h"
+
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -106,20 +108,8 @@ double greyOtsu(const cv::Mat& frame)
     return cv::threshold(grey, binary, 0, 255, cv::THRESH_BINARY | cv::THRESH_OTSU);
 }
 
-template <typename F>
-double millisecondsOf(F&& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(work());
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
+using bench::median;
+using bench::millisecondsOf;
 
 enum Mode { Decode = 0, DecodePlain = 1, Reader = 2 };
 
