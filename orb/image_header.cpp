@@ -20,6 +20,13 @@ bool startsWith(Bytes bytes, std::string_view prefix)
     return bytes.size() >= prefix.size() && std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
+// Whether count bytes from at lie inside the file; offsets come from the file
+// itself, so the sum must not be allowed to wrap.
+bool within(Bytes bytes, std::uint64_t at, std::uint64_t count)
+{
+    return at <= bytes.size() && count <= bytes.size() - at;
+}
+
 std::uint64_t bigEndian(Bytes bytes, std::size_t at, int count)
 {
     std::uint64_t value = 0;
@@ -224,7 +231,7 @@ ImageHeader tiff(Bytes bytes)
     ImageHeader header{"TIFF", {}, {}};
     const bool little = bytes[0] == 'I';
     auto read = [&](std::uint64_t at, int count) -> std::uint64_t {
-        if (at + static_cast<std::uint64_t>(count) > bytes.size()) return 0;
+        if (!within(bytes, at, static_cast<std::uint64_t>(count))) return 0;
         return little ? littleEndian(bytes, at, count) : bigEndian(bytes, at, count);
     };
     const bool big = read(2, 2) == 43;
@@ -233,13 +240,13 @@ ImageHeader tiff(Bytes bytes)
     std::set<std::uint64_t> seen;
     bool beyondEnd = false;
     while (directory != 0 && seen.insert(directory).second && seen.size() <= 100'000) {
-        if (directory + static_cast<std::uint64_t>(countSize) > bytes.size()) {
+        if (!within(bytes, directory, static_cast<std::uint64_t>(countSize))) {
             beyondEnd = true;
             break;
         }
         const std::uint64_t entries = read(directory, countSize);
         const std::uint64_t first = directory + static_cast<std::uint64_t>(countSize);
-        if (entries > bytes.size() || first + entries * static_cast<std::uint64_t>(entrySize) > bytes.size()) {
+        if (entries > bytes.size() || !within(bytes, first, entries * static_cast<std::uint64_t>(entrySize))) {
             beyondEnd = true;
             break;
         }
@@ -260,7 +267,7 @@ ImageHeader tiff(Bytes bytes)
             if (tag == 256) width = value(0);
             else if (tag == 257) height = value(0);
             else if (tag == 273 || tag == 324 || tag == 279 || tag == 325) {
-                if (values + count * static_cast<std::uint64_t>(valueSize) > bytes.size()) {
+                if (!within(bytes, values, count * static_cast<std::uint64_t>(valueSize))) {
                     beyondEnd = true;
                     continue;
                 }

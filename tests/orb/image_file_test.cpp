@@ -177,6 +177,24 @@ TEST_F(ImageFiles, TruncatedAndCorruptFilesAreReportedAsSuch)
     EXPECT_EQ(halfPgm.warning + halfPgm.reason, "truncated PNM: the samples are fewer than the header says");
 }
 
+// Offsets in a TIFF come from the file; ones near the top of the 64-bit
+// range must not wrap round to read before the start of the data.
+TEST_F(ImageFiles, TiffOffsetsThatWouldWrapAreDamageNotReads)
+{
+    // BigTIFF whose first directory lies at 2^64 - 1, and one whose entry
+    // points its strip offsets there.
+    const std::string header = "MM"s + '\0' + '\x2b' + '\0' + '\x08' + '\0' + '\0';
+    const std::string wrappingDirectory = header + std::string(8, '\xff') + std::string(80, '\xff');
+    std::string entry = "\x01\x11"s + '\0' + '\x10' + std::string(7, '\0') + '\x02' + std::string(8, '\xff');
+    const std::string wrappingStrips =
+        header + std::string(7, '\0') + '\x10' + std::string(7, '\0') + '\x01' + entry + std::string(8, '\0');
+    for (const auto& [name, bytes] : {std::pair{"directory.tif", wrappingDirectory}, {"strips.tif", wrappingStrips}}) {
+        const ImageLoad load = orb::loadImage(write(name, bytes));
+        EXPECT_EQ(load.status, ImageLoad::Status::Unreadable) << name;
+        EXPECT_TRUE(load.image.empty()) << name;
+    }
+}
+
 // A dark code on a transparent background stays dark on white, and deep or
 // floating-point samples keep their shade in 8 bits.
 TEST_F(ImageFiles, TransparencyDepthAndFloatSamplesBecomeEightBitColour)
