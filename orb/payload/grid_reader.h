@@ -56,6 +56,13 @@ inline constexpr int kOffsetSteps = 32767;
 // One offset step in [0, kOffsetSteps].
 int drawOffsetStep(SampleRandom& random);
 
+// The data modules of a grid as sampled: the value each reads at the fixed
+// threshold, and its mean blue, green and red, both in physical order.
+struct ModuleSamples {
+    std::vector<std::uint8_t> values;
+    std::vector<cv::Vec3f> means;
+};
+
 // Samples the modules of one warped code image.
 struct GridReader {
     GridReader(const DecoderConfiguration& config, const cv::Mat& warpedImage, int modulesPerRing, int ringCount);
@@ -66,6 +73,8 @@ struct GridReader {
     // outside the image or the grid has fewer than two rings.
     std::optional<std::vector<std::uint8_t>> readModules(cv::Point2d centre, double startAngle,
                                                          const RingGrid& grid) const;
+    // The same modules with their mean colours.
+    std::optional<ModuleSamples> readSamples(cv::Point2d centre, double startAngle, const RingGrid& grid) const;
 
     // One module around `point`: its five-pixel cross plus `samples` random
     // pixels within half the tangential and radial extents, drawn from
@@ -83,6 +92,9 @@ struct GridReader {
 private:
     std::optional<std::uint8_t> sampleModule(cv::Point point, double cosine, double sine, int tangentialExtent,
                                              int radialExtent, int samples, SampleRandom& random) const;
+    std::optional<cv::Vec3f> moduleMean(cv::Point point, double cosine, double sine, int tangentialExtent,
+                                        int radialExtent, int samples, SampleRandom& random) const;
+    std::uint8_t moduleValue(const cv::Vec3f& mean) const;
 };
 
 } // namespace orb

@@ -1,5 +1,7 @@
 #include "orb/payload/payload_decoder.h"
 
+#include <algorithm>
+#include <cmath>
 #include <span>
 #include <sstream>
 
@@ -56,6 +58,81 @@ int changedBytes(std::span<const std::uint8_t> received, const std::vector<std::
     return changed;
 }
 
+// log2 of the ways to choose `k` of `n`.
+double log2Choose(int n, int k)
+{
+    if (k < 0 || k > n) return 0;
+    return (std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0)) / std::log(2.0);
+}
+
+// The frame of a corrected block under `ecc`, unpacked; the code of the
+// frame check when it fails.
+Found<PayloadRead> readFrame(const std::vector<std::uint8_t>& block, std::uint8_t ecc)
+{
+    std::vector<std::uint8_t> payload;
+    std::uint8_t written = Automatic;
+    const ResultCode result = checkFrame(block, ecc, payload, written);
+    if (result != Success) return {result, {}};
+    PayloadRead read;
+    read.text = decompress(payload, acceptedDataType(written));
+    read.dataType = written;
+    read.eccType = ecc;
+    return {Success, std::move(read)};
+}
+
+// The codeword's bits that the unsure modules carry, growing module by
+// module, least sure first: which bytes they touch and which of their bits
+// may change.
+class UnsureBits {
+public:
+    UnsureBits(int capacity, int bitsPerModule) : free_(capacity, 0), bitsPerModule_(bitsPerModule) {}
+
+    // The bits module `module` (logical index) adds inside the codeword.
+    int bitsOf(int module) const
+    {
+        int inside = 0;
+        for (int i = 0; i < bitsPerModule_; ++i)
+            inside += byteOf(module, i) < static_cast<int>(free_.size());
+        return inside;
+    }
+    // Whether all of the module's bits lie in bytes already erased.
+    bool withinErased(int module) const
+    {
+        for (int i = 0; i < bitsPerModule_; ++i) {
+            const int byte = byteOf(module, i);
+            if (byte < static_cast<int>(free_.size()) && free_[byte] == 0) return false;
+        }
+        return true;
+    }
+    void add(int module)
+    {
+        for (int i = 0; i < bitsPerModule_; ++i) {
+            const int byte = byteOf(module, i);
+            if (byte >= static_cast<int>(free_.size())) continue;
+            if (free_[byte] == 0) erased_.push_back(byte);
+            free_[byte] |= static_cast<std::uint8_t>(1u << ((module * bitsPerModule_ + i) % 8));
+            ++freeBits_;
+        }
+    }
+    // Whether `corrected` changed only free bits of the erased bytes.
+    bool keepsSureBits(std::span<const std::uint8_t> received, const std::vector<std::uint8_t>& corrected) const
+    {
+        for (const int byte : erased_)
+            if ((received[byte] ^ corrected[byte]) & ~free_[byte]) return false;
+        return true;
+    }
+    const std::vector<int>& erased() const { return erased_; }
+    int freeBits() const { return freeBits_; }
+
+private:
+    int byteOf(int module, int bit) const { return (module * bitsPerModule_ + bit) / 8; }
+
+    std::vector<std::uint8_t> free_; // per codeword byte, the bits unsure modules carry
+    std::vector<int> erased_;
+    int bitsPerModule_;
+    int freeBits_ = 0;
+};
+
 } // namespace
 
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
@@ -80,18 +157,87 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
             result = EccUncorrectable;
             continue;
         }
-        std::vector<std::uint8_t> payload;
-        std::uint8_t written = Automatic;
-        result = checkFrame(block, ecc, payload, written);
-        if (result != Success) continue;
-        text = decompress(payload, acceptedDataType(written));
-        dataType = written;
+        Found<PayloadRead> read = readFrame(block, ecc);
+        result = read.code;
+        if (!read) continue;
+        text = std::move(read.value.text);
+        dataType = read.value.dataType;
         eccType = ecc;
         if (correctedErrors) *correctedErrors = changedBytes(codeword, block, eccLength(capacity, ecc));
         return Success;
     }
     log.line(LogLevel::Debug, "           Error: ", resultText(result));
     return result;
+}
+
+Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& modules,
+                                             const std::vector<float>& certainty, int bitsPerModule)
+{
+    Logger& log = logger();
+    log.line(LogLevel::Debug, "          read with erasures");
+    if (bitsPerModule < 1 || bitsPerModule > 8 || certainty.size() != modules.size())
+        return {InvalidConfiguration, {}};
+
+    const std::vector<std::uint8_t> bytes = packModules(modules, bitsPerModule);
+    const int capacity = codewordCapacity(8LL * static_cast<long long>(bytes.size()));
+    const std::span<const std::uint8_t> codeword(bytes.data(), static_cast<std::size_t>(capacity));
+
+    // The modules that carry codeword bits and are not sure, least sure first.
+    std::vector<int> unsure;
+    for (int p = 0; p < static_cast<int>(modules.size()) && p * bitsPerModule < 8 * capacity; ++p)
+        if (certainty[p] < kSureCertainty) unsure.push_back(p);
+    std::stable_sort(unsure.begin(), unsure.end(), [&](int a, int b) { return certainty[a] < certainty[b]; });
+
+    ResultCode result = EccUncorrectable;
+    for (int strength = High; strength >= Low; --strength) {
+        const auto ecc = static_cast<std::uint8_t>(strength);
+        const int parity = eccLength(capacity, ecc);
+        log.line(LogLevel::Trace, "decoder: try ECC strength with erasures: ", strength);
+
+        // As the first read corrects: no erasures.
+        if (const std::vector<std::uint8_t> block = decodeRS(codeword, static_cast<std::size_t>(parity));
+            !block.empty()) {
+            Found<PayloadRead> read = readFrame(block, ecc);
+            result = read.code;
+            if (read) {
+                read.value.correctedErrors = changedBytes(codeword, block, parity);
+                return read;
+            }
+        }
+
+        // Then erasures, one byte more each time, each try with every
+        // unsure module that falls in bytes already erased.
+        const double spareBits = 8.0 * parity - kErasureCheckBits;
+        UnsureBits bits(capacity, bitsPerModule);
+        for (std::size_t next = 0; next < unsure.size();) {
+            if (bits.freeBits() + bits.bitsOf(unsure[next]) > spareBits) break;
+            bits.add(unsure[next++]);
+            while (next < unsure.size() && bits.withinErased(unsure[next]) &&
+                   bits.freeBits() + bits.bitsOf(unsure[next]) <= spareBits)
+                bits.add(unsure[next++]);
+            const int erasures = static_cast<int>(bits.erased().size());
+            if (erasures > parity) break;
+
+            const RsCorrection correction =
+                decodeRSWithErasures(codeword, static_cast<std::size_t>(parity), bits.erased());
+            if (correction.word.empty() || !bits.keepsSureBits(codeword, correction.word)) continue;
+            const int errors = correction.errors;
+            const double evidence =
+                8.0 * (parity - errors) - bits.freeBits() - log2Choose(capacity - erasures, errors);
+            if (evidence < kErasureCheckBits) continue;
+            const std::vector<std::uint8_t> block(correction.word.begin(),
+                                                  correction.word.begin() + (capacity - parity));
+            Found<PayloadRead> read = readFrame(block, ecc);
+            result = read.code;
+            if (!read) continue;
+            read.value.correctedErrors = errors + correction.erasuresChanged;
+            read.value.erasures = correction.erasuresChanged;
+            log.line(LogLevel::Debug, "           read with ", erasures, " erasures");
+            return read;
+        }
+    }
+    log.line(LogLevel::Debug, "           Error: ", resultText(result));
+    return {result, {}};
 }
 
 } // namespace orb

@@ -1,6 +1,7 @@
 #include "orb/payload/reed_solomon.h"
 
 #include <exception>
+#include <optional>
 
 #include "orb/logger.h"
 #include "orb/payload/galois_field.h"
@@ -67,26 +68,60 @@ GfPolynomial errorLocator(const GaloisTables& t, const GfPolynomial& s)
     return locator;
 }
 
-std::vector<std::uint8_t> correct(const GaloisTables& t, std::span<const std::uint8_t> received, int eccLength)
+// Berlekamp-Massey started from the erasure locator: the shortest locator
+// that contains `erasureLocator` (degree f) and generates the syndromes.
+GfPolynomial errorAndErasureLocator(const GaloisTables& t, const GfPolynomial& s, const GfPolynomial& erasureLocator)
 {
-    const int n = static_cast<int>(received.size());
-    const int k = n - eccLength;
-    const GfPolynomial s = syndromes(t, received, eccLength);
-    if (allZero(s)) return {received.begin(), received.begin() + k};
+    const int count = static_cast<int>(s.size());
+    const int f = gfPolyDegree(erasureLocator);
+    GfPolynomial locator = erasureLocator, previous = erasureLocator;
+    locator.resize(count + 2, 0);
+    previous.resize(count + 2, 0);
+    int length = f;
+    for (int step = f; step < count; ++step) {
+        int discrepancy = 0;
+        for (int j = 0; j <= length && j <= step; ++j) discrepancy ^= gfMultiply(t, locator[j], s[step - j]);
+        // previous = x * previous; its top coefficient is zero (degrees stay below count + 1).
+        GfPolynomial shifted(count + 2, 0);
+        for (int j = 0; j + 1 < count + 2; ++j) shifted[j + 1] = previous[j];
+        if (discrepancy == 0) {
+            previous = std::move(shifted);
+            continue;
+        }
+        GfPolynomial updated = locator;
+        for (int j = 0; j < count + 2; ++j) updated[j] ^= gfMultiply(t, discrepancy, shifted[j]);
+        if (2 * length <= step + f) {
+            const int inverse = gfDivide(1, discrepancy);
+            for (int j = 0; j < count + 2; ++j) previous[j] = gfMultiply(t, locator[j], inverse);
+            length = step + 1 + f - length;
+        } else {
+            previous = std::move(shifted);
+        }
+        locator = std::move(updated);
+    }
+    return locator;
+}
 
-    const GfPolynomial locator = errorLocator(t, s);
-    const int degree = gfPolyDegree(locator);
-    if (degree < 1 || degree > eccLength / 2) return {};
-
-    // Chien search over the positions the shortened word has; a locator
-    // root outside them leaves fewer roots than its degree.
+// Degrees (0 = last byte) at which `locator` has its roots inside the word,
+// or nothing when some root lies outside it (fewer roots than its degree).
+std::optional<std::vector<int>> locatedPositions(const GaloisTables& t, const GfPolynomial& locator, int n)
+{
     std::vector<int> positions;
     for (int j = 0; j < n; ++j) {
         const int inverse = t.exp[(255 - j) % 255];
         if (gfPolyEvaluate(locator, inverse) == 0) positions.push_back(j);
     }
-    if (static_cast<int>(positions.size()) != degree) return {};
+    if (static_cast<int>(positions.size()) != gfPolyDegree(locator)) return std::nullopt;
+    return positions;
+}
 
+// Forney: the error values at `positions`, applied to the received word.
+// Empty when the result is no codeword.
+std::vector<std::uint8_t> applyCorrection(const GaloisTables& t, std::span<const std::uint8_t> received,
+                                          const GfPolynomial& s, const GfPolynomial& locator,
+                                          const std::vector<int>& positions, int eccLength)
+{
+    const int n = static_cast<int>(received.size());
     GfPolynomial evaluator = gfPolyMultiply(s, locator);
     evaluator.resize(eccLength);
     GfPolynomial derivative(locator.size() > 1 ? locator.size() - 1 : 1, 0);
@@ -101,8 +136,68 @@ std::vector<std::uint8_t> correct(const GaloisTables& t, std::span<const std::ui
     // Beyond the correction limit the locator can point at a word that is
     // no codeword; only a word with zero syndromes is accepted.
     if (!allZero(syndromes(t, word, eccLength))) return {};
+    return word;
+}
+
+std::vector<std::uint8_t> correct(const GaloisTables& t, std::span<const std::uint8_t> received, int eccLength)
+{
+    const int n = static_cast<int>(received.size());
+    const int k = n - eccLength;
+    const GfPolynomial s = syndromes(t, received, eccLength);
+    if (allZero(s)) return {received.begin(), received.begin() + k};
+
+    const GfPolynomial locator = errorLocator(t, s);
+    const int degree = gfPolyDegree(locator);
+    if (degree < 1 || degree > eccLength / 2) return {};
+
+    // Chien search over the positions the shortened word has; a locator
+    // root outside them leaves fewer roots than its degree.
+    const auto positions = locatedPositions(t, locator, n);
+    if (!positions) return {};
+    std::vector<std::uint8_t> word = applyCorrection(t, received, s, locator, *positions, eccLength);
+    if (word.empty()) return {};
     word.resize(k);
     return word;
+}
+
+RsCorrection correctWithErasures(const GaloisTables& t, std::span<const std::uint8_t> received, int eccLength,
+                                 std::span<const int> erasures)
+{
+    const int n = static_cast<int>(received.size());
+    std::vector<bool> erased(n, false);
+    GfPolynomial erasureLocator{1};
+    int f = 0;
+    for (const int index : erasures) {
+        if (index < 0 || index >= n) return {};
+        if (erased[index]) continue;
+        erased[index] = true;
+        ++f;
+        // (1 + X x), X = alpha^degree of the byte.
+        erasureLocator = gfPolyMultiply(erasureLocator, GfPolynomial{1, t.exp[(n - 1 - index) % 255]});
+    }
+    if (f > eccLength) return {};
+
+    RsCorrection result;
+    const GfPolynomial s = syndromes(t, received, eccLength);
+    if (allZero(s)) {
+        result.word.assign(received.begin(), received.end());
+        return result;
+    }
+    const GfPolynomial locator = errorAndErasureLocator(t, s, erasureLocator);
+    const int degree = gfPolyDegree(locator);
+    const int errors = degree - f;
+    if (degree < 1 || errors < 0 || 2 * errors + f > eccLength) return {};
+    const auto positions = locatedPositions(t, locator, n);
+    if (!positions) return {};
+    std::vector<std::uint8_t> word = applyCorrection(t, received, s, locator, *positions, eccLength);
+    if (word.empty()) return {};
+    for (int i = 0; i < n; ++i) {
+        if (word[i] == received[i]) continue;
+        if (erased[i]) ++result.erasuresChanged;
+        else ++result.errors;
+    }
+    result.word = std::move(word);
+    return result;
 }
 
 } // namespace
@@ -135,6 +230,19 @@ std::vector<std::uint8_t> decodeRS(std::span<const std::uint8_t> received, std::
     if (eccLength >= received.size()) return {};
     try {
         return correct(galoisTables(), received, static_cast<int>(eccLength));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+RsCorrection decodeRSWithErasures(std::span<const std::uint8_t> received, std::size_t eccLength,
+                                  std::span<const int> erasures)
+{
+    logger().line(LogLevel::Debug, "           decodeRS");
+    checkParameters(received.size(), eccLength);
+    if (eccLength >= received.size()) return {};
+    try {
+        return correctWithErasures(galoisTables(), received, static_cast<int>(eccLength), erasures);
     } catch (const std::exception&) {
         return {};
     }

@@ -21,4 +21,19 @@ std::vector<std::uint8_t> encodeRS(std::span<const std::uint8_t> data, std::size
 // received bytes; a corrupt word never throws.
 std::vector<std::uint8_t> decodeRS(std::span<const std::uint8_t> received, std::size_t eccLength);
 
+// A correction with known unsure bytes, and what it changed.
+struct RsCorrection {
+    std::vector<std::uint8_t> word;  // the whole corrected codeword; empty when uncorrectable
+    int errors = 0;                  // bytes changed outside the erasures
+    int erasuresChanged = 0;         // erased bytes whose value changed
+};
+
+// Corrects `received` with the bytes at `erasures` (indices into it) taken
+// as unknown: e errors besides f erasures are corrected while 2e + f <=
+// eccLength. Duplicate indices count once; an index outside the word, or
+// more erasures than parity bytes, makes the word uncorrectable. As with
+// decodeRS, only a word brought back to a codeword is returned.
+RsCorrection decodeRSWithErasures(std::span<const std::uint8_t> received, std::size_t eccLength,
+                                  std::span<const int> erasures);
+
 } // namespace orb

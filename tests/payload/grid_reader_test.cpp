@@ -5,6 +5,7 @@
 #include <random>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "orb/geometry/image_corrections.h"
 #include "orb/payload/code_writer.h"
@@ -170,6 +171,40 @@ TEST(ReadGridData, DecodesAWrittenCode)
         EXPECT_EQ(read->eccType, Medium);
         EXPECT_EQ(read->layout, HorizontalSnakeSmall);
     }
+}
+
+TEST(ReadGridData, StainedModulesAreReadAsErasures)
+{
+    // Grey blots over white modules in every other ring: each reads dark
+    // at the fixed threshold, more bytes wrong than the parity corrects,
+    // but each is paler than black around it.
+    const int M = 32;
+    const RingGrid grid{6, 60, 160};
+    const double pitch = (grid.lastRadius - grid.firstRadius) / (grid.ringCount - 1);
+    DecoderConfiguration config;
+    const std::string text = "Ring grid 42";
+    const auto modules = writeModules(text, Automatic, Medium, config.layout, 2, grid.ringCount,
+                                      dataModulesPerRing(M), 1);
+    cv::Mat image = paintGrid(modules, M, grid, 2.0);
+    int blots = 0;
+    for (int ring = 1; ring < grid.ringCount; ring += 2)
+        for (int column = 4 * ring; column < dataModulesPerRing(M); ++column)
+            if (modules[gridRow(ring, grid.ringCount) * dataModulesPerRing(M) + column] == 0) {
+                // An arc over the module, drawn clockwise from the image's x axis.
+                const double degrees = -moduleAngle(2.0, column + kFirstDataPosition, M) / kDegree;
+                const double half = 0.9 * 180.0 / M;
+                const int rho = static_cast<int>(ringRadius(grid.firstRadius, pitch, ring));
+                cv::ellipse(image, cv::Point(200, 200), cv::Size(rho, rho), 0, degrees - half, degrees + half,
+                            cv::Scalar::all(95), static_cast<int>(pitch) - 4);
+                ++blots;
+                break;
+            }
+    ASSERT_EQ(blots, 3);
+    const Found<GridReading> read = readGridData(StageInput{config, image}, M, 2.0, grid, kDefaultLayout);
+    ASSERT_EQ(read.code, Success);
+    EXPECT_EQ(read->text, text);
+    EXPECT_EQ(read->erasures, 3);
+    EXPECT_EQ(read->correctedErrors, 3);
 }
 
 TEST(ReadGridData, BadGridsAreWrongGridResults)

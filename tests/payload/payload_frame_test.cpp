@@ -186,3 +186,100 @@ TEST(PayloadDecoder, CountsTheBytesItCorrected)
 
 } // namespace
 } // namespace orb
+
+namespace orb {
+namespace {
+
+// A Medium code of 6 rings x 38 modules: 28 codeword bytes, 5 of parity,
+// in stream order (Horizontal, unmasked), every module sure.
+struct UnsureCode {
+    CodeWriter writer{6, 38, 1};
+    std::vector<std::uint8_t> modules;
+    std::vector<float> certainty;
+
+    explicit UnsureCode(const std::string& text)
+    {
+        writer.buildCodeword(Letters, Medium, text);
+        writer.fillModules(Horizontal);
+        modules = writer.modules();
+        certainty.assign(modules.size(), 0.5f);
+    }
+    // Flips module `index`, marking it as unsure as `sure`.
+    void spoil(int index, float sure)
+    {
+        modules[index] ^= 1;
+        certainty[index] = sure;
+    }
+};
+
+TEST(PayloadErasures, UnsureModulesInMoreBytesThanErrorsCouldBeAreCorrected)
+{
+    UnsureCode code("Orbel ring");
+    // Five bytes wrong, where five parity bytes correct two errors.
+    for (const int byte : {1, 6, 13, 20, 25}) code.spoil(8 * byte + 3, 0.05f);
+    std::string text;
+    std::uint8_t dataType = 0, eccType = 0;
+    ASSERT_NE(decodePayload(code.modules, 1, text, dataType, eccType), Success);
+
+    const Found<PayloadRead> read = decodePayloadWithErasures(code.modules, code.certainty, 1);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->text, "Orbel ring");
+    EXPECT_EQ(read->eccType, Medium);
+    EXPECT_EQ(read->correctedErrors, 5);
+    EXPECT_EQ(read->erasures, 5);
+}
+
+TEST(PayloadErasures, WithinTheErrorLimitNothingIsErased)
+{
+    UnsureCode code("Orbel ring");
+    code.spoil(8 * 2 + 1, 0.1f);
+    const Found<PayloadRead> read = decodePayloadWithErasures(code.modules, code.certainty, 1);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->correctedErrors, 1);
+    EXPECT_EQ(read->erasures, 0);
+}
+
+TEST(PayloadErasures, ASureModuleThatWasWrongInAnErasedByteIsNotGuessed)
+{
+    // Three unsure bytes; a sure module of the second is wrong too, which
+    // an erasure would put right but only by changing a sure bit.
+    UnsureCode code("Orbel ring");
+    for (const int byte : {4, 9, 17}) code.spoil(8 * byte, 0.05f);
+    code.modules[8 * 9 + 5] ^= 1;
+    code.modules[8 * 21 + 2] ^= 1; // and a fourth byte, sure and wrong
+    const Found<PayloadRead> read = decodePayloadWithErasures(code.modules, code.certainty, 1);
+    EXPECT_FALSE(read);
+}
+
+// Whatever is spoiled, sure or not, a read is the written text or nothing.
+TEST(PayloadErasures, SpoiledCodesNeverReadAsAnotherText)
+{
+    std::mt19937 rng(8);
+    int read = 0, refused = 0;
+    for (int trial = 0; trial < 1500; ++trial) {
+        const std::string written = "code " + std::to_string(trial);
+        UnsureCode code(written);
+        const int modules = static_cast<int>(code.modules.size());
+        // Unsure modules, some of them right, and sure ones that are wrong.
+        const int unsure = std::uniform_int_distribution<int>(0, 40)(rng);
+        for (int i = 0; i < unsure; ++i) {
+            const int index = std::uniform_int_distribution<int>(0, modules - 1)(rng);
+            code.certainty[index] = std::uniform_real_distribution<float>(0.0f, 0.3f)(rng);
+            if (rng() % 3 != 0) code.modules[index] ^= 1;
+        }
+        const int sureWrong = std::uniform_int_distribution<int>(0, 4)(rng);
+        for (int i = 0; i < sureWrong; ++i) code.modules[std::uniform_int_distribution<int>(0, modules - 1)(rng)] ^= 1;
+        const Found<PayloadRead> result = decodePayloadWithErasures(code.modules, code.certainty, 1);
+        if (!result) {
+            ++refused;
+            continue;
+        }
+        ++read;
+        ASSERT_EQ(result->text, written) << "trial " << trial;
+    }
+    EXPECT_GT(read, 100);
+    EXPECT_GT(refused, 100);
+}
+
+} // namespace
+} // namespace orb

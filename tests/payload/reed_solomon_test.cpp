@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <thread>
@@ -186,4 +187,106 @@ TEST(ReedSolomon, GarbageNeverThrows)
             EXPECT_EQ(result.size(), static_cast<std::size_t>(n - ecc));
         }
     }
+}
+
+namespace {
+
+// `count` distinct positions of a word of length n.
+std::vector<int> positionsIn(std::mt19937& rng, int n, int count)
+{
+    std::vector<int> positions(n);
+    for (int i = 0; i < n; ++i) positions[i] = i;
+    std::shuffle(positions.begin(), positions.end(), rng);
+    positions.resize(count);
+    return positions;
+}
+
+} // namespace
+
+// Within 2e + f <= E every word comes back whole, with the changes counted
+// where they were made; an erased byte that was right is not counted.
+TEST(ReedSolomonErasures, CorrectsErrorsAndErasuresWithinTheBound)
+{
+    std::mt19937 rng(31);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int n = std::uniform_int_distribution<int>(3, 255)(rng);
+        const int ecc = std::uniform_int_distribution<int>(1, std::min(n - 1, 60))(rng);
+        const int f = std::uniform_int_distribution<int>(0, ecc)(rng);
+        const int e = std::uniform_int_distribution<int>(0, (ecc - f) / 2)(rng);
+        const auto codeword = encodeRS(randomBytes(rng, n - ecc), ecc);
+        auto word = codeword;
+        const std::vector<int> chosen = positionsIn(rng, n, f + e);
+        const std::vector<int> erasures(chosen.begin(), chosen.begin() + f);
+        int erasedWrong = 0;
+        for (int i = 0; i < f + e; ++i) {
+            // Some erased bytes keep their value.
+            const bool keep = i < f && rng() % 4 == 0;
+            if (keep) continue;
+            word[chosen[i]] ^= static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, 255)(rng));
+            erasedWrong += i < f;
+        }
+        const RsCorrection correction = decodeRSWithErasures(word, ecc, erasures);
+        ASSERT_EQ(correction.word, codeword) << "n=" << n << " E=" << ecc << " f=" << f << " e=" << e;
+        EXPECT_EQ(correction.errors, e);
+        EXPECT_EQ(correction.erasuresChanged, erasedWrong);
+    }
+}
+
+// Past the bound a word is refused, or comes back as a codeword that truly
+// lies within it of the received word with those erasures.
+TEST(ReedSolomonErasures, BeyondTheBoundNoWordIsReportedCorrected)
+{
+    std::mt19937 rng(77);
+    int refused = 0;
+    const int trials = 3000;
+    for (int trial = 0; trial < trials; ++trial) {
+        const int n = std::uniform_int_distribution<int>(6, 255)(rng);
+        const int ecc = std::uniform_int_distribution<int>(2, std::min(n - 2, 40))(rng);
+        const int f = std::uniform_int_distribution<int>(0, ecc - 1)(rng);
+        const int e = std::uniform_int_distribution<int>((ecc - f) / 2 + 1, std::min(n - f, ecc - f + 4))(rng);
+        auto word = encodeRS(randomBytes(rng, n - ecc), ecc);
+        const std::vector<int> chosen = positionsIn(rng, n, f + e);
+        for (const int position : chosen)
+            word[position] ^= static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, 255)(rng));
+        const std::vector<int> erasures(chosen.begin(), chosen.begin() + f);
+        RsCorrection correction;
+        ASSERT_NO_THROW(correction = decodeRSWithErasures(word, ecc, erasures));
+        if (correction.word.empty()) {
+            ++refused;
+            continue;
+        }
+        // A codeword, and no farther than the bound outside the erasures.
+        const std::vector<std::uint8_t> data(correction.word.begin(), correction.word.end() - ecc);
+        EXPECT_EQ(encodeRS(data, ecc), correction.word);
+        int outside = 0;
+        for (int i = 0; i < n; ++i)
+            outside += correction.word[i] != word[i] &&
+                       std::find(erasures.begin(), erasures.end(), i) == erasures.end();
+        EXPECT_EQ(outside, correction.errors);
+        EXPECT_LE(2 * correction.errors + f, ecc);
+    }
+    EXPECT_GT(refused, trials * 3 / 4);
+}
+
+TEST(ReedSolomonErasures, RefusesWhatTheParityCannotCarry)
+{
+    std::mt19937 rng(12);
+    const auto codeword = encodeRS(randomBytes(rng, 20), 4);
+    // More erasures than parity bytes, or an index outside the word.
+    EXPECT_TRUE(decodeRSWithErasures(codeword, 4, std::vector<int>{0, 1, 2, 3, 4}).word.empty());
+    EXPECT_TRUE(decodeRSWithErasures(codeword, 4, std::vector<int>{24}).word.empty());
+    EXPECT_TRUE(decodeRSWithErasures(codeword, 4, std::vector<int>{-1}).word.empty());
+    // A repeated index counts once: four erasures, all of them wrong.
+    auto word = codeword;
+    for (const int i : {3, 9, 15, 22}) word[i] ^= 0x5A;
+    const RsCorrection correction = decodeRSWithErasures(word, 4, std::vector<int>{3, 9, 9, 15, 22, 3});
+    EXPECT_EQ(correction.word, codeword);
+    EXPECT_EQ(correction.erasuresChanged, 4);
+    // No erasures: the plain decoder's limit.
+    word = codeword;
+    word[2] ^= 1;
+    word[5] ^= 1;
+    EXPECT_EQ(decodeRSWithErasures(word, 4, {}).word, codeword);
+    word[7] ^= 1;
+    EXPECT_NE(decodeRSWithErasures(word, 4, {}).word, codeword);
 }
