@@ -1,5 +1,6 @@
-// Speed of the reader's payload path: Reed-Solomon at its correction limit
-// and the whole five-mask reading loop of one grid.
+// Speed of the reader's payload path: Reed-Solomon at its correction limit,
+// the whole five-mask reading loop of one grid, and what the second read
+// with erasures adds to a grid that does not decode.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -7,9 +8,11 @@
 
 #include "orb/payload/code_writer.h"
 #include "orb/payload/module_layout.h"
+#include "orb/payload/module_levels.h"
 #include "orb/payload/payload_decoder.h"
 #include "orb/payload/payload_frame.h"
 #include "orb/payload/payload_types.h"
+#include "side_by_side.h"
 
 using namespace orb;
 
@@ -74,6 +77,54 @@ void fiveMaskReadingLoop(benchmark::State& state)
     }
 }
 BENCHMARK(fiveMaskReadingLoop)->Arg(1)->Arg(3);
+
+// A grid of a small code (6 rings of 32 modules) that holds no code: the
+// five masks as the first read tries them, and the same followed by the
+// read against local levels with erasures, timed in turn. The counter
+// `erasure_read_ratio` is the second over the first.
+void undecodableGridWithErasures(benchmark::State& state)
+{
+    constexpr int kSmallRings = 6, kSmallColumns = 27;
+    std::mt19937 rng(3);
+    std::vector<cv::Vec3f> means(kSmallRings * kSmallColumns);
+    std::vector<std::uint8_t> physical(means.size());
+    for (std::size_t i = 0; i < means.size(); ++i) {
+        means[i] = cv::Vec3f::all(static_cast<float>(rng() % 256));
+        physical[i] = means[i][0] > 127.5f ? 0 : 1;
+    }
+    const auto firstRead = [&] {
+        ResultCode result = EccUncorrectable;
+        for (int mask = 0; mask < 5; ++mask) {
+            std::vector<std::uint8_t> modules = physical;
+            if (!applyMaskAndLayout(modules, mask, HorizontalSnakeSmall, kSmallRings, kSmallColumns)) continue;
+            std::string text;
+            std::uint8_t dataType = 0, eccType = 0;
+            result = decodePayload(modules, 1, text, dataType, eccType);
+        }
+        return result;
+    };
+    const auto bothReads = [&] {
+        ResultCode result = firstRead();
+        const LevelReading levels = readByLocalLevels(means, kSmallRings, kSmallColumns, 1);
+        std::vector<int> positions;
+        layoutPositions(HorizontalSnakeSmall, kSmallRings, kSmallColumns, positions);
+        std::vector<float> certainty(positions.size());
+        for (std::size_t p = 0; p < positions.size(); ++p) certainty[p] = levels.certainty[positions[p]];
+        for (int mask = 0; mask < 5; ++mask) {
+            std::vector<std::uint8_t> modules = levels.values;
+            if (!applyMaskAndLayout(modules, mask, HorizontalSnakeSmall, kSmallRings, kSmallColumns)) continue;
+            result = decodePayloadWithErasures(modules, certainty, 1).code;
+        }
+        return result;
+    };
+    std::vector<double> first, both;
+    for (auto _ : state) {
+        first.push_back(bench::millisecondsOf(firstRead));
+        both.push_back(bench::millisecondsOf(bothReads));
+    }
+    state.counters["erasure_read_ratio"] = bench::median(both) / std::max(bench::median(first), 1e-9);
+}
+BENCHMARK(undecodableGridWithErasures);
 
 } // namespace
 

@@ -206,17 +206,23 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
         }
 
         // Then erasures, one byte more each time, each try with every
-        // unsure module that falls in bytes already erased.
+        // unsure module that falls in bytes already erased. A try that
+        // leaves an odd number of parity bytes corrects no more errors than
+        // the one with a byte more erased, so only the last such is made.
         const double spareBits = 8.0 * parity - kErasureCheckBits;
+        const auto fits = [&](const UnsureBits& bits, int module) {
+            return bits.freeBits() + bits.bitsOf(module) <= spareBits;
+        };
         UnsureBits bits(capacity, bitsPerModule);
         for (std::size_t next = 0; next < unsure.size();) {
-            if (bits.freeBits() + bits.bitsOf(unsure[next]) > spareBits) break;
+            if (!fits(bits, unsure[next])) break;
             bits.add(unsure[next++]);
-            while (next < unsure.size() && bits.withinErased(unsure[next]) &&
-                   bits.freeBits() + bits.bitsOf(unsure[next]) <= spareBits)
+            while (next < unsure.size() && bits.withinErased(unsure[next]) && fits(bits, unsure[next]))
                 bits.add(unsure[next++]);
             const int erasures = static_cast<int>(bits.erased().size());
             if (erasures > parity) break;
+            const bool last = erasures == parity || next == unsure.size() || !fits(bits, unsure[next]);
+            if ((parity - erasures) % 2 != 0 && !last) continue;
 
             const RsCorrection correction =
                 decodeRSWithErasures(codeword, static_cast<std::size_t>(parity), bits.erased());
