@@ -78,15 +78,16 @@ void fiveMaskReadingLoop(benchmark::State& state)
 }
 BENCHMARK(fiveMaskReadingLoop)->Arg(1)->Arg(3);
 
-// A grid of a small code (6 rings of 32 modules) that holds no code: the
-// five masks as the first read tries them, and the same followed by the
-// read against local levels with erasures, timed in turn. The counter
-// `erasure_read_ratio` is the second over the first.
+// A grid that holds no code, of a small code (6 rings of 32 modules) or a
+// large one (40 rings of 64): the five masks as the first read tries them,
+// and the same followed by the read against local levels with erasures,
+// timed in turn. The counter `erasure_read_ratio` is the second over the first.
 void undecodableGridWithErasures(benchmark::State& state)
 {
-    constexpr int kSmallRings = 6, kSmallColumns = 27;
+    const bool large = state.range(0) != 0;
+    const int rings = large ? kRings : 6, columns = large ? kColumns : 27;
     std::mt19937 rng(3);
-    std::vector<cv::Vec3f> means(kSmallRings * kSmallColumns);
+    std::vector<cv::Vec3f> means(rings * columns);
     std::vector<std::uint8_t> physical(means.size());
     for (std::size_t i = 0; i < means.size(); ++i) {
         means[i] = cv::Vec3f::all(static_cast<float>(rng() % 256));
@@ -96,7 +97,7 @@ void undecodableGridWithErasures(benchmark::State& state)
         ResultCode result = EccUncorrectable;
         for (int mask = 0; mask < 5; ++mask) {
             std::vector<std::uint8_t> modules = physical;
-            if (!applyMaskAndLayout(modules, mask, HorizontalSnakeSmall, kSmallRings, kSmallColumns)) continue;
+            if (!applyMaskAndLayout(modules, mask, HorizontalSnakeSmall, rings, columns)) continue;
             std::string text;
             std::uint8_t dataType = 0, eccType = 0;
             result = decodePayload(modules, 1, text, dataType, eccType);
@@ -105,14 +106,14 @@ void undecodableGridWithErasures(benchmark::State& state)
     };
     const auto bothReads = [&] {
         ResultCode result = firstRead();
-        const LevelReading levels = readByLocalLevels(means, kSmallRings, kSmallColumns, 1);
+        const LevelReading levels = readByLocalLevels(means, rings, columns, 1);
         std::vector<int> positions;
-        layoutPositions(HorizontalSnakeSmall, kSmallRings, kSmallColumns, positions);
+        layoutPositions(HorizontalSnakeSmall, rings, columns, positions);
         std::vector<float> certainty(positions.size());
         for (std::size_t p = 0; p < positions.size(); ++p) certainty[p] = levels.certainty[positions[p]];
         for (int mask = 0; mask < 5; ++mask) {
             std::vector<std::uint8_t> modules = levels.values;
-            if (!applyMaskAndLayout(modules, mask, HorizontalSnakeSmall, kSmallRings, kSmallColumns)) continue;
+            if (!applyMaskAndLayout(modules, mask, HorizontalSnakeSmall, rings, columns)) continue;
             result = decodePayloadWithErasures(modules, certainty, 1).code;
         }
         return result;
@@ -124,7 +125,7 @@ void undecodableGridWithErasures(benchmark::State& state)
     }
     state.counters["erasure_read_ratio"] = bench::median(both) / std::max(bench::median(first), 1e-9);
 }
-BENCHMARK(undecodableGridWithErasures);
+BENCHMARK(undecodableGridWithErasures)->Arg(0)->Arg(1);
 
 } // namespace
 

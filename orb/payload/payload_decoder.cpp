@@ -58,6 +58,9 @@ int changedBytes(std::span<const std::uint8_t> received, const std::vector<std::
     return changed;
 }
 
+// Corrections with erasures tried per ECC strength, at most.
+constexpr int kErasureTries = 3;
+
 // log2 of the ways to choose `k` of `n`.
 double log2Choose(int n, int k)
 {
@@ -188,49 +191,75 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
         if (certainty[p] < kSureCertainty) unsure.push_back(p);
     std::stable_sort(unsure.begin(), unsure.end(), [&](int a, int b) { return certainty[a] < certainty[b]; });
 
+    // High has the most parity bytes; every strength's syndromes are the first of its.
+    if (eccLength(capacity, High) >= capacity) return {EccUncorrectable, {}};
+    const RsReceived received(codeword, static_cast<std::size_t>(eccLength(capacity, High)));
+
     ResultCode result = EccUncorrectable;
     for (int strength = High; strength >= Low; --strength) {
         const auto ecc = static_cast<std::uint8_t>(strength);
         const int parity = eccLength(capacity, ecc);
         log.line(LogLevel::Trace, "decoder: try ECC strength with erasures: ", strength);
 
-        // As the first read corrects: no erasures.
-        if (const std::vector<std::uint8_t> block = decodeRS(codeword, static_cast<std::size_t>(parity));
-            !block.empty()) {
+        // As the first read corrects: no erasures, up to half the parity in errors.
+        if (const RsCorrection plain = received.correct(static_cast<std::size_t>(parity), {}); !plain.word.empty()) {
+            const std::vector<std::uint8_t> block(plain.word.begin(), plain.word.begin() + (capacity - parity));
             Found<PayloadRead> read = readFrame(block, ecc);
             result = read.code;
             if (read) {
-                read.value.correctedErrors = changedBytes(codeword, block, parity);
+                read.value.correctedErrors = plain.errors;
                 return read;
             }
         }
 
-        // Then erasures, one byte more each time, each try with every
-        // unsure module that falls in bytes already erased. A try that
-        // leaves an odd number of parity bytes corrects no more errors than
-        // the one with a byte more erased, so only the last such is made.
+        // Then erasures: the unsure modules least sure first, each stop
+        // taking every unsure module that falls in bytes already erased. A
+        // stop that leaves an odd number of parity bytes corrects no more
+        // errors than the one with a byte more erased, so is passed over;
+        // of the others only a few, spread up to the last, are tried, so a
+        // large grid that holds no code costs a few corrections, not one
+        // per parity byte.
         const double spareBits = 8.0 * parity - kErasureCheckBits;
         const auto fits = [&](const UnsureBits& bits, int module) {
             return bits.freeBits() + bits.bitsOf(module) <= spareBits;
         };
-        UnsureBits bits(capacity, bitsPerModule);
-        for (std::size_t next = 0; next < unsure.size();) {
-            if (!fits(bits, unsure[next])) break;
+        const auto grow = [&](UnsureBits& bits, std::size_t& next) {
             bits.add(unsure[next++]);
             while (next < unsure.size() && bits.withinErased(unsure[next]) && fits(bits, unsure[next]))
                 bits.add(unsure[next++]);
+        };
+        std::vector<std::size_t> stops; // modules taken at each stop worth trying
+        {
+            UnsureBits bits(capacity, bitsPerModule);
+            for (std::size_t next = 0; next < unsure.size() && fits(bits, unsure[next]);) {
+                grow(bits, next);
+                const int erasures = static_cast<int>(bits.erased().size());
+                if (erasures > parity) break;
+                const bool last = erasures == parity || next == unsure.size() || !fits(bits, unsure[next]);
+                if ((parity - erasures) % 2 == 0 || last) stops.push_back(next);
+            }
+        }
+        std::vector<std::size_t> tries;
+        for (int k = 1; k <= kErasureTries && !stops.empty(); ++k) {
+            const std::size_t stop = stops[(stops.size() * k + kErasureTries - 1) / kErasureTries - 1];
+            if (tries.empty() || tries.back() != stop) tries.push_back(stop);
+        }
+        UnsureBits bits(capacity, bitsPerModule);
+        std::size_t next = 0;
+        for (const std::size_t stop : tries) {
+            while (next < stop) grow(bits, next);
             const int erasures = static_cast<int>(bits.erased().size());
-            if (erasures > parity) break;
-            const bool last = erasures == parity || next == unsure.size() || !fits(bits, unsure[next]);
-            if ((parity - erasures) % 2 != 0 && !last) continue;
-
-            const RsCorrection correction =
-                decodeRSWithErasures(codeword, static_cast<std::size_t>(parity), bits.erased());
+            // The most errors besides the erasures that still leave enough
+            // evidence.
+            const auto evidence = [&](int errors) {
+                return 8.0 * (parity - errors) - bits.freeBits() - log2Choose(capacity - erasures, errors);
+            };
+            int maxErrors = 0;
+            while (2 * (maxErrors + 1) + erasures <= parity && evidence(maxErrors + 1) >= kErasureCheckBits)
+                ++maxErrors;
+            const RsCorrection correction = received.correct(static_cast<std::size_t>(parity), bits.erased(), maxErrors);
             if (correction.word.empty() || !bits.keepsSureBits(codeword, correction.word)) continue;
             const int errors = correction.errors;
-            const double evidence =
-                8.0 * (parity - errors) - bits.freeBits() - log2Choose(capacity - erasures, errors);
-            if (evidence < kErasureCheckBits) continue;
             const std::vector<std::uint8_t> block(correction.word.begin(),
                                                   correction.word.begin() + (capacity - parity));
             Found<PayloadRead> read = readFrame(block, ecc);

@@ -161,7 +161,7 @@ std::vector<std::uint8_t> correct(const GaloisTables& t, std::span<const std::ui
 }
 
 RsCorrection correctWithErasures(const GaloisTables& t, std::span<const std::uint8_t> received, int eccLength,
-                                 std::span<const int> erasures)
+                                 std::span<const int> erasures, int maxErrors, const GfPolynomial& s)
 {
     const int n = static_cast<int>(received.size());
     std::vector<bool> erased(n, false);
@@ -178,7 +178,6 @@ RsCorrection correctWithErasures(const GaloisTables& t, std::span<const std::uin
     if (f > eccLength) return {};
 
     RsCorrection result;
-    const GfPolynomial s = syndromes(t, received, eccLength);
     if (allZero(s)) {
         result.word.assign(received.begin(), received.end());
         return result;
@@ -186,7 +185,7 @@ RsCorrection correctWithErasures(const GaloisTables& t, std::span<const std::uin
     const GfPolynomial locator = errorAndErasureLocator(t, s, erasureLocator);
     const int degree = gfPolyDegree(locator);
     const int errors = degree - f;
-    if (degree < 1 || errors < 0 || 2 * errors + f > eccLength) return {};
+    if (degree < 1 || errors < 0 || errors > maxErrors || 2 * errors + f > eccLength) return {};
     const auto positions = locatedPositions(t, locator, n);
     if (!positions) return {};
     std::vector<std::uint8_t> word = applyCorrection(t, received, s, locator, *positions, eccLength);
@@ -236,13 +235,34 @@ std::vector<std::uint8_t> decodeRS(std::span<const std::uint8_t> received, std::
 }
 
 RsCorrection decodeRSWithErasures(std::span<const std::uint8_t> received, std::size_t eccLength,
-                                  std::span<const int> erasures)
+                                  std::span<const int> erasures, int maxErrors)
 {
     logger().line(LogLevel::Debug, "           decodeRS");
     checkParameters(received.size(), eccLength);
     if (eccLength >= received.size()) return {};
     try {
-        return correctWithErasures(galoisTables(), received, static_cast<int>(eccLength), erasures);
+        const GaloisTables& t = galoisTables();
+        const int parity = static_cast<int>(eccLength);
+        return correctWithErasures(t, received, parity, erasures, maxErrors, syndromes(t, received, parity));
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+RsReceived::RsReceived(std::span<const std::uint8_t> received, std::size_t maxEccLength)
+    : received_(received.begin(), received.end())
+{
+    checkParameters(received.size(), maxEccLength);
+    syndromes_ = syndromes(galoisTables(), received, static_cast<int>(maxEccLength));
+}
+
+RsCorrection RsReceived::correct(std::size_t eccLength, std::span<const int> erasures, int maxErrors) const
+{
+    // The syndromes of fewer parity bytes are the first of them.
+    if (eccLength == 0 || eccLength > syndromes_.size() || eccLength >= received_.size()) return {};
+    try {
+        const GfPolynomial s(syndromes_.begin(), syndromes_.begin() + static_cast<std::ptrdiff_t>(eccLength));
+        return correctWithErasures(galoisTables(), received_, static_cast<int>(eccLength), erasures, maxErrors, s);
     } catch (const std::exception&) {
         return {};
     }

@@ -30,10 +30,26 @@ struct RsCorrection {
 
 // Corrects `received` with the bytes at `erasures` (indices into it) taken
 // as unknown: e errors besides f erasures are corrected while 2e + f <=
-// eccLength. Duplicate indices count once; an index outside the word, or
-// more erasures than parity bytes, makes the word uncorrectable. As with
-// decodeRS, only a word brought back to a codeword is returned.
+// eccLength and e <= maxErrors (a caller that would refuse more errors
+// says so, and is spared the search for them). Duplicate indices count
+// once; an index outside the word, or more erasures than parity bytes,
+// makes the word uncorrectable. As with decodeRS, only a word brought back
+// to a codeword is returned.
 RsCorrection decodeRSWithErasures(std::span<const std::uint8_t> received, std::size_t eccLength,
-                                  std::span<const int> erasures);
+                                  std::span<const int> erasures, int maxErrors = 255);
+
+// One received word corrected many times, under any parity length up to
+// `maxEccLength` and any erasures, as decodeRSWithErasures corrects it: the
+// syndromes, most of a failed try's cost, are computed once.
+class RsReceived {
+public:
+    // Throws as decodeRS does for maxEccLength 0 or more than 255 bytes.
+    RsReceived(std::span<const std::uint8_t> received, std::size_t maxEccLength);
+    RsCorrection correct(std::size_t eccLength, std::span<const int> erasures, int maxErrors = 255) const;
+
+private:
+    std::vector<std::uint8_t> received_;
+    std::vector<int> syndromes_;
+};
 
 } // namespace orb
