@@ -38,7 +38,8 @@ struct GridReading {
 // `warped.image` is the three-channel image from the final transform, code
 // centred, start marker at `startAngle`. The modules are sampled once and
 // read under each of `layouts` in turn, each with the five masks; the first
-// that decodes wins. A grid that reaches outside the image yields WrongGrid,
+// that decodes wins. Only when none does are they read again, against the
+// local black and white levels, with the least sure modules as erasures. A grid that reaches outside the image yields WrongGrid,
 // as does a single ring, whose pitch is unknown.
 Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
                                 const std::vector<std::int32_t>& layouts);
