@@ -72,10 +72,5 @@ TEST(ModuleLevels, ColourModulesAreReadPerChannel)
     for (std::size_t i = 0; i < means.size(); ++i) EXPECT_EQ(reading.values[i], expected[i % 4]) << i;
 }
 
-TEST(ModuleLevels, AGridOfTheWrongSizeReadsNothing)
-{
-    EXPECT_TRUE(readByLocalLevels(std::vector<cv::Vec3f>(10), 3, 4, 1).values.empty());
-}
-
 } // namespace
 } // namespace orb

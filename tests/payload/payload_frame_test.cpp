@@ -229,16 +229,6 @@ TEST(PayloadErasures, UnsureModulesInMoreBytesThanErrorsCouldBeAreCorrected)
     EXPECT_EQ(read->erasures, 5);
 }
 
-TEST(PayloadErasures, WithinTheErrorLimitNothingIsErased)
-{
-    UnsureCode code("Orbel ring");
-    code.spoil(8 * 2 + 1, 0.1f);
-    const Found<PayloadRead> read = decodePayloadWithErasures(code.modules, code.certainty, 1);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(read->correctedErrors, 1);
-    EXPECT_EQ(read->erasures, 0);
-}
-
 TEST(PayloadErasures, ASureModuleThatWasWrongInAnErasedByteIsNotGuessed)
 {
     // Three unsure bytes; a sure module of the second is wrong too, which
