@@ -18,7 +18,9 @@ namespace {
 constexpr double kLargestHubShare = 0.4;
 
 // Least share of its box, frame included, that a hub's pixels fill: an
-// ellipse at the steepest tilt allowed fills about half. Regions that fill
+// ellipse at the flattest axis ratio allowed (0.3), turned 45 degrees,
+// fills about 0.43 of its box, and the smallest with its frame over a
+// fifth. Regions that fill
 // less do not overlap one another, so the cuts looked at cover the image a
 // few times at most.
 constexpr double kLeastBoxShare = 0.15;
@@ -50,8 +52,11 @@ std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
 
 // Whether a point of a 7x7 grid about the middle of `box`, spaced a tenth
 // of the box, lies off `region`. A hub's dot has a radius of at least 0.22
-// hub radii and its centre within 0.25 of the hub's, so even on a hub tilted
-// to the steepest axis ratio and turned 45 degrees it covers one of them.
+// hub radii and its centre within 0.25 of the hub's. The grid stretches
+// with the box, so on a hub whose axes lie along the box's the dot covers
+// one of the points however flat the hub; the more a flat hub is turned,
+// the more of the grid's outer points fall beyond the hub, in its ring.
+// Down to the flattest axis ratio allowed (0.3) no real hub is turned down.
 // Most white regions of a photograph hold no dark there and are turned down
 // before any outline is traced.
 bool darkNearMiddle(const cv::Mat& regions, const cv::Rect& box, int region)
