@@ -18,9 +18,9 @@ namespace {
 constexpr double kLargestHubShare = 0.4;
 
 // Least share of its box, frame included, that a hub's pixels fill: an
-// ellipse at the flattest axis ratio allowed (0.3), turned 45 degrees,
-// fills about 0.43 of its box, and the smallest with its frame over a
-// fifth. Regions that fill
+// ellipse at the flattest axis ratio allowed (0.2), turned 45 degrees,
+// fills about 0.3 of its box, and the smallest with its frame still more
+// than this. Regions that fill
 // less do not overlap one another, so the cuts looked at cover the image a
 // few times at most.
 constexpr double kLeastBoxShare = 0.15;
@@ -56,7 +56,8 @@ std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
 // with the box, so on a hub whose axes lie along the box's the dot covers
 // one of the points however flat the hub; the more a flat hub is turned,
 // the more of the grid's outer points fall beyond the hub, in its ring.
-// Down to the flattest axis ratio allowed (0.3) no real hub is turned down.
+// Down to the flattest axis ratio allowed (0.2) no real hub is turned
+// down; on flatter ones a small dot far off centre slips between them.
 // Most white regions of a photograph hold no dark there and are turned down
 // before any outline is traced.
 bool darkNearMiddle(const cv::Mat& regions, const cv::Rect& box, int region)

@@ -62,7 +62,7 @@ TEST_F(CodeFinder, FindsASteeplyTiltedHubWithASmallDotOffCentre)
     for (const float turn : {0.0f, 30.0f, 45.0f, 60.0f, 90.0f}) {
         cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
         const cv::Point2f centre(320.3f, 240.6f);
-        const float major = 40, minor = 13; // axis ratio 0.33
+        const float major = 40, minor = 9; // axis ratio 0.225
         cv::ellipse(image, cv::RotatedRect(centre, {2.6f * major, 2.6f * minor}, turn), cv::Scalar(0), cv::FILLED);
         cv::ellipse(image, cv::RotatedRect(centre, {2 * major, 2 * minor}, turn), cv::Scalar(255), cv::FILLED);
         // A dot of 0.26 hub radii, 0.2 radii off the centre along the minor axis.
