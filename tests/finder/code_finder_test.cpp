@@ -75,6 +75,23 @@ TEST_F(CodeFinder, FindsASteeplyTiltedHubWithASmallDotOffCentre)
     }
 }
 
+// A long white region with a streak down its middle, common in photographs,
+// is no flat hub: a tilted code's dot is its hub in small.
+TEST_F(CodeFinder, RefusesAFlatRegionWithAStreakForADot)
+{
+    cv::Mat region(480, 640, CV_8UC1, cv::Scalar(255));
+    const cv::Point2f centre(320.3f, 240.6f);
+    const float major = 60, minor = 18; // axis ratio 0.3
+    cv::ellipse(region, cv::RotatedRect(centre, {2.6f * major, 2.6f * minor}, 30), cv::Scalar(0), cv::FILLED);
+    cv::ellipse(region, cv::RotatedRect(centre, {2 * major, 2 * minor}, 30), cv::Scalar(255), cv::FILLED);
+    cv::Mat streak = region.clone(), dot = region.clone();
+    cv::ellipse(streak, cv::RotatedRect(centre, {1.2f * major, 0.2f * minor}, 30), cv::Scalar(0), cv::FILLED);
+    EXPECT_TRUE(findCodeCandidates(streak).empty());
+    // The same region with a dot shaped like it is a hub.
+    cv::ellipse(dot, cv::RotatedRect(centre, {0.7f * major, 0.7f * minor}, 30), cv::Scalar(0), cv::FILLED);
+    EXPECT_EQ(findCodeCandidates(dot).size(), 1u);
+}
+
 // A card seen nearly edge-on: its hub an ellipse of axis ratio 0.35. The
 // finder finds it, and the cut stretches it round so the code comes out
 // about as it was drawn, with positions mapped back through the stretch.
