@@ -20,10 +20,9 @@ constexpr double kLargestHubShare = 0.4;
 
 // Least share of its box, frame included, that a hub's pixels fill: an
 // ellipse at the flattest axis ratio allowed (0.2), turned 45 degrees,
-// fills about 0.3 of its box, and the smallest with its frame still more
-// than this. Regions that fill
-// less do not overlap one another, so the cuts looked at cover the image a
-// few times at most.
+// fills about 0.3 of its box, and the smallest one with its frame still
+// more than this. Regions that fill less do not overlap one another, so
+// the cuts looked at cover the image a few times at most.
 constexpr double kLeastBoxShare = 0.15;
 
 // Hubs flatter than this are also held to their dot's shape: long white
