@@ -216,6 +216,40 @@ ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const Pipeline
     return result;
 }
 
+// Share of the samples just inside a disc's edge that, dark, tell a code
+// going on past it: data rings and zebras are about half dark, the quiet
+// zone of a code that fits is light.
+constexpr double kDarkPastDisc = 0.3;
+
+// Whether the code around a found hub seems to go on past a disc of
+// `discRadius` hub radii: rays of the grey image just inside the disc's
+// edge, against the white of the hub itself. A few hundred pixels instead
+// of a cut and a read that fails for want of the outer zebra.
+bool runsPastDisc(const cv::Mat& grey, const CodeCandidate& candidate, double discRadius)
+{
+    constexpr int kRays = 48;
+    const cv::Rect inside(0, 0, grey.cols, grey.rows);
+    std::vector<int> hub, edge;
+    // Between the dot (a third of the hub, off centre by at most a quarter) and the hub's rim.
+    const double hubWhite = 0.8 * 0.5 * std::min(candidate.hub.size.width, candidate.hub.size.height);
+    for (int k = 0; k < kRays; ++k) {
+        const double angle = k * kTwoPi / kRays;
+        const cv::Point2d ray(std::cos(angle), std::sin(angle));
+        const auto sample = [&](double radius, std::vector<int>& into) {
+            const cv::Point2d point = cv::Point2d(candidate.centre) + radius * ray;
+            const cv::Point pixel(cvRound(point.x), cvRound(point.y));
+            if (inside.contains(pixel)) into.push_back(grey.at<std::uint8_t>(pixel));
+        };
+        sample(hubWhite, hub);
+        for (const double share : {discRadius - 0.15, discRadius - 0.05}) sample(share * candidate.hubRadius, edge);
+    }
+    if (hub.empty() || edge.empty()) return false;
+    std::nth_element(hub.begin(), hub.begin() + static_cast<std::ptrdiff_t>(hub.size() / 2), hub.end());
+    const double darkBelow = 0.6 * hub[hub.size() / 2];
+    const auto dark = std::count_if(edge.begin(), edge.end(), [&](int value) { return value < darkBelow; });
+    return static_cast<double>(dark) > kDarkPastDisc * static_cast<double>(edge.size());
+}
+
 // The cuts of one found place, each made on first use and kept for the
 // rest of the place's reads: the chain's, its retry in every type and
 // orientation, and the camera's.
@@ -227,6 +261,22 @@ public:
 
     std::size_t discs() const { return cutting_.discRadii.size(); }
     const CandidateViewOptions& cutting() const { return cutting_; }
+
+    // The discs in the order to read them: smallest first, but a disc the
+    // code seems to run past after the larger ones (still read, in case the
+    // dark at its edge was the scene's).
+    const std::vector<std::size_t>& discOrder()
+    {
+        if (!order_.empty()) return order_;
+        std::vector<std::size_t> later;
+        for (std::size_t disc = 0; disc < discs(); ++disc) {
+            const bool past = disc + 1 < discs() && hasGrey() &&
+                              runsPastDisc(frame_.grey, candidate_, cutting_.discRadii[disc]);
+            (past ? later : order_).push_back(disc);
+        }
+        order_.insert(order_.end(), later.begin(), later.end());
+        return order_;
+    }
     bool hasGrey() const { return !frame_.grey.empty(); }
 
     // The cut for disc `disc` (an index into the disc radii, smallest first)
@@ -243,16 +293,17 @@ private:
     const CodeCandidate& candidate_;
     CandidateViewOptions cutting_;
     std::vector<std::optional<CandidateView>> grey_, colour_;
+    std::vector<std::size_t> order_;
 };
 
-// Reads one found place at each disc size in turn, smallest first, until
-// one reads: a cut around its hub with the scene beyond the disc painted
+// Reads one found place at each disc size in turn, smallest first (but
+// see discOrder), until one reads: a cut around its hub with the scene beyond the disc painted
 // white. The hub is handed over, so the chain's own inner circle search
 // cannot wander off.
 ReadResult readCandidateDiscs(PlaceCuts& cuts, const ReadPlan& plan, const Trace& trace)
 {
     ReadResult result;
-    for (std::size_t disc = 0; disc < cuts.discs(); ++disc) {
+    for (const std::size_t disc : cuts.discOrder()) {
         // A black-and-white read that enhances turns the cut grey first, so
         // it takes the grey image's cut: a third of the warping and filtering.
         const auto viewFor = [&](CodeType type) -> const CandidateView& {
