@@ -245,6 +245,33 @@ TEST_F(Reader, ReadsTheWholeImageWhenThePlacesFoundDoNot)
                             [](const TraceStep& step) { return step.image == "whole image"; }));
 }
 
+// A found place is read at the smallest disc that holds its code: a code
+// whose rings run past the smallest disc starts at the next, one that fits
+// starts at the smallest.
+TEST_F(Reader, ReadsAFoundPlaceFirstAtADiscThatHoldsTheCode)
+{
+    const auto firstCutSide = [](int rings) {
+        TextCodeOptions options;
+        options.ringCount = rings;
+        DrawOptions drawing;
+        drawing.pitch = 6;
+        drawing.hubRadius = 3;
+        drawing.centreOffset = {-380.4, 150.3};
+        drawing.canvas = {1280, 720};
+        const DrawnCode drawn = drawText("disc", options, drawing);
+        ReaderOptions tracing;
+        tracing.trace = true;
+        const CodeSearch search = searchCodes(drawn.image, tracing);
+        EXPECT_EQ(search.codes.size(), 1u) << rings << " rings";
+        const auto place = std::find_if(search.trace.begin(), search.trace.end(),
+                                        [](const TraceStep& step) { return step.image.rfind("place ", 0) == 0; });
+        return place == search.trace.end() ? 0 : place->size.width;
+    };
+    const int wide = firstCutSide(10), narrow = firstCutSide(4);
+    EXPECT_GT(wide, narrow);
+    EXPECT_GT(narrow, 0);
+}
+
 // Codes in a grid, more than the places the search may read in vain: each
 // reads, and only places that fail count towards that limit.
 TEST_F(Reader, ReadsEveryCodeOfACrowdedImage)
