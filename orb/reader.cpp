@@ -223,29 +223,36 @@ constexpr double kDarkPastDisc = 0.3;
 
 // Whether the code around a found hub seems to go on past a disc of
 // `discRadius` hub radii: rays of the grey image just inside the disc's
-// edge, against the white of the hub itself. A few hundred pixels instead
-// of a cut and a read that fails for want of the outer zebra.
-bool runsPastDisc(const cv::Mat& grey, const CodeCandidate& candidate, double discRadius)
+// edge (where the cut puts it: a circle, or for a hub the cut stretches
+// round the hub's own ellipse), against the white of the hub itself. A few
+// hundred pixels instead of a cut and a read that fails for want of the
+// outer zebra.
+bool runsPastDisc(const cv::Mat& grey, const CodeCandidate& candidate, double discRadius,
+                  const CandidateViewOptions& cutting)
 {
     constexpr int kRays = 48;
+    const cv::RotatedRect& hub = candidate.hub;
+    const double width = hub.size.width / 2.0, height = hub.size.height / 2.0;
+    const double turn = hub.angle * CV_PI / 180;
+    const cv::Point2d along(std::cos(turn), std::sin(turn)), across(-std::sin(turn), std::cos(turn));
+    const bool round = std::min(width, height) >= cutting.roundAxisRatio * std::max(width, height);
     const cv::Rect inside(0, 0, grey.cols, grey.rows);
-    std::vector<int> hub, edge;
-    // Between the dot (a third of the hub, off centre by at most a quarter) and the hub's rim.
-    const double hubWhite = 0.8 * 0.5 * std::min(candidate.hub.size.width, candidate.hub.size.height);
+    std::vector<int> white, edge;
+    const auto sample = [&](const cv::Point2d& offset, std::vector<int>& into) {
+        const cv::Point pixel(cvRound(candidate.centre.x + offset.x), cvRound(candidate.centre.y + offset.y));
+        if (inside.contains(pixel)) into.push_back(grey.at<std::uint8_t>(pixel));
+    };
     for (int k = 0; k < kRays; ++k) {
         const double angle = k * kTwoPi / kRays;
-        const cv::Point2d ray(std::cos(angle), std::sin(angle));
-        const auto sample = [&](double radius, std::vector<int>& into) {
-            const cv::Point2d point = cv::Point2d(candidate.centre) + radius * ray;
-            const cv::Point pixel(cvRound(point.x), cvRound(point.y));
-            if (inside.contains(pixel)) into.push_back(grey.at<std::uint8_t>(pixel));
-        };
-        sample(hubWhite, hub);
-        for (const double share : {discRadius - 0.15, discRadius - 0.05}) sample(share * candidate.hubRadius, edge);
+        const cv::Point2d rim = width * std::cos(angle) * along + height * std::sin(angle) * across;
+        const cv::Point2d ray = round ? candidate.hubRadius * cv::Point2d(std::cos(angle), std::sin(angle)) : rim;
+        // Between the dot (a third of the hub, off centre by at most a quarter) and the hub's rim.
+        sample(0.75 * rim, white);
+        for (const double share : {discRadius - 0.15, discRadius - 0.05}) sample(share * ray, edge);
     }
-    if (hub.empty() || edge.empty()) return false;
-    std::nth_element(hub.begin(), hub.begin() + static_cast<std::ptrdiff_t>(hub.size() / 2), hub.end());
-    const double darkBelow = 0.6 * hub[hub.size() / 2];
+    if (white.empty() || edge.empty()) return false;
+    std::nth_element(white.begin(), white.begin() + static_cast<std::ptrdiff_t>(white.size() / 2), white.end());
+    const double darkBelow = 0.6 * white[white.size() / 2];
     const auto dark = std::count_if(edge.begin(), edge.end(), [&](int value) { return value < darkBelow; });
     return static_cast<double>(dark) > kDarkPastDisc * static_cast<double>(edge.size());
 }
@@ -271,7 +278,7 @@ public:
         std::vector<std::size_t> later;
         for (std::size_t disc = 0; disc < discs(); ++disc) {
             const bool past = disc + 1 < discs() && hasGrey() &&
-                              runsPastDisc(frame_.grey, candidate_, cutting_.discRadii[disc]);
+                              runsPastDisc(frame_.grey, candidate_, cutting_.discRadii[disc], cutting_);
             (past ? later : order_).push_back(disc);
         }
         order_.insert(order_.end(), later.begin(), later.end());
