@@ -62,15 +62,19 @@ struct RegionBox {
 std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
 {
     std::vector<RegionBox> boxes(static_cast<std::size_t>(count));
+    // Regions come in runs along a row: one update per run, not per pixel.
     for (int y = 0; y < labels.rows; ++y) {
         const int* row = labels.ptr<int>(y);
-        for (int x = 0; x < labels.cols; ++x) {
-            RegionBox& box = boxes[static_cast<std::size_t>(row[x])];
+        for (int x = 0; x < labels.cols;) {
+            const int label = row[x];
+            const int start = x;
+            while (x < labels.cols && row[x] == label) ++x;
+            RegionBox& box = boxes[static_cast<std::size_t>(label)];
             if (box.top < 0) box.top = y;
             box.bottom = y;
-            box.left = std::min(box.left, x);
-            box.right = std::max(box.right, x);
-            ++box.pixels;
+            box.left = std::min(box.left, start);
+            box.right = std::max(box.right, x - 1);
+            box.pixels += x - start;
         }
     }
     return boxes;
