@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orb/camera_read.h"
+#include "orb/deblurring.h"
 #include "orb/decoder.h"
 #include "orb/found_codes.h"
 #include "orb/finder/candidate_view.h"
@@ -276,13 +277,15 @@ ReadResult readCameraCut(const Frame& frame, const CodeCandidate& candidate, con
     blackAndWhite.types = {CodeType::BlackAndWhite};
     const CandidateViewOptions cutting;
     std::vector<bool> lost;
+    std::optional<Blur> blur; // the same hub at the same scale in every cut: measured once
     for (const double disc : cutting.discRadii) {
         const CandidateView cut = cutCandidate(frame.grey, candidate, disc, cutting);
         if (cut.image.empty()) continue;
         PipelineOptions pipeline = plan.pipeline;
         pipeline.innerCircle = cut.hub;
         pipeline.maxWorkingWidth = 0;
-        const std::vector<CameraView> views = cameraViews(cut.image, cutting.hubRadius);
+        if (!blur) blur = measuredBlur(cut.image, cut.hub);
+        const std::vector<CameraView> views = cameraViews(cut.image, cut.hub, *blur);
         lost.resize(views.size(), false);
         for (std::size_t v = 0; v < views.size(); ++v) {
             if (lost[v]) continue;

@@ -73,7 +73,7 @@ TEST(CameraRead, ViewsKeepTheCutsSizeAndSharpenBlur)
     edge.colRange(0, 50) = 20;
     cv::Mat blurred;
     cv::GaussianBlur(edge, blurred, cv::Size(), 4);
-    const std::vector<CameraView> views = cameraViews(blurred, 55);
+    const std::vector<CameraView> views = cameraViews(blurred, cv::RotatedRect({50, 50}, {110, 110}, 0));
     ASSERT_FALSE(views.empty());
     for (const CameraView& view : views) {
         EXPECT_EQ(view.image.size(), blurred.size());
