@@ -345,41 +345,57 @@ bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan&
     // places, or an image of many codes would lose some.
     FinderOptions finding;
     finding.maxCandidates = std::numeric_limits<int>::max();
-    const auto start = std::chrono::steady_clock::now();
-    const std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
-    if (trace) {
-        const int places = static_cast<int>(candidates.size());
-        trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false, "full size",
-                                places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
-                                millisecondsSince(start)});
-    }
     const int allowed = std::max(0, options.maxCandidates);
     int failed = 0;
     int place = 0;
-    for (const CodeCandidate& candidate : candidates) {
-        ++place;
-        if (onReadCode(read, candidate.centre)) continue;
-        if (failed >= allowed) {
-            logger().line(LogLevel::Info, "readCodes: stopped after ", failed, " places that did not read, of ",
-                          candidates.size(), " found; ", read.size(), " codes read");
-            return true;
+    std::vector<CodeCandidate> tried;
+    // One search, then (when it read nothing) one with the ring's gaps
+    // bridged: a smear opens the ring and the hub joins the white beyond.
+    for (const bool smeared : {false, true}) {
+        if (smeared) {
+            if (!read.empty()) break;
+            finding.passes = smearPasses();
         }
-        Trace here = trace;
-        if (trace)
-            here.image = (trace.image == "whole image" ? std::string() : trace.image + ", ") + "place " +
-                         std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
-                         std::to_string(cvRound(candidate.centre.y));
-        ReadResult result = readCandidate(frame, candidate, plan, here);
-        if (!result) {
-            ++failed;
-            if (failures) failures->push_back(failedPlace(result, candidate));
-            lastFailure = std::move(result);
-            continue;
+        const auto start = std::chrono::steady_clock::now();
+        const std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
+        if (trace) {
+            const int places = static_cast<int>(candidates.size());
+            trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false,
+                                    smeared ? "full size, gaps bridged" : "full size",
+                                    places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
+                                    millisecondsSince(start)});
         }
-        // Two places can lead to one code: keep it once.
-        if (onReadCode(read, result.position.centre)) continue;
-        read.push_back(std::move(result));
-        if (read.size() >= enough) return false;
+        for (const CodeCandidate& candidate : candidates) {
+            ++place;
+            if (onReadCode(read, candidate.centre)) continue;
+            // A place the first search gave has had its read.
+            const bool seen = std::any_of(tried.begin(), tried.end(), [&](const CodeCandidate& other) {
+                return cv::norm(other.centre - candidate.centre) < 0.5 * other.hubRadius;
+            });
+            if (seen) continue;
+            if (failed >= allowed) {
+                logger().line(LogLevel::Info, "readCodes: stopped after ", failed, " places that did not read, of ",
+                              candidates.size(), " found; ", read.size(), " codes read");
+                return true;
+            }
+            tried.push_back(candidate);
+            Trace here = trace;
+            if (trace)
+                here.image = (trace.image == "whole image" ? std::string() : trace.image + ", ") + "place " +
+                             std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
+                             std::to_string(cvRound(candidate.centre.y));
+            ReadResult result = readCandidate(frame, candidate, plan, here);
+            if (!result) {
+                ++failed;
+                if (failures) failures->push_back(failedPlace(result, candidate));
+                lastFailure = std::move(result);
+                continue;
+            }
+            // Two places can lead to one code: keep it once.
+            if (onReadCode(read, result.position.centre)) continue;
+            read.push_back(std::move(result));
+            if (read.size() >= enough) return false;
+        }
     }
     return false;
 }

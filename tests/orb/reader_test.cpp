@@ -177,13 +177,16 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(last.image.rfind("place ", 0), 0u) << last.image;
     EXPECT_NE(last.image.find(" at 2"), std::string::npos) << last.image; // x near 220
 
-    // A blank image: the whole image has no hub, and the search finds no
-    // place; then the same with dark and light swapped.
+    // A blank image: the whole image has no hub, and neither search (the
+    // second with the ring's gaps bridged) finds a place; then the same
+    // with dark and light swapped.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
-    ASSERT_EQ(none.trace.size(), 4u);
+    ASSERT_EQ(none.trace.size(), 6u);
     EXPECT_EQ(none.trace[1].image, "whole image");
-    EXPECT_EQ(none.trace[2].image, "swapped polarity");
-    EXPECT_EQ(none.trace[3].stage, "finder search");
+    EXPECT_EQ(none.trace[2].stage, "finder search");
+    EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
+    EXPECT_EQ(none.trace[3].image, "swapped polarity");
+    EXPECT_EQ(none.trace[5].stage, "finder search");
     EXPECT_EQ(none.trace[0].stage, "inner circle");
     EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
     EXPECT_EQ(none.trace[1].stage, "finder search");
