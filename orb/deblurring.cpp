@@ -76,25 +76,41 @@ double profileResidual(const SectorProfile& sector, double scale, const Edge& ed
     return (squares - k.dot(moment)) / (last - first + 1);
 }
 
-// A sector's best Gaussian spread and hub scale.
+// A sector's best Gaussian spread and hub scale, and the share of the
+// profile's variance that the drawn centre explains.
 struct SectorFit {
     double spread = 0;
     double scale = 1;
     double residual = INFINITY;
+    double explained = 0;
 };
 
 SectorFit fitSector(const SectorProfile& sector)
 {
     SectorFit best;
-    for (double scale = 0.88; scale <= 1.121; scale += 0.04)
-        for (int step = 0; step <= 40; ++step) {
-            const double spread = std::max(0.3, step * 0.04 * sector.pitch);
+    for (double scale = 0.9; scale <= 1.101; scale += 0.05)
+        for (int step = 0; step <= 20; ++step) {
+            const double spread = std::max(0.3, step * 0.08 * sector.pitch);
             const double residual =
                 profileResidual(sector, scale, [&](double x) { return edgeResponse(x, spread, 0); });
-            if (residual < best.residual) best = {spread, scale, residual};
+            if (residual < best.residual) best = {spread, scale, residual, 0};
         }
+    if (!std::isfinite(best.residual)) return best;
+    const int first = static_cast<int>(std::ceil(1.5 * sector.pitch / sector.binWidth));
+    const int last = std::min(sector.bins - 1, static_cast<int>(3.9 * sector.pitch / sector.binWidth));
+    const cv::Mat window(1, last - first + 1, CV_32F, const_cast<float*>(sector.values + first));
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(window, mean, deviation);
+    const double variance = deviation[0] * deviation[0];
+    best.explained = variance > 0 ? 1 - best.residual / variance : 0;
     return best;
 }
+
+// Most sectors of a code's centre, however blurred, follow the drawn
+// profile closely; the scene's own light and dark rarely do. Elsewhere
+// nothing is measured (and nothing undone): the whole fit costs more than
+// a run of the chain.
+constexpr double kLeastExplained = 0.8;
 
 // The smear's kernel: a line of `length` pixels drawn large and reduced,
 // so its length need not be whole pixels; then the Gaussian.
@@ -234,12 +250,12 @@ Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub)
         const double angle = (s + 0.5) * 2 * CV_PI / kSectors;
         const SectorProfile sector{averaged.ptr<float>(s), bins, reach / bins, ellipseRadius(hub, angle) / kHubPitches};
         const SectorFit fit = fitSector(sector);
-        if (!std::isfinite(fit.residual)) continue;
+        if (!std::isfinite(fit.residual) || fit.explained < kLeastExplained) continue;
         angles.push_back(angle);
         sectors.push_back(sector);
         fits.push_back(fit);
     }
-    if (angles.size() < kSectors / 2) return blur;
+    if (angles.size() < 2 * kSectors / 3) return blur;
     // spread^2 = a + b cos 2θ + c sin 2θ, by least squares.
     const int n = static_cast<int>(angles.size());
     cv::Mat design(n, 3, CV_64F), values(n, 1, CV_64F);
