@@ -217,25 +217,105 @@ ReadResult readWith(const ImageOf& imageOf, const ReadPlan& plan, const Pipeline
     return result;
 }
 
-// Reads one found place at each disc size in turn, smallest first, until
-// one reads: a cut around its hub with the scene beyond the disc painted
+// Share of the samples just inside a disc's edge that, dark, tell a code
+// going on past it: data rings and zebras are about half dark, the quiet
+// zone of a code that fits is light.
+constexpr double kDarkPastDisc = 0.3;
+
+// Whether the code around a found hub seems to go on past a disc of
+// `discRadius` hub radii: rays of the grey image just inside the disc's
+// edge (where the cut puts it: a circle, or for a hub the cut stretches
+// round the hub's own ellipse), against the white of the hub itself. A few
+// hundred pixels instead of a cut and a read that fails for want of the
+// outer zebra.
+bool runsPastDisc(const cv::Mat& grey, const CodeCandidate& candidate, double discRadius,
+                  const CandidateViewOptions& cutting)
+{
+    constexpr int kRays = 48;
+    const cv::RotatedRect& hub = candidate.hub;
+    const double width = hub.size.width / 2.0, height = hub.size.height / 2.0;
+    const double turn = hub.angle * CV_PI / 180;
+    const cv::Point2d along(std::cos(turn), std::sin(turn)), across(-std::sin(turn), std::cos(turn));
+    const bool round = std::min(width, height) >= cutting.roundAxisRatio * std::max(width, height);
+    const cv::Rect inside(0, 0, grey.cols, grey.rows);
+    std::vector<int> white, edge;
+    const auto sample = [&](const cv::Point2d& offset, std::vector<int>& into) {
+        const cv::Point pixel(cvRound(candidate.centre.x + offset.x), cvRound(candidate.centre.y + offset.y));
+        if (inside.contains(pixel)) into.push_back(grey.at<std::uint8_t>(pixel));
+    };
+    for (int k = 0; k < kRays; ++k) {
+        const double angle = k * kTwoPi / kRays;
+        const cv::Point2d rim = width * std::cos(angle) * along + height * std::sin(angle) * across;
+        const cv::Point2d ray = round ? candidate.hubRadius * cv::Point2d(std::cos(angle), std::sin(angle)) : rim;
+        // Between the dot (a third of the hub, off centre by at most a quarter) and the hub's rim.
+        sample(0.75 * rim, white);
+        for (const double share : {discRadius - 0.15, discRadius - 0.05}) sample(share * ray, edge);
+    }
+    if (white.empty() || edge.empty()) return false;
+    std::nth_element(white.begin(), white.begin() + static_cast<std::ptrdiff_t>(white.size() / 2), white.end());
+    const double darkBelow = 0.6 * white[white.size() / 2];
+    const auto dark = std::count_if(edge.begin(), edge.end(), [&](int value) { return value < darkBelow; });
+    return static_cast<double>(dark) > kDarkPastDisc * static_cast<double>(edge.size());
+}
+
+// The cuts of one found place, each made on first use and kept for the
+// rest of the place's reads: the chain's, its retry in every type and
+// orientation, and the camera's.
+class PlaceCuts {
+public:
+    PlaceCuts(const Frame& frame, const CodeCandidate& candidate)
+        : frame_(frame), candidate_(candidate), grey_(discs()), colour_(discs())
+    {}
+
+    std::size_t discs() const { return cutting_.discRadii.size(); }
+    const CandidateViewOptions& cutting() const { return cutting_; }
+
+    // The discs in the order to read them: smallest first, but a disc the
+    // code seems to run past after the larger ones (still read, in case the
+    // dark at its edge was the scene's).
+    const std::vector<std::size_t>& discOrder()
+    {
+        if (!order_.empty()) return order_;
+        std::vector<std::size_t> later;
+        for (std::size_t disc = 0; disc < discs(); ++disc) {
+            const bool past = disc + 1 < discs() && hasGrey() &&
+                              runsPastDisc(frame_.grey, candidate_, cutting_.discRadii[disc], cutting_);
+            (past ? later : order_).push_back(disc);
+        }
+        order_.insert(order_.end(), later.begin(), later.end());
+        return order_;
+    }
+    bool hasGrey() const { return !frame_.grey.empty(); }
+
+    // The cut for disc `disc` (an index into the disc radii, smallest first)
+    // of the grey image or of the image as given.
+    const CandidateView& view(std::size_t disc, bool fromGrey)
+    {
+        std::optional<CandidateView>& view = (fromGrey ? grey_ : colour_)[disc];
+        if (!view) view = cutCandidate(fromGrey ? frame_.grey : frame_.image, candidate_, cutting_.discRadii[disc], cutting_);
+        return *view;
+    }
+
+private:
+    const Frame& frame_;
+    const CodeCandidate& candidate_;
+    CandidateViewOptions cutting_;
+    std::vector<std::optional<CandidateView>> grey_, colour_;
+    std::vector<std::size_t> order_;
+};
+
+// Reads one found place at each disc size in turn, smallest first (but
+// see discOrder), until one reads: a cut around its hub with the scene beyond the disc painted
 // white. The hub is handed over, so the chain's own inner circle search
 // cannot wander off.
-ReadResult readCandidateDiscs(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan,
-                              const Trace& trace)
+ReadResult readCandidateDiscs(PlaceCuts& cuts, const ReadPlan& plan, const Trace& trace)
 {
-    const CandidateViewOptions cutting;
     ReadResult result;
-    for (const double disc : cutting.discRadii) {
-        // Cut on first use. A black-and-white read that enhances turns the
-        // cut grey first, so it takes the grey image's cut: a third of the
-        // warping and filtering.
-        std::optional<CandidateView> grey, colour;
+    for (const std::size_t disc : cuts.discOrder()) {
+        // A black-and-white read that enhances turns the cut grey first, so
+        // it takes the grey image's cut: a third of the warping and filtering.
         const auto viewFor = [&](CodeType type) -> const CandidateView& {
-            const bool fromGrey = takesGrey(type, plan.pipeline);
-            std::optional<CandidateView>& view = fromGrey ? grey : colour;
-            if (!view) view = cutCandidate(fromGrey ? frame.grey : frame.image, candidate, disc, cutting);
-            return *view;
+            return cuts.view(disc, takesGrey(type, plan.pipeline));
         };
         const CandidateView& first = viewFor(plan.types.front());
         if (first.image.empty()) continue;
@@ -253,33 +333,31 @@ ReadResult readCandidateDiscs(const Frame& frame, const CodeCandidate& candidate
 // zebra, and no mirror image or other code type brings that back: the
 // common case, the first code type as captured, goes through the discs
 // first, and only a place that still fails gets every type and orientation.
-ReadResult readChainCut(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
+ReadResult readChainCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& trace)
 {
-    if (plan.types.size() == 1 && !plan.pipeline.tryMirrored) return readCandidateDiscs(frame, candidate, plan, trace);
+    if (plan.types.size() == 1 && !plan.pipeline.tryMirrored) return readCandidateDiscs(cuts, plan, trace);
     ReadPlan common = plan;
     common.types.resize(1);
     common.pipeline.tryMirrored = false;
-    ReadResult result = readCandidateDiscs(frame, candidate, common, trace);
+    ReadResult result = readCandidateDiscs(cuts, common, trace);
     if (result || centreMissing(static_cast<ResultCode>(result.error), true)) return result;
-    return readCandidateDiscs(frame, candidate, plan, trace);
+    return readCandidateDiscs(cuts, plan, trace);
 }
 
 // Reads a found place the camera way (camera_read.h): each repaired view
 // of the grey cut, black-and-white only, for each disc size. A view whose
 // centre is lost at one disc loses it at the larger ones too.
-ReadResult readCameraCut(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan,
-                         const Trace& trace)
+ReadResult readCameraCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& trace)
 {
     ReadResult result;
-    if (frame.grey.empty() || std::find(plan.types.begin(), plan.types.end(), CodeType::BlackAndWhite) == plan.types.end())
+    if (!cuts.hasGrey() || std::find(plan.types.begin(), plan.types.end(), CodeType::BlackAndWhite) == plan.types.end())
         return result;
     ReadPlan blackAndWhite = plan;
     blackAndWhite.types = {CodeType::BlackAndWhite};
-    const CandidateViewOptions cutting;
     std::vector<bool> lost;
     std::optional<Blur> blur; // the same hub at the same scale in every cut: measured once
-    for (const double disc : cutting.discRadii) {
-        const CandidateView cut = cutCandidate(frame.grey, candidate, disc, cutting);
+    for (std::size_t disc = 0; disc < cuts.discs(); ++disc) {
+        const CandidateView& cut = cuts.view(disc, true);
         if (cut.image.empty()) continue;
         PipelineOptions pipeline = plan.pipeline;
         pipeline.innerCircle = cut.hub;
@@ -303,9 +381,10 @@ ReadResult readCameraCut(const Frame& frame, const CodeCandidate& candidate, con
 // costs no more; the camera way only where it fails.
 ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
 {
-    ReadResult result = readChainCut(frame, candidate, plan, trace);
+    PlaceCuts cuts(frame, candidate);
+    ReadResult result = readChainCut(cuts, plan, trace);
     if (result) return result;
-    ReadResult camera = readCameraCut(frame, candidate, plan, trace);
+    ReadResult camera = readCameraCut(cuts, plan, trace);
     return camera ? camera : result;
 }
 
@@ -334,70 +413,86 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
     return failure;
 }
 
-// Reads the found places best first until `enough` codes are read or
-// `options.maxCandidates` places have failed; each failed place goes to
-// `failures` when given. True when the failures stopped it with places left.
-bool readFound(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t enough,
-               const Trace& trace, std::vector<ReadResult>& read, ReadResult& lastFailure,
-               std::vector<ReadResult>* failures = nullptr)
+// The places the search finds, best first. Every place comes back: the
+// reads that fail bound the work, not the places, or an image of many codes
+// would lose some.
+// With `bridged`, the search's passes bridge the gaps a smear wears into
+// the hub's ring, and only places not among `known` come back.
+std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, bool bridged = false,
+                                      const std::vector<CodeCandidate>& known = {})
 {
-    // Every place comes back: the reads that fail bound the work, not the
-    // places, or an image of many codes would lose some.
     FinderOptions finding;
     finding.maxCandidates = std::numeric_limits<int>::max();
+    if (bridged) finding.passes = smearPasses();
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
+    std::erase_if(candidates, [&](const CodeCandidate& candidate) {
+        return std::any_of(known.begin(), known.end(), [&](const CodeCandidate& other) {
+            return cv::norm(other.centre - candidate.centre) < 0.5 * other.hubRadius;
+        });
+    });
+    if (trace) {
+        const int places = static_cast<int>(candidates.size());
+        trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false,
+                                bridged ? "full size, gaps bridged" : "full size",
+                                places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
+                                millisecondsSince(start)});
+    }
+    return candidates;
+}
+
+// Reads the found places best first until `enough` codes are read or
+// `options.maxCandidates` places have failed; each failed place goes to
+// `failures` when given, the last to `lastFailure`. True when the failures
+// stopped it with places left.
+bool readFound(const Frame& frame, const std::vector<CodeCandidate>& candidates, const ReaderOptions& options,
+               const ReadPlan& plan, std::size_t enough, const Trace& trace, std::vector<ReadResult>& read,
+               std::optional<ReadResult>& lastFailure, std::vector<ReadResult>* failures)
+{
     const int allowed = std::max(0, options.maxCandidates);
     int failed = 0;
     int place = 0;
-    std::vector<CodeCandidate> tried;
-    // One search, then (when it read nothing) one with the ring's gaps
-    // bridged: a smear opens the ring and the hub joins the white beyond.
-    for (const bool smeared : {false, true}) {
-        if (smeared) {
-            if (!read.empty()) break;
-            finding.passes = smearPasses();
+    for (const CodeCandidate& candidate : candidates) {
+        ++place;
+        if (onReadCode(read, candidate.centre)) continue;
+        if (failed >= allowed) {
+            logger().line(LogLevel::Info, "readCodes: stopped after ", failed, " places that did not read, of ",
+                          candidates.size(), " found; ", read.size(), " codes read");
+            return true;
         }
-        const auto start = std::chrono::steady_clock::now();
-        const std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
-        if (trace) {
-            const int places = static_cast<int>(candidates.size());
-            trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false,
-                                    smeared ? "full size, gaps bridged" : "full size",
-                                    places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
-                                    millisecondsSince(start)});
+        Trace here = trace;
+        if (trace)
+            here.image = (trace.image == "whole image" ? std::string() : trace.image + ", ") + "place " +
+                         std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
+                         std::to_string(cvRound(candidate.centre.y));
+        ReadResult result = readCandidate(frame, candidate, plan, here);
+        if (!result) {
+            ++failed;
+            if (failures) failures->push_back(failedPlace(result, candidate));
+            lastFailure = std::move(result);
+            continue;
         }
-        for (const CodeCandidate& candidate : candidates) {
-            ++place;
-            if (onReadCode(read, candidate.centre)) continue;
-            // A place the first search gave has had its read.
-            const bool seen = std::any_of(tried.begin(), tried.end(), [&](const CodeCandidate& other) {
-                return cv::norm(other.centre - candidate.centre) < 0.5 * other.hubRadius;
-            });
-            if (seen) continue;
-            if (failed >= allowed) {
-                logger().line(LogLevel::Info, "readCodes: stopped after ", failed, " places that did not read, of ",
-                              candidates.size(), " found; ", read.size(), " codes read");
-                return true;
-            }
-            tried.push_back(candidate);
-            Trace here = trace;
-            if (trace)
-                here.image = (trace.image == "whole image" ? std::string() : trace.image + ", ") + "place " +
-                             std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
-                             std::to_string(cvRound(candidate.centre.y));
-            ReadResult result = readCandidate(frame, candidate, plan, here);
-            if (!result) {
-                ++failed;
-                if (failures) failures->push_back(failedPlace(result, candidate));
-                lastFailure = std::move(result);
-                continue;
-            }
-            // Two places can lead to one code: keep it once.
-            if (onReadCode(read, result.position.centre)) continue;
-            read.push_back(std::move(result));
-            if (read.size() >= enough) return false;
-        }
+        // Two places can lead to one code: keep it once.
+        if (onReadCode(read, result.position.centre)) continue;
+        read.push_back(std::move(result));
+        if (read.size() >= enough) return false;
     }
     return false;
+}
+
+// The chain's inner circle search on the whole image takes hubs of at least
+// a sixteenth of the image's mean side; half that, as a share of the mean
+// side, leaves room for the finder seeing the hub's rim otherwise.
+constexpr double kLeastWholeImageHub = 1.0 / 32;
+
+// Whether the whole image is worth reading before the places found: a hub
+// large enough for the chain's own search was found. A code far smaller
+// than the image, wherever it is, is read from its place at less cost.
+bool wholeImageFirst(const std::vector<CodeCandidate>& places, const cv::Size& size)
+{
+    const double least = kLeastWholeImageHub * (size.width + size.height) / 2.0;
+    return std::any_of(places.begin(), places.end(),
+                       [&](const CodeCandidate& place) { return place.hubRadius >= least; });
 }
 
 // The frame with dark and light swapped, for codes printed light on dark.
@@ -414,37 +509,63 @@ Trace swappedTrace(const Trace& trace)
     return swapped;
 }
 
-// readCode on one polarity of the frame.
-ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage,
-                     const Trace& trace)
-{
-    ReadResult result;
-    result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
-    if (wholeImage)
-        result = readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
-    if (!result && options.findCodes) {
-        std::vector<ReadResult> found;
-        readFound(frame, options, plan, 1, trace, found, result);
-        if (!found.empty()) result = std::move(found.front());
-    }
-    return result;
-}
-
 // searchCodes on one polarity of the frame; failed places go to `failures`
 // when given. True when the candidate limit stopped the search.
 bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t maxCodes,
                  bool wholeImage, const Trace& trace, std::vector<ReadResult>& read, ReadResult& failure,
                  std::vector<ReadResult>* failures)
 {
-    if (wholeImage) {
+    std::optional<ReadResult> wholeFailure, placeFailure;
+    const auto readWhole = [&] {
         ReadResult whole =
             readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
         if (whole) read.push_back(std::move(whole));
-        else failure = std::move(whole);
+        else wholeFailure = std::move(whole);
+    };
+    bool limited = false;
+    if (!options.findCodes) {
+        if (wholeImage) readWhole();
+    } else {
+        // One code wanted: the one that fills and centres the image reads at
+        // a fraction of a search's cost, so it goes first. For every code
+        // the search runs anyway, and tells whether the whole image is worth
+        // reading before the places it found.
+        bool wholeRead = false;
+        const auto readWholeOnce = [&] {
+            if (wholeImage && !wholeRead) readWhole();
+            wholeRead = true;
+        };
+        if (maxCodes == 1) readWholeOnce();
+        if (read.size() < maxCodes) {
+            const std::vector<CodeCandidate> places = findPlaces(frame, trace);
+            if (wholeImageFirst(places, frame.image.size())) readWholeOnce();
+            if (read.size() < maxCodes)
+                limited = readFound(frame, places, options, plan, maxCodes, trace, read, placeFailure, failures);
+            // The search can miss a code the chain reads (its dot lost to
+            // blur): when nothing else read, the whole image still gets its read.
+            if (read.empty()) readWholeOnce();
+            // A smear wears gaps into the hub's ring and the hub joins the
+            // white beyond: when nothing read, once more with them bridged.
+            if (read.empty() && !limited)
+                limited = readFound(frame, findPlaces(frame, trace, true, places), options, plan, maxCodes, trace, read,
+                                    placeFailure, failures);
+        }
     }
-    if (options.findCodes && read.size() < maxCodes)
-        return readFound(frame, options, plan, maxCodes, trace, read, failure, failures);
-    return false;
+    // The reason a place failed tells more than the whole image's.
+    if (placeFailure) failure = std::move(*placeFailure);
+    else if (wholeFailure) failure = std::move(*wholeFailure);
+    return limited;
+}
+
+// readCode on one polarity of the frame.
+ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage,
+                     const Trace& trace)
+{
+    std::vector<ReadResult> read;
+    ReadResult failure;
+    failure.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
+    searchFrame(frame, options, plan, 1, wholeImage, trace, read, failure, nullptr);
+    return read.empty() ? failure : std::move(read.front());
 }
 
 // readCode, with or without the read of the image as a whole first. An

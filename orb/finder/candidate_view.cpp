@@ -30,25 +30,67 @@ double percentile(const cv::Mat& image, const cv::Mat& mask, double share)
     return 255;
 }
 
+// The linear part of the map from source pixels to cut pixels, with its
+// least and largest scale along any direction.
+struct CutScaling {
+    cv::Matx22d toCut;
+    double least = 1, largest = 1;
+};
+
+// A hub at least `roundAxisRatio` round is only scaled, keeping the cut as
+// the code was seen; a flatter one is stretched along its minor axis until
+// round, which undoes most of a steep tilt before the chain sees the code.
+CutScaling cutScaling(const CodeCandidate& candidate, const CandidateViewOptions& options)
+{
+    const double width = std::max(candidate.hub.size.width / 2.0, 0.5);
+    const double height = std::max(candidate.hub.size.height / 2.0, 0.5);
+    const double minor = std::min(width, height), major = std::max(width, height);
+    if (minor / major >= options.roundAxisRatio) {
+        const double scale = options.hubRadius / std::max(candidate.hubRadius, 1.0);
+        return {cv::Matx22d::eye() * scale, scale, scale};
+    }
+    const double turn = candidate.hub.angle * CV_PI / 180;
+    const cv::Matx22d rotation(std::cos(turn), -std::sin(turn), std::sin(turn), std::cos(turn));
+    const cv::Matx22d stretch(options.hubRadius / width, 0, 0, options.hubRadius / height);
+    return {rotation * stretch * rotation.t(), options.hubRadius / major, options.hubRadius / minor};
+}
+
 } // namespace
 
 CandidateView cutCandidate(const cv::Mat& image, const CodeCandidate& candidate, double discRadius,
                            const CandidateViewOptions& options)
 {
     CandidateView view;
-    const double hub = std::max(candidate.hubRadius, 1.0);
-    const double scale = options.hubRadius / hub;
+    const CutScaling scaling = cutScaling(candidate, options);
+    const cv::Matx22d& toCut = scaling.toCut;
+    const cv::Matx22d fromCut = toCut.inv();
+    // The reduction below is made for the least scale, the interpolation
+    // chosen by the largest.
+    const double scale = scaling.least, largest = scaling.largest;
     // A square cut, centred on the hub, in the cut's own pixels.
     const double half = (discRadius + options.margin) * options.hubRadius;
     const int side = std::max(1, static_cast<int>(std::ceil(2 * half)));
-    const cv::Point2d origin(candidate.centre.x - (side / 2.0) / scale, candidate.centre.y - (side / 2.0) / scale);
+    const cv::Point2d place(candidate.centre);
+    // Cut pixel u lies at source pixel place + fromCut (u - middle), the
+    // middle placed as a plain scaling by `scale` about the cut's corner would.
+    const double middle = side / 2.0 + 0.5 * scale - 0.5;
+    const cv::Vec2d shift = cv::Vec2d(place.x, place.y) - fromCut * cv::Vec2d(middle, middle);
 
     // The part of the image under the cut, reduced first when the cut shrinks
     // it (so fine detail averages instead of aliasing): memory stays within
     // the image's and the cut's size whatever the hub's size.
-    const cv::Rect under = cv::Rect(cv::Point(static_cast<int>(std::floor(origin.x)), static_cast<int>(std::floor(origin.y))),
-                                    cv::Size(static_cast<int>(std::ceil(side / scale)) + 2,
-                                             static_cast<int>(std::ceil(side / scale)) + 2)) &
+    double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
+    for (const double u : {0.0, 1.0})
+        for (const double v : {0.0, 1.0}) {
+            const cv::Vec2d corner = fromCut * cv::Vec2d((u - 0.5) * side, (v - 0.5) * side);
+            left = std::min(left, place.x + corner[0]);
+            right = std::max(right, place.x + corner[0]);
+            top = std::min(top, place.y + corner[1]);
+            bottom = std::max(bottom, place.y + corner[1]);
+        }
+    const cv::Rect under = cv::Rect(cv::Point(static_cast<int>(std::floor(left)), static_cast<int>(std::floor(top))),
+                                    cv::Size(static_cast<int>(std::ceil(right - left)) + 2,
+                                             static_cast<int>(std::ceil(bottom - top)) + 2)) &
                            cv::Rect(0, 0, image.cols, image.rows);
     if (under.empty()) return view;
     cv::Mat source = image(under);
@@ -63,19 +105,21 @@ CandidateView cutCandidate(const cv::Mat& image, const CodeCandidate& candidate,
         source = reduced;
     }
 
-    // Cut pixel u lies at source pixel origin + (u + 0.5) / scale - 0.5,
-    // which is ((that - under) + 0.5) / step - 0.5 in `source`.
-    view.toSource = cv::Matx23d(1 / scale, 0, origin.x + 0.5 / scale - 0.5, 0, 1 / scale, origin.y + 0.5 / scale - 0.5);
-    const cv::Matx23d toReduced(1 / (scale * step), 0, (origin.x - under.x + 0.5 / scale) / step - 0.5, 0,
-                                1 / (scale * step), (origin.y - under.y + 0.5 / scale) / step - 0.5);
+    // Source pixel p is ((p - under) + 0.5) / step - 0.5 in `source`.
+    view.toSource = cv::Matx23d(fromCut(0, 0), fromCut(0, 1), shift[0], fromCut(1, 0), fromCut(1, 1), shift[1]);
+    const cv::Matx23d toReduced(fromCut(0, 0) / step, fromCut(0, 1) / step, (shift[0] - under.x + 0.5) / step - 0.5,
+                                fromCut(1, 0) / step, fromCut(1, 1) / step, (shift[1] - under.y + 0.5) / step - 0.5);
     cv::warpAffine(source, view.image, cv::Mat(toReduced), cv::Size(side, side),
-                   cv::WARP_INVERSE_MAP | (scale > 1 ? cv::INTER_CUBIC : cv::INTER_LINEAR), cv::BORDER_REPLICATE);
+                   cv::WARP_INVERSE_MAP | (largest > 1 ? cv::INTER_CUBIC : cv::INTER_LINEAR), cv::BORDER_REPLICATE);
 
+    const cv::Vec2d hubCentre = toCut * (cv::Vec2d(candidate.hub.center.x, candidate.hub.center.y) - cv::Vec2d(shift));
     view.hub = candidate.hub;
-    view.hub.center = {static_cast<float>((candidate.hub.center.x - origin.x + 0.5) * scale - 0.5),
-                       static_cast<float>((candidate.hub.center.y - origin.y + 0.5) * scale - 0.5)};
-    view.hub.size = {static_cast<float>(candidate.hub.size.width * scale),
-                     static_cast<float>(candidate.hub.size.height * scale)};
+    view.hub.center = {static_cast<float>(hubCentre[0]), static_cast<float>(hubCentre[1])};
+    if (largest > scale) // stretched round
+        view.hub = cv::RotatedRect(view.hub.center, cv::Size2f(2 * options.hubRadius, 2 * options.hubRadius), 0);
+    else
+        view.hub.size = {static_cast<float>(candidate.hub.size.width * scale),
+                         static_cast<float>(candidate.hub.size.height * scale)};
 
     // Light and shadow across the card: divide by the paper's brightness,
     // the local maximum over more than a module, smoothed.

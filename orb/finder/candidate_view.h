@@ -19,6 +19,9 @@ struct CandidateViewOptions {
     // unknown, so a reader tries each in turn, smallest first: a small disc
     // keeps more of the scene out, a large one fits codes of many rings.
     std::vector<double> discRadii = {4.0, 5.5, 7.5};
+    // Hubs flatter than this minor/major axis ratio are stretched round in
+    // the cut; rounder ones are only scaled, as the chain reads them well.
+    double roundAxisRatio = 0.5;
     // Margin of the cut beyond the disc, in hub radii.
     double margin = 0.5;
     // The card's white: this percentile of the grey values inside the disc.
@@ -28,7 +31,8 @@ struct CandidateViewOptions {
 struct CandidateView {
     cv::Mat image;                 // the normalised cut, same channels as the source
     cv::RotatedRect hub;           // the candidate's hub in the cut's pixels
-    // The cut's pixels -> the source image's pixels.
+    // The cut's pixels -> the source image's pixels (an affine map: a flat
+    // hub's cut is stretched).
     cv::Matx23d toSource = cv::Matx23d(1, 0, 0, 0, 1, 0);
 };
 

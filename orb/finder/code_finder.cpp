@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include <opencv2/imgproc.hpp>
 
@@ -18,10 +19,37 @@ namespace {
 constexpr double kLargestHubShare = 0.4;
 
 // Least share of its box, frame included, that a hub's pixels fill: an
-// ellipse at the steepest tilt allowed fills about half. Regions that fill
-// less do not overlap one another, so the cuts looked at cover the image a
-// few times at most.
+// ellipse at the flattest axis ratio allowed (0.2), turned 45 degrees,
+// fills about 0.3 of its box, and the smallest one with its frame still
+// more than this. Regions that fill less do not overlap one another, so
+// the cuts looked at cover the image a few times at most.
 constexpr double kLeastBoxShare = 0.15;
+
+// Hubs flatter than this are also held to their dot's shape: long white
+// regions with a streak down the middle are common in photographs, while a
+// tilted code's dot is its hub in small, and both turn round together.
+constexpr double kFlatHubRatio = 0.5;
+
+// The dot's minor/major axis ratio once its hub is stretched round; a
+// drawn dot comes out round, the smallest ones at about 0.85 after
+// thresholding.
+constexpr double kLeastDotRoundness = 0.6;
+
+// How round the dot of moments `dot` becomes, and how far its centre lies
+// from the hub's in hub radii, in the frame where `hub` is a unit circle.
+std::pair<double, double> dotInHubFrame(const cv::Moments& dot, const cv::RotatedRect& hub)
+{
+    const double turn = hub.angle * CV_PI / 180;
+    const cv::Matx22d rotation(std::cos(turn), std::sin(turn), -std::sin(turn), std::cos(turn));
+    const cv::Matx22d round = cv::Matx22d(2 / hub.size.width, 0, 0, 2 / hub.size.height) * rotation;
+    const cv::Matx22d spread(dot.mu20, dot.mu11, dot.mu11, dot.mu02);
+    const cv::Matx22d seen = round * spread * round.t();
+    cv::Matx21d axes;
+    cv::eigen(seen, axes);
+    const double roundness = axes(0) > 0 ? std::sqrt(std::max(axes(1), 0.0) / axes(0)) : 0;
+    const cv::Vec2d offset = round * cv::Vec2d(dot.m10 / dot.m00 - hub.center.x, dot.m01 / dot.m00 - hub.center.y);
+    return {roundness, cv::norm(offset)};
+}
 
 // The box and pixel count of each labelled region. OpenCV's labelling with
 // statistics keeps several hundred bytes per region on a parallel run (180 MB
@@ -34,15 +62,19 @@ struct RegionBox {
 std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
 {
     std::vector<RegionBox> boxes(static_cast<std::size_t>(count));
+    // Regions come in runs along a row: one update per run, not per pixel.
     for (int y = 0; y < labels.rows; ++y) {
         const int* row = labels.ptr<int>(y);
-        for (int x = 0; x < labels.cols; ++x) {
-            RegionBox& box = boxes[static_cast<std::size_t>(row[x])];
+        for (int x = 0; x < labels.cols;) {
+            const int label = row[x];
+            const int start = x;
+            while (x < labels.cols && row[x] == label) ++x;
+            RegionBox& box = boxes[static_cast<std::size_t>(label)];
             if (box.top < 0) box.top = y;
             box.bottom = y;
-            box.left = std::min(box.left, x);
-            box.right = std::max(box.right, x);
-            ++box.pixels;
+            box.left = std::min(box.left, start);
+            box.right = std::max(box.right, x - 1);
+            box.pixels += x - start;
         }
     }
     return boxes;
@@ -50,8 +82,12 @@ std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
 
 // Whether a point of a 7x7 grid about the middle of `box`, spaced a tenth
 // of the box, lies off `region`. A hub's dot has a radius of at least 0.22
-// hub radii and its centre within 0.25 of the hub's, so even on a hub tilted
-// to the steepest axis ratio and turned 45 degrees it covers one of them.
+// hub radii and its centre within 0.25 of the hub's. The grid stretches
+// with the box, so on a hub whose axes lie along the box's the dot covers
+// one of the points however flat the hub; the more a flat hub is turned,
+// the more of the grid's outer points fall beyond the hub, in its ring.
+// Down to the flattest axis ratio allowed (0.2) no real hub is turned
+// down; on flatter ones a small dot far off centre slips between them.
 // Most white regions of a photograph hold no dark there and are turned down
 // before any outline is traced.
 bool darkNearMiddle(const cv::Mat& regions, const cv::Rect& box, int region)
@@ -147,6 +183,10 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         const cv::Point2d dotCentre(m.m10 / m.m00, m.m01 / m.m00);
         const double offset = cv::norm(dotCentre - cv::Point2d(hub.center)) / radius;
         if (offset > options.maxDotOffset) continue;
+        if (minor / major < kFlatHubRatio) {
+            const auto [roundness, seenOffset] = dotInHubFrame(m, hub);
+            if (roundness < kLeastDotRoundness || seenOffset > options.maxDotOffset) continue;
+        }
 
         // Back to the caller's pixels (pixel centres as the resize placed them).
         CodeCandidate candidate;

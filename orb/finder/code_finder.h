@@ -41,8 +41,10 @@ struct FinderOptions {
     double maxDotOffset = 0.25;
     // The hub's area as a share of its fitted ellipse's: a hub is convex.
     double minHubFill = 0.8;
-    // Smallest minor/major axis ratio of the hub: up to a strong tilt.
-    double minAxisRatio = 0.5;
+    // Smallest minor/major axis ratio of the hub: a card seen up to about
+    // 78 degrees off square, as a card tilted 70 degrees is near the edge
+    // of a wide view.
+    double minAxisRatio = 0.2;
     // Children of a hub smaller than this share of it are noise, not a dot.
     double speckShare = 0.01;
     // At most this many candidates come back, best first; bounds what a

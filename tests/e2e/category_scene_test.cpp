@@ -67,7 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Blur, CategorySubset,
                                                                {"motion", 0, 3, 3}, {"motion", 2, 3, 0}}),
                          [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Geometry, CategorySubset,
-                         ::testing::Values(std::vector<Subset>{{"tilt", 1, 3, 3}, {"tilt", 3, 3, 2},
+                         ::testing::Values(std::vector<Subset>{{"tilt", 1, 3, 3}, {"tilt", 3, 3, 3}, {"tilt", 5, 3, 2},
                                                                {"curved", 0, 3, 3}, {"curved", 2, 3, 3}}),
                          [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Light, CategorySubset,

@@ -83,7 +83,7 @@ TEST_F(CodeFinder, FindsASteeplyTiltedHubWithASmallDotOffCentre)
     for (const float turn : {0.0f, 30.0f, 45.0f, 60.0f, 90.0f}) {
         cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
         const cv::Point2f centre(320.3f, 240.6f);
-        const float major = 40, minor = 22; // axis ratio 0.55
+        const float major = 40, minor = 9; // axis ratio 0.225
         cv::ellipse(image, cv::RotatedRect(centre, {2.6f * major, 2.6f * minor}, turn), cv::Scalar(0), cv::FILLED);
         cv::ellipse(image, cv::RotatedRect(centre, {2 * major, 2 * minor}, turn), cv::Scalar(255), cv::FILLED);
         // A dot of 0.26 hub radii, 0.2 radii off the centre along the minor axis.
@@ -94,6 +94,76 @@ TEST_F(CodeFinder, FindsASteeplyTiltedHubWithASmallDotOffCentre)
         ASSERT_EQ(candidates.size(), 1u) << "turned " << turn;
         EXPECT_LT(cv::norm(candidates[0].centre - centre), 2.0) << "turned " << turn;
     }
+}
+
+// A long white region with a streak down its middle, common in photographs,
+// is no flat hub: a tilted code's dot is its hub in small.
+TEST_F(CodeFinder, RefusesAFlatRegionWithAStreakForADot)
+{
+    cv::Mat region(480, 640, CV_8UC1, cv::Scalar(255));
+    const cv::Point2f centre(320.3f, 240.6f);
+    const float major = 60, minor = 18; // axis ratio 0.3
+    cv::ellipse(region, cv::RotatedRect(centre, {2.6f * major, 2.6f * minor}, 30), cv::Scalar(0), cv::FILLED);
+    cv::ellipse(region, cv::RotatedRect(centre, {2 * major, 2 * minor}, 30), cv::Scalar(255), cv::FILLED);
+    cv::Mat streak = region.clone(), dot = region.clone();
+    cv::ellipse(streak, cv::RotatedRect(centre, {1.2f * major, 0.2f * minor}, 30), cv::Scalar(0), cv::FILLED);
+    EXPECT_TRUE(findCodeCandidates(streak).empty());
+    // The same region with a dot shaped like it is a hub.
+    cv::ellipse(dot, cv::RotatedRect(centre, {0.7f * major, 0.7f * minor}, 30), cv::Scalar(0), cv::FILLED);
+    EXPECT_EQ(findCodeCandidates(dot).size(), 1u);
+}
+
+// A card seen nearly edge-on: its hub an ellipse of axis ratio 0.35. The
+// finder finds it, and the cut stretches it round so the code comes out
+// about as it was drawn, with positions mapped back through the stretch.
+TEST_F(CodeFinder, FindsAFlatHubAndCutsItRound)
+{
+    const DrawnCode drawn = codeAt("edge on", {60.37, -30.21}, {1280, 720}, 10);
+    const cv::Point2d centre = drawn.plan.placement.centre;
+    const double hub = drawn.plan.geometry.hubRadius * drawn.plan.placement.pitch;
+    const double turn = 0.5, squeeze = 0.35;
+    // Squeezed along a direction turned by `turn`, about the code's centre.
+    const cv::Matx22d rotation(std::cos(turn), -std::sin(turn), std::sin(turn), std::cos(turn));
+    const cv::Matx22d linear = rotation * cv::Matx22d(1, 0, 0, squeeze) * rotation.t();
+    const cv::Vec2d shift = cv::Vec2d(centre.x, centre.y) - linear * cv::Vec2d(centre.x, centre.y);
+    const cv::Matx23d flatten(linear(0, 0), linear(0, 1), shift[0], linear(1, 0), linear(1, 1), shift[1]);
+    cv::Mat flat;
+    cv::warpAffine(drawn.image, flat, cv::Mat(flatten), drawn.image.size(), cv::INTER_AREA, cv::BORDER_CONSTANT,
+                   cv::Scalar::all(255));
+
+    const std::vector<CodeCandidate> candidates = findCodeCandidates(flat);
+    ASSERT_FALSE(candidates.empty());
+    const CodeCandidate& found = candidates.front();
+    EXPECT_LT(cv::norm(cv::Point2d(found.centre) - centre), 0.1 * hub);
+    const double major = std::max(found.hub.size.width, found.hub.size.height) / 2;
+    const double minor = std::min(found.hub.size.width, found.hub.size.height) / 2;
+    EXPECT_NEAR(major, hub, 0.15 * hub);
+    EXPECT_NEAR(minor / major, squeeze, 0.07);
+
+    const CandidateViewOptions cutting;
+    const CandidateView view = cutCandidate(flat, found, 5.5, cutting);
+    ASSERT_FALSE(view.image.empty());
+    EXPECT_NEAR(view.hub.size.width, 2 * cutting.hubRadius, 1e-3);
+    EXPECT_NEAR(view.hub.size.height, 2 * cutting.hubRadius, 1e-3);
+    const cv::Vec2d back = view.toSource * cv::Vec3d(view.hub.center.x, view.hub.center.y, 1);
+    EXPECT_LT(cv::norm(cv::Point2d(back[0], back[1]) - cv::Point2d(found.centre)), 1e-3);
+    // The white hub in the cut is round: walking out from the dot, the ring
+    // begins at the hub radius in every direction.
+    cv::Mat grey;
+    cv::cvtColor(view.image, grey, cv::COLOR_BGR2GRAY);
+    for (int k = 0; k < 16; ++k) {
+        const cv::Point2d way(std::cos(k * CV_PI / 8), std::sin(k * CV_PI / 8));
+        double radius = 0.5 * cutting.hubRadius;
+        while (radius < 2 * cutting.hubRadius &&
+               grey.at<uchar>(cv::Point(cv::Point2d(view.hub.center) + radius * way)) > 128)
+            radius += 1;
+        EXPECT_NEAR(radius, cutting.hubRadius, 0.12 * cutting.hubRadius) << "direction " << k;
+    }
+
+    const ReadResult result = readFoundCode(flat);
+    ASSERT_TRUE(result) << result.errorText();
+    EXPECT_EQ(result.text(), "edge on");
+    EXPECT_LT(cv::norm(cv::Point2d(result.position.centre) - centre), 1.5);
 }
 
 // A found place is first read as captured with the first code type only;

@@ -177,21 +177,102 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(last.image.rfind("place ", 0), 0u) << last.image;
     EXPECT_NE(last.image.find(" at 2"), std::string::npos) << last.image; // x near 220
 
-    // A blank image: the whole image has no hub, and neither search (the
-    // second with the ring's gaps bridged) finds a place; then the same
-    // with dark and light swapped.
+    // Every code wanted: the search runs first, and a code this small is
+    // read from its place alone, never from the whole image.
+    const CodeSearch all = searchCodes(drawn.image, tracing);
+    ASSERT_EQ(all.codes.size(), 1u);
+    ASSERT_FALSE(all.trace.empty());
+    EXPECT_EQ(all.trace.front().stage, "finder search");
+    EXPECT_TRUE(std::none_of(all.trace.begin() + 1, all.trace.end(),
+                             [](const TraceStep& step) { return step.image == "whole image"; }));
+
+    // A blank image: the search finds no place, the whole image has no
+    // hub, and the search with the ring's gaps bridged finds none either;
+    // then the same with dark and light swapped.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
     ASSERT_EQ(none.trace.size(), 6u);
     EXPECT_EQ(none.trace[1].image, "whole image");
     EXPECT_EQ(none.trace[2].stage, "finder search");
     EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
     EXPECT_EQ(none.trace[3].image, "swapped polarity");
-    EXPECT_EQ(none.trace[5].stage, "finder search");
-    EXPECT_EQ(none.trace[0].stage, "inner circle");
+    EXPECT_EQ(none.trace[4].stage, "inner circle");
+    EXPECT_EQ(none.trace[0].stage, "finder search");
+    EXPECT_EQ(none.trace[0].places, 0);
     EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
-    EXPECT_EQ(none.trace[1].stage, "finder search");
-    EXPECT_EQ(none.trace[1].places, 0);
+    EXPECT_EQ(none.trace[1].stage, "inner circle");
     EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
+}
+
+// The search runs first and the whole image is read first only for a hub
+// the chain's own search can take; a code the search cannot see (here its
+// dot is gone) still reads as a whole once the places found have failed.
+TEST_F(Reader, ReadsTheWholeImageWhenThePlacesFoundDoNot)
+{
+    DrawOptions drawing;
+    drawing.pitch = 12;
+    drawing.canvas = {1280, 720};
+    const TextCode text = writeTextCode("no dot", TextCodeOptions{}, BlackAndWhite);
+    const DrawnCode drawn = drawCode(text.modules, text.modulesPerRing, text.ringCount, drawing);
+    cv::Mat image = drawn.image.clone();
+    const double dot = drawn.plan.geometry.dotRadius() * drawing.pitch;
+    cv::circle(image, cv::Point(drawn.plan.placement.centre), static_cast<int>(1.4 * dot), cv::Scalar::all(255),
+               cv::FILLED);
+    // A lone centre far from the code: found, and no code around it.
+    const cv::Point lone(110, 110);
+    cv::circle(image, lone, 26, cv::Scalar::all(0), cv::FILLED);
+    cv::circle(image, lone, 17, cv::Scalar::all(255), cv::FILLED);
+    cv::circle(image, lone, 6, cv::Scalar::all(0), cv::FILLED);
+
+    ReaderOptions tracing;
+    tracing.trace = true;
+    const CodeSearch search = searchCodes(image, tracing);
+    ASSERT_EQ(search.codes.size(), 1u);
+    EXPECT_EQ(search.codes.front().text(), "no dot");
+    const auto whole = std::find_if(search.trace.begin(), search.trace.end(), [](const TraceStep& step) {
+        return step.image == "whole image" && step.codeType;
+    });
+    ASSERT_NE(whole, search.trace.end());
+    EXPECT_TRUE(std::any_of(search.trace.begin(), whole,
+                            [](const TraceStep& step) { return step.image.rfind("place 1 at 110,110", 0) == 0; }));
+    ASSERT_EQ(search.failed.size(), 1u);
+    EXPECT_NEAR(search.failed.front().position.centre.x, 110, 2);
+
+    // With its dot the code is found too, and its hub is one the chain's own
+    // search takes: the whole image reads right after the search, and the
+    // place on the code read is not read again.
+    const CodeSearch centred = searchCodes(drawn.image, tracing);
+    ASSERT_EQ(centred.codes.size(), 1u);
+    ASSERT_GE(centred.trace.size(), 2u);
+    EXPECT_EQ(centred.trace[0].stage, "finder search");
+    EXPECT_TRUE(std::all_of(centred.trace.begin() + 1, centred.trace.end(),
+                            [](const TraceStep& step) { return step.image == "whole image"; }));
+}
+
+// A found place is read at the smallest disc that holds its code: a code
+// whose rings run past the smallest disc starts at the next, one that fits
+// starts at the smallest.
+TEST_F(Reader, ReadsAFoundPlaceFirstAtADiscThatHoldsTheCode)
+{
+    const auto firstCutSide = [](int rings) {
+        TextCodeOptions options;
+        options.ringCount = rings;
+        DrawOptions drawing;
+        drawing.pitch = 6;
+        drawing.hubRadius = 3;
+        drawing.centreOffset = {-380.4, 150.3};
+        drawing.canvas = {1280, 720};
+        const DrawnCode drawn = drawText("disc", options, drawing);
+        ReaderOptions tracing;
+        tracing.trace = true;
+        const CodeSearch search = searchCodes(drawn.image, tracing);
+        EXPECT_EQ(search.codes.size(), 1u) << rings << " rings";
+        const auto place = std::find_if(search.trace.begin(), search.trace.end(),
+                                        [](const TraceStep& step) { return step.image.rfind("place ", 0) == 0; });
+        return place == search.trace.end() ? 0 : place->size.width;
+    };
+    const int wide = firstCutSide(10), narrow = firstCutSide(4);
+    EXPECT_GT(wide, narrow);
+    EXPECT_GT(narrow, 0);
 }
 
 // Codes in a grid, more than the places the search may read in vain: each
