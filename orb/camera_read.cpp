@@ -45,16 +45,64 @@ cv::Mat sharpened(const cv::Mat& grey, double pitch)
     return result;
 }
 
+// Grid reading calls a module dark below a fixed grey level, about 100 of
+// the cut's paper white at 235 once the chain has stretched its contrast:
+// well below the middle of ink and paper. A blurred dark module between
+// light ones keeps only part of its darkness and would read light; moving
+// the middle between the hub's white and its ring's black to that level
+// reads it as near to dark as to light.
+cv::Mat centredOnSampleLevel(const cv::Mat& grey, const cv::RotatedRect& hub)
+{
+    constexpr double kSampleLevel = 99, kPaper = 235;
+    const auto annulusMean = [&](double inner, double outer) {
+        cv::Mat mask = cv::Mat::zeros(grey.size(), CV_8U);
+        cv::RotatedRect ring = hub;
+        ring.size = cv::Size2f(static_cast<float>(hub.size.width * outer), static_cast<float>(hub.size.height * outer));
+        cv::ellipse(mask, ring, cv::Scalar(255), cv::FILLED);
+        ring.size = cv::Size2f(static_cast<float>(hub.size.width * inner), static_cast<float>(hub.size.height * inner));
+        cv::ellipse(mask, ring, cv::Scalar(0), cv::FILLED);
+        return cv::mean(grey, mask)[0];
+    };
+    // Within the hub's white, away from the dot; within the black ring.
+    const double white = annulusMean(0.5, 0.85), black = annulusMean(1.03, 1.13);
+    const double middle = (white + black) / 2;
+    if (white - black < 20) return grey;
+    cv::Mat result;
+    const double gain = (kPaper - kSampleLevel) / (white - middle);
+    grey.convertTo(result, CV_8U, gain, kSampleLevel - gain * middle);
+    return result;
+}
+
+// The inverse filter's noise share for `blur`. A Gaussian's response
+// falls smoothly, so a faint share lifts fine detail far; a smear's has
+// zeros, around which a faint share lifts noise and the compression's
+// blocks instead. Between the two, by the smear's part of the spread.
+double noiseShare(const Blur& blur)
+{
+    constexpr double kDefocus = 4e-5, kMotion = 0.03;
+    const double smear = blur.length * blur.length / 12, spread = blur.sigma * blur.sigma + smear;
+    const double share = spread > 0 ? smear / spread : 0;
+    return std::exp(std::log(kDefocus) * (1 - share) + std::log(kMotion) * share);
+}
+
 } // namespace
 
-std::vector<CameraView> cameraViews(const cv::Mat& greyCut, double hubRadius)
+std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRect& hub, const Blur& blur)
 {
     CV_Assert(greyCut.type() == CV_8UC1);
-    const double pitch = hubRadius / kHubPitches;
+    const double pitch = (hub.size.width + hub.size.height) / 4 / kHubPitches;
     const cv::Mat sharp = sharpened(greyCut, pitch);
-    return {{CameraRepair::LevelledLight, levelledLight(greyCut, pitch)},
-            {CameraRepair::Sharpened, sharp},
-            {CameraRepair::SharpenedAndLevelled, levelledLight(sharp, pitch)}};
+    std::vector<CameraView> views = {{CameraRepair::LevelledLight, levelledLight(greyCut, pitch)},
+                                     {CameraRepair::Sharpened, sharp},
+                                     {CameraRepair::SharpenedAndLevelled, levelledLight(sharp, pitch)}};
+    // Less blur than this the unsharp mask restores, and undoing it
+    // would only cost a run of the chain.
+    constexpr double kLeastBlur = 0.25;
+    if (std::max(blur.spreadAlong(blur.direction), blur.sigma) < kLeastBlur * pitch) return views;
+    const cv::Mat restored = centredOnSampleLevel(deblurred(greyCut, blur, noiseShare(blur)), hub);
+    views.push_back({CameraRepair::Deblurred, restored});
+    views.push_back({CameraRepair::DeblurredAndLevelled, levelledLight(restored, pitch)});
+    return views;
 }
 
 cv::Mat swappedPolarity(const cv::Mat& image)

@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "orb/deblurring.h"
+
 namespace orb {
 
 // What a camera view repairs, in the order the views are tried.
@@ -14,6 +16,8 @@ enum class CameraRepair {
     LevelledLight, // a threshold that follows the light: hard shadows, glare
     Sharpened,     // an unsharp mask before binarisation: defocus, motion blur
     SharpenedAndLevelled, // both: blur under uneven light
+    Deblurred,     // the measured blur undone: defocus or motion too wide to sharpen
+    DeblurredAndLevelled, // that, under uneven light
 };
 
 struct CameraView {
@@ -21,10 +25,11 @@ struct CameraView {
     cv::Mat image; // grey, the cut's size and pixels
 };
 
-// The views of a grey cut whose hub has radius `hubRadius` pixels, most
+// The views of a grey cut around `hub` (the cut's hub ellipse), most
 // likely to read first. The ring pitch is a third of the hub radius, which
-// sets every filter's size.
-std::vector<CameraView> cameraViews(const cv::Mat& greyCut, double hubRadius);
+// sets every filter's size. A cut blurred (measuredBlur) by more than the
+// unsharp mask restores also gets views with `blur` undone.
+std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRect& hub, const Blur& blur = {});
 
 // The image with dark and light swapped, so a code printed light on dark
 // reads as one printed dark on light. Gray, BGR or BGRA; alpha is kept.

@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orb/camera_read.h"
+#include "orb/deblurring.h"
 #include "orb/decoder.h"
 #include "orb/found_codes.h"
 #include "orb/finder/candidate_view.h"
@@ -354,13 +355,15 @@ ReadResult readCameraCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& tra
     ReadPlan blackAndWhite = plan;
     blackAndWhite.types = {CodeType::BlackAndWhite};
     std::vector<bool> lost;
+    std::optional<Blur> blur; // the same hub at the same scale in every cut: measured once
     for (std::size_t disc = 0; disc < cuts.discs(); ++disc) {
         const CandidateView& cut = cuts.view(disc, true);
         if (cut.image.empty()) continue;
         PipelineOptions pipeline = plan.pipeline;
         pipeline.innerCircle = cut.hub;
         pipeline.maxWorkingWidth = 0;
-        const std::vector<CameraView> views = cameraViews(cut.image, cuts.cutting().hubRadius);
+        if (!blur) blur = measuredBlur(cut.image, cut.hub);
+        const std::vector<CameraView> views = cameraViews(cut.image, cut.hub, *blur);
         lost.resize(views.size(), false);
         for (std::size_t v = 0; v < views.size(); ++v) {
             if (lost[v]) continue;
@@ -413,15 +416,25 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
 // The places the search finds, best first. Every place comes back: the
 // reads that fail bound the work, not the places, or an image of many codes
 // would lose some.
-std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace)
+// With `bridged`, the search's passes bridge the gaps a smear wears into
+// the hub's ring, and only places not among `known` come back.
+std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, bool bridged = false,
+                                      const std::vector<CodeCandidate>& known = {})
 {
     FinderOptions finding;
     finding.maxCandidates = std::numeric_limits<int>::max();
+    if (bridged) finding.passes = smearPasses();
     const auto start = std::chrono::steady_clock::now();
     std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
+    std::erase_if(candidates, [&](const CodeCandidate& candidate) {
+        return std::any_of(known.begin(), known.end(), [&](const CodeCandidate& other) {
+            return cv::norm(other.centre - candidate.centre) < 0.5 * other.hubRadius;
+        });
+    });
     if (trace) {
         const int places = static_cast<int>(candidates.size());
-        trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false, "full size",
+        trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false,
+                                bridged ? "full size, gaps bridged" : "full size",
                                 places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
                                 millisecondsSince(start)});
     }
@@ -531,6 +544,11 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             // The search can miss a code the chain reads (its dot lost to
             // blur): when nothing else read, the whole image still gets its read.
             if (read.empty()) readWholeOnce();
+            // A smear wears gaps into the hub's ring and the hub joins the
+            // white beyond: when nothing read, once more with them bridged.
+            if (read.empty() && !limited)
+                limited = readFound(frame, findPlaces(frame, trace, true, places), options, plan, maxCodes, trace, read,
+                                    placeFailure, failures);
         }
     }
     // The reason a place failed tells more than the whole image's.

@@ -233,7 +233,10 @@ std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const Finder
         if (reduced.cols < 3 || reduced.rows < 3) continue;
         const int block = std::min(pass.blockSize, 2 * (std::min(reduced.cols, reduced.rows) / 2) - 1) | 1;
         if (block < 3) continue;
-        const cv::Mat dark = darkerThanSurroundings(reduced, block, options.thresholdOffset);
+        cv::Mat dark = darkerThanSurroundings(reduced, block, options.thresholdOffset);
+        if (pass.closing > 0)
+            cv::morphologyEx(dark, dark, cv::MORPH_CLOSE,
+                             cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(pass.closing, pass.closing)));
         const double scale = static_cast<double>(gray.cols) / reduced.cols;
         collectHubs(dark, options, scale, found);
     }

@@ -16,7 +16,15 @@ namespace orb {
 struct FinderPass {
     int longSide = 1280;
     int blockSize = 25;
+    // Dark closed over this many pixels first (0: not): bridges the gaps a
+    // smear wears into the thin ring round the hub, through which the hub
+    // would join the white beyond.
+    int closing = 0;
 };
+
+// Passes for a frame in which nothing was found that read: the default
+// sizes with the ring's gaps bridged.
+inline std::vector<FinderPass> smearPasses() { return {{1280, 25, 9}, {640, 41, 9}}; }
 
 struct FinderOptions {
     // Fine blocks for small codes, coarse ones for codes in uneven light,

@@ -54,6 +54,27 @@ TEST_F(CodeFinder, FindsTheHubOfASmallCodeFarFromTheCentre)
     EXPECT_NEAR((result.position.outerRing.size.width + result.position.outerRing.size.height) / 4, outer, 0.1 * outer);
 }
 
+// A smear wears gaps into the thin ring round the hub, and the hub joins
+// the white beyond it: only the passes that bridge the gaps find it.
+TEST_F(CodeFinder, FindsASmearedHubOnceTheRingsGapsAreBridged)
+{
+    const double pitch = 8;
+    const DrawnCode drawn = codeAt("smear 204", {-100.37, 40.21}, {1280, 720}, pitch);
+    const cv::Point2d centre = drawn.plan.placement.centre;
+    cv::Mat smeared;
+    cv::blur(drawn.image, smeared, cv::Size(1, static_cast<int>(2 * pitch) | 1));
+    const auto finds = [&](const FinderOptions& options) {
+        const std::vector<CodeCandidate> found = findCodeCandidates(smeared, options);
+        return std::any_of(found.begin(), found.end(), [&](const CodeCandidate& candidate) {
+            return cv::norm(cv::Point2d(candidate.centre) - centre) < pitch;
+        });
+    };
+    EXPECT_FALSE(finds(FinderOptions()));
+    FinderOptions bridged;
+    bridged.passes = smearPasses();
+    EXPECT_TRUE(finds(bridged));
+}
+
 // The finder turns down white regions without dark near their middle before
 // tracing them: a hub seen at the steepest tilt, turned so its box is widest,
 // with the smallest dot off its centre, must still count as dark there.

@@ -5,6 +5,9 @@
 #include "orb/camera_read.h"
 #include "orb/drawing/code_drawer.h"
 #include "orb/drawing/text_code.h"
+#include "orb/finder/candidate_view.h"
+#include "orb/finder/code_finder.h"
+#include "orb/pipeline.h"
 #include "orb/reader.h"
 
 namespace orb {
@@ -73,7 +76,7 @@ TEST(CameraRead, ViewsKeepTheCutsSizeAndSharpenBlur)
     edge.colRange(0, 50) = 20;
     cv::Mat blurred;
     cv::GaussianBlur(edge, blurred, cv::Size(), 4);
-    const std::vector<CameraView> views = cameraViews(blurred, 55);
+    const std::vector<CameraView> views = cameraViews(blurred, cv::RotatedRect({50, 50}, {110, 110}, 0));
     ASSERT_FALSE(views.empty());
     for (const CameraView& view : views) {
         EXPECT_EQ(view.image.size(), blurred.size());
@@ -85,6 +88,39 @@ TEST(CameraRead, ViewsKeepTheCutsSizeAndSharpenBlur)
         if (view.repair == CameraRepair::Sharpened) {
             EXPECT_GT(step(view.image), step(blurred));
         }
+}
+
+TEST(CameraRead, DefocusTooWideToSharpenReadsOnceUndone)
+{
+    const double pitch = 7;
+    cv::Mat blurred;
+    cv::GaussianBlur(drawnCode(pitch), blurred, cv::Size(), 0.8 * pitch);
+    cv::Mat noise(blurred.size(), CV_8S);
+    cv::randn(noise, 0, 3);
+    cv::add(blurred, noise, blurred, cv::noArray(), CV_8U);
+    const ReadResult read = readCode(blurred);
+    ASSERT_TRUE(read) << read.errorText();
+    EXPECT_EQ(read.text(), kText);
+
+    // Beyond what the unsharp mask restores: only the views that undo the
+    // measured blur read the place.
+    const std::vector<CodeCandidate> found = findCodeCandidates(blurred);
+    ASSERT_FALSE(found.empty());
+    const CandidateView cut = cutCandidate(blurred, found.front(), CandidateViewOptions().discRadii.back());
+    PipelineOptions pipeline;
+    pipeline.innerCircle = cut.hub;
+    pipeline.maxWorkingWidth = 0;
+    const Blur blur = measuredBlur(cut.image, cut.hub);
+    bool undone = false;
+    for (const CameraView& view : cameraViews(cut.image, cut.hub, blur)) {
+        const bool reads = runPipeline(DecoderConfiguration(), view.image, pipeline).code == Success;
+        const bool undoes = view.repair == CameraRepair::Deblurred || view.repair == CameraRepair::DeblurredAndLevelled;
+        if (!undoes) {
+            EXPECT_FALSE(reads) << static_cast<int>(view.repair);
+        }
+        undone = undone || (undoes && reads);
+    }
+    EXPECT_TRUE(undone);
 }
 
 TEST(CameraRead, ReadsReportTheBytesCorrected)

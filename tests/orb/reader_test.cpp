@@ -186,13 +186,16 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_TRUE(std::none_of(all.trace.begin() + 1, all.trace.end(),
                              [](const TraceStep& step) { return step.image == "whole image"; }));
 
-    // A blank image: the search finds no place, and the whole image has no
-    // hub; then the same with dark and light swapped.
+    // A blank image: the search finds no place, the whole image has no
+    // hub, and the search with the ring's gaps bridged finds none either;
+    // then the same with dark and light swapped.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
-    ASSERT_EQ(none.trace.size(), 4u);
+    ASSERT_EQ(none.trace.size(), 6u);
     EXPECT_EQ(none.trace[1].image, "whole image");
-    EXPECT_EQ(none.trace[2].image, "swapped polarity");
-    EXPECT_EQ(none.trace[3].stage, "inner circle");
+    EXPECT_EQ(none.trace[2].stage, "finder search");
+    EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
+    EXPECT_EQ(none.trace[3].image, "swapped polarity");
+    EXPECT_EQ(none.trace[4].stage, "inner circle");
     EXPECT_EQ(none.trace[0].stage, "finder search");
     EXPECT_EQ(none.trace[0].places, 0);
     EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
