@@ -510,10 +510,13 @@ Trace swappedTrace(const Trace& trace)
 }
 
 // searchCodes on one polarity of the frame; failed places go to `failures`
-// when given. True when the candidate limit stopped the search.
+// when given. True when the candidate limit stopped the search. Smeared
+// hubs are bridged only with `bridgeSmears`: a blurred code printed light on
+// dark is rare, and the bridged search is what an image without a code pays
+// for most.
 bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t maxCodes,
                  bool wholeImage, const Trace& trace, std::vector<ReadResult>& read, ReadResult& failure,
-                 std::vector<ReadResult>* failures)
+                 std::vector<ReadResult>* failures, bool bridgeSmears)
 {
     std::optional<ReadResult> wholeFailure, placeFailure;
     const auto readWhole = [&] {
@@ -546,7 +549,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             if (read.empty()) readWholeOnce();
             // A smear wears gaps into the hub's ring and the hub joins the
             // white beyond: when nothing read, once more with them bridged.
-            if (read.empty() && !limited)
+            if (read.empty() && !limited && bridgeSmears)
                 limited = readFound(frame, findPlaces(frame, trace, true, places), options, plan, maxCodes, trace, read,
                                     placeFailure, failures);
         }
@@ -559,12 +562,12 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
 
 // readCode on one polarity of the frame.
 ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage,
-                     const Trace& trace)
+                     const Trace& trace, bool bridgeSmears)
 {
     std::vector<ReadResult> read;
     ReadResult failure;
     failure.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
-    searchFrame(frame, options, plan, 1, wholeImage, trace, read, failure, nullptr);
+    searchFrame(frame, options, plan, 1, wholeImage, trace, read, failure, nullptr, bridgeSmears);
     return read.empty() ? failure : std::move(read.front());
 }
 
@@ -583,9 +586,9 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     const Trace trace{options.trace ? &steps : nullptr};
     result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
     const Frame frame = frameOf(image, options, plan, wholeImage);
-    result = readFrame(frame, options, plan, wholeImage, trace);
+    result = readFrame(frame, options, plan, wholeImage, trace, true);
     if (!result && (wholeImage || options.findCodes)) {
-        ReadResult swapped = readFrame(swappedFrame(frame), options, plan, wholeImage, swappedTrace(trace));
+        ReadResult swapped = readFrame(swappedFrame(frame), options, plan, wholeImage, swappedTrace(trace), false);
         if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
@@ -632,13 +635,13 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     ReadResult failure;
     const Frame frame = frameOf(image, options, plan, wholeImage);
     search.candidateLimitReached =
-        searchFrame(frame, options, plan, maxCodes, wholeImage, trace, read, failure, &search.failed);
+        searchFrame(frame, options, plan, maxCodes, wholeImage, trace, read, failure, &search.failed, true);
     if (read.empty() && (wholeImage || options.findCodes)) {
         // The failed places stay those of the image as given.
         ReadResult swappedFailure;
         const bool limited =
             searchFrame(swappedFrame(frame), options, plan, maxCodes, wholeImage, swappedTrace(trace), read,
-                        swappedFailure, nullptr);
+                        swappedFailure, nullptr, false);
         if (!read.empty()) search.candidateLimitReached = limited;
     }
     search.error = read.empty() ? failure.error : ReadError::Success;

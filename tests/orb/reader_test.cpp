@@ -188,13 +188,15 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
 
     // A blank image: the search finds no place, the whole image has no
     // hub, and the search with the ring's gaps bridged finds none either;
-    // then the same with dark and light swapped.
+    // then the same with dark and light swapped, without the bridged search.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
-    ASSERT_EQ(none.trace.size(), 6u);
+    ASSERT_EQ(none.trace.size(), 5u);
     EXPECT_EQ(none.trace[1].image, "whole image");
     EXPECT_EQ(none.trace[2].stage, "finder search");
     EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
     EXPECT_EQ(none.trace[3].image, "swapped polarity");
+    EXPECT_EQ(none.trace[3].stage, "finder search");
+    EXPECT_EQ(none.trace[3].view, "full size");
     EXPECT_EQ(none.trace[4].stage, "inner circle");
     EXPECT_EQ(none.trace[0].stage, "finder search");
     EXPECT_EQ(none.trace[0].places, 0);
