@@ -21,7 +21,7 @@ struct CandidateViewOptions {
     std::vector<double> discRadii = {4.0, 5.5, 7.5};
     // Hubs flatter than this minor/major axis ratio are stretched round in
     // the cut; rounder ones are only scaled, as the chain reads them well.
-    double roundAxisRatio = 0.5;
+    double roundAxisRatio = kFlatHubAxisRatio;
     // Margin of the cut beyond the disc, in hub radii.
     double margin = 0.5;
     // The card's white: this percentile of the grey values inside the disc.

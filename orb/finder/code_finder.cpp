@@ -25,10 +25,6 @@ constexpr double kLargestHubShare = 0.4;
 // the cuts looked at cover the image a few times at most.
 constexpr double kLeastBoxShare = 0.15;
 
-// Hubs flatter than this are also held to their dot's shape: long white
-// regions with a streak down the middle are common in photographs, while a
-// tilted code's dot is its hub in small, and both turn round together.
-constexpr double kFlatHubRatio = 0.5;
 
 // The dot's minor/major axis ratio once its hub is stretched round; a
 // drawn dot comes out round, the smallest ones at about 0.85 after
@@ -183,7 +179,10 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         const cv::Point2d dotCentre(m.m10 / m.m00, m.m01 / m.m00);
         const double offset = cv::norm(dotCentre - cv::Point2d(hub.center)) / radius;
         if (offset > options.maxDotOffset) continue;
-        if (minor / major < kFlatHubRatio) {
+        // A flat hub is also held to its dot's shape: long white regions
+        // with a streak down the middle are common in photographs, while a
+        // tilted code's dot is its hub in small, and both turn round together.
+        if (minor / major < kFlatHubAxisRatio) {
             const auto [roundness, seenOffset] = dotInHubFrame(m, hub);
             if (roundness < kLeastDotRoundness || seenOffset > options.maxDotOffset) continue;
         }

@@ -66,6 +66,11 @@ struct CodeCandidate {
 // Drawn codes keep their outer edge within this many hub radii.
 inline constexpr double kMaxCodeRadiusInHubs = 8.0;
 
+// Hubs flatter than this minor/major axis ratio belong to steeply tilted
+// codes: the finder holds them to their dot's shape, and the cut stretches
+// them round before the chain sees them.
+inline constexpr double kFlatHubAxisRatio = 0.5;
+
 // The candidate codes of an 8-bit image (gray, BGR or BGRA), best first,
 // duplicates from the several passes merged. Time and memory grow with the
 // image's pixels only: the passes work on bounded reduced copies.
