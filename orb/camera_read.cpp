@@ -12,9 +12,9 @@ namespace {
 // The hub is three ring pitches across its radius.
 constexpr double kHubPitches = 3.0;
 // A blur spread at least this many pitches is undone a second time,
-// widened by this much.
+// narrowed by this much.
 constexpr double kWideBlur = 0.4;
-constexpr double kWidening = 1.25;
+constexpr double kNarrowing = 0.8;
 
 // An odd block size of about `pixels`, at least 3.
 int oddSize(double pixels)
@@ -107,12 +107,12 @@ std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRec
     const cv::Mat restored = centredOnSampleLevel(deblurred(greyCut, blur, noiseShare(blur)), hub);
     views.push_back({CameraRepair::Deblurred, restored});
     views.push_back({CameraRepair::DeblurredAndLevelled, levelledLight(restored, pitch)});
-    // A wide blur washes out the hub's ring, and the measure on the hub
-    // then falls short of it: undone once more, wider.
+    // A wide blur also shrinks the hub the finder saw, and the measure on
+    // that hub comes out wider than the blur: undone once more, narrower.
     if (spread < kWideBlur * pitch) return views;
-    const Blur wider{kWidening * blur.sigma, kWidening * blur.length, blur.direction};
-    views.push_back({CameraRepair::DeblurredWider,
-                     centredOnSampleLevel(deblurred(greyCut, wider, noiseShare(wider)), hub)});
+    const Blur narrower{kNarrowing * blur.sigma, kNarrowing * blur.length, blur.direction};
+    views.push_back({CameraRepair::DeblurredNarrower,
+                     centredOnSampleLevel(deblurred(greyCut, narrower, noiseShare(narrower)), hub)});
     return views;
 }
 
