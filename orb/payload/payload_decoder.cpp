@@ -138,6 +138,11 @@ private:
 
 } // namespace
 
+double correctionEvidence(int capacity, int parity, int errors, int erasures, int freeBits)
+{
+    return 8.0 * (parity - errors) - freeBits - log2Choose(capacity - erasures, errors);
+}
+
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
                          std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors)
 {
@@ -160,13 +165,21 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
             result = EccUncorrectable;
             continue;
         }
+        const int parity = eccLength(capacity, ecc);
+        const int changed = changedBytes(codeword, block, parity);
+        if (changed > 0 && correctionEvidence(capacity, parity, changed) < kCorrectionCheckBits) {
+            log.line(LogLevel::Trace, "decoder: ECC strength: ", strength, " corrected ", changed,
+                     " bytes, too many for its parity");
+            result = EccUncorrectable;
+            continue;
+        }
         Found<PayloadRead> read = readFrame(block, ecc);
         result = read.code;
         if (!read) continue;
         text = std::move(read.value.text);
         dataType = read.value.dataType;
         eccType = ecc;
-        if (correctedErrors) *correctedErrors = changedBytes(codeword, block, eccLength(capacity, ecc));
+        if (correctedErrors) *correctedErrors = changed;
         return Success;
     }
     log.line(LogLevel::Debug, "           Error: ", resultText(result));
@@ -202,7 +215,9 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
         log.line(LogLevel::Trace, "decoder: try ECC strength with erasures: ", strength);
 
         // As the first read corrects: no erasures, up to half the parity in errors.
-        if (const RsCorrection plain = received.correct(static_cast<std::size_t>(parity), {}); !plain.word.empty()) {
+        if (const RsCorrection plain = received.correct(static_cast<std::size_t>(parity), {});
+            !plain.word.empty() &&
+            (plain.errors == 0 || correctionEvidence(capacity, parity, plain.errors) >= kCorrectionCheckBits)) {
             const std::vector<std::uint8_t> block(plain.word.begin(), plain.word.begin() + (capacity - parity));
             Found<PayloadRead> read = readFrame(block, ecc);
             result = read.code;
@@ -219,7 +234,7 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
         // of the others only a few, spread up to the last, are tried, so a
         // large grid that holds no code costs a few corrections, not one
         // per parity byte.
-        const double spareBits = 8.0 * parity - kErasureCheckBits;
+        const double spareBits = 8.0 * parity - kCorrectionCheckBits;
         const auto fits = [&](const UnsureBits& bits, int module) {
             return bits.freeBits() + bits.bitsOf(module) <= spareBits;
         };
@@ -252,10 +267,10 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
             // The most errors besides the erasures that still leave enough
             // evidence.
             const auto evidence = [&](int errors) {
-                return 8.0 * (parity - errors) - bits.freeBits() - log2Choose(capacity - erasures, errors);
+                return correctionEvidence(capacity, parity, errors, erasures, bits.freeBits());
             };
             int maxErrors = 0;
-            while (2 * (maxErrors + 1) + erasures <= parity && evidence(maxErrors + 1) >= kErasureCheckBits)
+            while (2 * (maxErrors + 1) + erasures <= parity && evidence(maxErrors + 1) >= kCorrectionCheckBits)
                 ++maxErrors;
             const RsCorrection correction = received.correct(static_cast<std::size_t>(parity), bits.erased(), maxErrors);
             if (correction.word.empty() || !bits.keepsSureBits(codeword, correction.word)) continue;

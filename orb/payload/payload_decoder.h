@@ -12,6 +12,9 @@ namespace orb {
 // `modules` is the logical module stream (after mask and layout), each value
 // carrying `bitsPerModule` bits. On Success text, dataType and eccType are set,
 // and `correctedErrors` (when given) to the codeword bytes the correction changed.
+// A correction (a word that was not already a codeword) stands only when the
+// parity it leaves unused still makes a chance codeword unlikely (see
+// kCorrectionCheckBits).
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
                          std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors = nullptr);
 
@@ -31,15 +34,23 @@ struct PayloadRead {
 // erasures, growing one byte at a time. A correction with erasures stands
 // only when it changed no bit of a sure module in an erased byte and the
 // parity it leaves unused still makes a chance codeword unlikely (see
-// kErasureCheckBits); the frame checks come on top.
+// kCorrectionCheckBits); the frame checks come on top.
 Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& modules,
                                              const std::vector<float>& certainty, int bitsPerModule);
 
-// Bits of evidence a correction with erasures must keep: parity bytes left
-// over, less what the errors it located and the erased modules could take.
-// A word beyond the code's reach then passes as a codeword about once in
-// 2^12 tries, before the frame's checksum and tail.
-inline constexpr double kErasureCheckBits = 12;
+// Bits of evidence every correction must keep: parity bytes left over, less
+// what the errors it located and the erased modules could take. A word
+// beyond the code's reach then passes as a codeword about once in 2^12
+// tries, before the frame's checksum and tail. A code with little parity
+// (2 or 3 bytes) therefore reads only as it is: one corrected byte would
+// leave about as much evidence as the frame's own checks, too little
+// against the many grids a search of a cluttered photograph reads.
+inline constexpr double kCorrectionCheckBits = 12;
+
+// The evidence bits a correction of `errors` located bytes, `erasures`
+// erased bytes with `freeBits` unsure bits among them, keeps in a codeword
+// of `capacity` bytes with `parity` parity bytes.
+double correctionEvidence(int capacity, int parity, int errors, int erasures = 0, int freeBits = 0);
 // A module this sure or surer (within a fifth of the contrast of its level)
 // is never an erasure.
 inline constexpr float kSureCertainty = 0.3f;
