@@ -136,6 +136,20 @@ private:
     int freeBits_ = 0;
 };
 
+// Whether every bit `corrected` changed in `received` is carried by a
+// module less sure than kSureCertainty.
+bool changesOnlyUnsureModules(std::span<const std::uint8_t> received, const std::vector<std::uint8_t>& corrected,
+                              const std::vector<float>& certainty, int bitsPerModule)
+{
+    for (std::size_t byte = 0; byte < received.size(); ++byte)
+        for (int bit = 0; bit < 8; ++bit)
+            if ((received[byte] ^ corrected[byte]) >> bit & 1u) {
+                const std::size_t module = (8 * byte + bit) / static_cast<std::size_t>(bitsPerModule);
+                if (module >= certainty.size() || certainty[module] >= kSureCertainty) return false;
+            }
+    return true;
+}
+
 } // namespace
 
 double correctionEvidence(int capacity, int parity, int errors, int erasures, int freeBits)
@@ -144,7 +158,8 @@ double correctionEvidence(int capacity, int parity, int errors, int erasures, in
 }
 
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
-                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors)
+                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors,
+                         Corrections corrections)
 {
     Logger& log = logger();
     log.line(LogLevel::Debug, "          read");
@@ -167,7 +182,8 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
         }
         const int parity = eccLength(capacity, ecc);
         const int changed = changedBytes(codeword, block, parity);
-        if (changed > 0 && correctionEvidence(capacity, parity, changed) < kCorrectionCheckBits) {
+        if (corrections == Corrections::Checked && changed > 0 &&
+            correctionEvidence(capacity, parity, changed) < kCorrectionCheckBits) {
             log.line(LogLevel::Trace, "decoder: ECC strength: ", strength, " corrected ", changed,
                      " bytes, too many for its parity");
             result = EccUncorrectable;
@@ -187,7 +203,8 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
 }
 
 Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& modules,
-                                             const std::vector<float>& certainty, int bitsPerModule)
+                                             const std::vector<float>& certainty, int bitsPerModule,
+                                             Corrections corrections)
 {
     Logger& log = logger();
     log.line(LogLevel::Debug, "          read with erasures");
@@ -214,10 +231,15 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
         const int parity = eccLength(capacity, ecc);
         log.line(LogLevel::Trace, "decoder: try ECC strength with erasures: ", strength);
 
-        // As the first read corrects: no erasures, up to half the parity in errors.
+        // As the first read corrects: no erasures, up to half the parity in
+        // errors. A correction that leaves too little parity unused stands
+        // here when the grey image agrees: every bit it changed is an unsure
+        // module's.
         if (const RsCorrection plain = received.correct(static_cast<std::size_t>(parity), {});
             !plain.word.empty() &&
-            (plain.errors == 0 || correctionEvidence(capacity, parity, plain.errors) >= kCorrectionCheckBits)) {
+            (plain.errors == 0 || corrections == Corrections::AlsoWeak ||
+             correctionEvidence(capacity, parity, plain.errors) >= kCorrectionCheckBits ||
+             changesOnlyUnsureModules(codeword, plain.word, certainty, bitsPerModule))) {
             const std::vector<std::uint8_t> block(plain.word.begin(), plain.word.begin() + (capacity - parity));
             Found<PayloadRead> read = readFrame(block, ecc);
             result = read.code;

@@ -9,14 +9,27 @@
 
 namespace orb {
 
+// Which corrections a read may stand on.
+enum class Corrections {
+    // Those that leave kCorrectionCheckBits of evidence, and (reads that know
+    // how sure each module is) those that changed only unsure modules.
+    Checked,
+    // Besides those, any the parity allows: for a place read as it was given
+    // and not mirrored, where a code is most likely. Each further hypothesis
+    // (mirrored, dark and light swapped) repeats thousands of grid reads in
+    // a cluttered image, and at that count a one-byte correction of a small
+    // code is as often a chance codeword as the code.
+    AlsoWeak,
+};
+
 // `modules` is the logical module stream (after mask and layout), each value
 // carrying `bitsPerModule` bits. On Success text, dataType and eccType are set,
 // and `correctedErrors` (when given) to the codeword bytes the correction changed.
-// A correction (a word that was not already a codeword) stands only when the
-// parity it leaves unused still makes a chance codeword unlikely (see
-// kCorrectionCheckBits).
+// A correction (a word that was not already a codeword) stands as
+// `corrections` says.
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
-                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors = nullptr);
+                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors = nullptr,
+                         Corrections corrections = Corrections::Checked);
 
 // What a payload read carried, and what the correction changed to read it.
 struct PayloadRead {
@@ -36,7 +49,8 @@ struct PayloadRead {
 // parity it leaves unused still makes a chance codeword unlikely (see
 // kCorrectionCheckBits); the frame checks come on top.
 Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& modules,
-                                             const std::vector<float>& certainty, int bitsPerModule);
+                                             const std::vector<float>& certainty, int bitsPerModule,
+                                             Corrections corrections = Corrections::Checked);
 
 // Bits of evidence every correction must keep: parity bytes left over, less
 // what the errors it located and the erased modules could take. A word

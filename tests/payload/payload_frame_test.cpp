@@ -283,15 +283,19 @@ struct TwoReads {
     ResultCode plain;
     bool withErasures;
 };
-TwoReads readWithWrongBytes(const CodeWriter& writer, int wrong)
+TwoReads readWithWrongBytes(const CodeWriter& writer, int wrong, Corrections corrections = Corrections::Checked,
+                            float certainty = 0.5f)
 {
     std::vector<std::uint8_t> modules = writer.modules();
-    for (int byte = 0; byte < wrong; ++byte) modules[8 * (2 * byte + 1) + 3] ^= 1;
+    std::vector<float> sure(modules.size(), 0.5f);
+    for (int byte = 0; byte < wrong; ++byte) {
+        modules[8 * (2 * byte + 1) + 3] ^= 1;
+        sure[8 * (2 * byte + 1) + 3] = certainty;
+    }
     std::string text;
     std::uint8_t dataType = 0, eccType = 0;
-    const ResultCode plain = decodePayload(modules, 1, text, dataType, eccType);
-    const Found<PayloadRead> erased =
-        decodePayloadWithErasures(modules, std::vector<float>(modules.size(), 0.5f), 1);
+    const ResultCode plain = decodePayload(modules, 1, text, dataType, eccType, nullptr, corrections);
+    const Found<PayloadRead> erased = decodePayloadWithErasures(modules, sure, 1, corrections);
     return {plain, static_cast<bool>(erased)};
 }
 
@@ -307,6 +311,11 @@ TEST(PayloadDecoder, ACorrectionStandsOnlyWithParityLeftOver)
     EXPECT_TRUE(readWithWrongBytes(small, 0).withErasures);
     EXPECT_NE(readWithWrongBytes(small, 1).plain, Success);
     EXPECT_FALSE(readWithWrongBytes(small, 1).withErasures);
+    // Unless the grey image doubted the module the correction changed...
+    EXPECT_TRUE(readWithWrongBytes(small, 1, Corrections::Checked, 0.1f).withErasures);
+    // ...or the place is read as it was given, where a code is most likely.
+    EXPECT_EQ(readWithWrongBytes(small, 1, Corrections::AlsoWeak).plain, Success);
+    EXPECT_TRUE(readWithWrongBytes(small, 1, Corrections::AlsoWeak).withErasures);
 
     CodeWriter larger(10, 40, 1); // 50 bytes, 4 of parity at Low
     larger.buildCodeword(Digits, Low, "31415");
