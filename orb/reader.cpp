@@ -629,7 +629,8 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     const Frame frame = frameOf(image, options, plan, wholeImage);
     result = readFrame(frame, options, plan, wholeImage, trace, true);
     if (!result && (wholeImage || options.findCodes)) {
-        ReadResult swapped = readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace), false);
+        ReadResult swapped =
+            readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace), false);
         if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
