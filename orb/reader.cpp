@@ -533,6 +533,15 @@ Frame swappedFrame(const Frame& frame)
             frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels};
 }
 
+// The plan for the image with dark and light swapped: a hypothesis beyond
+// the image as given, so its reads stand only on well-checked corrections.
+ReadPlan swappedPlan(const ReadPlan& plan)
+{
+    ReadPlan swapped = plan;
+    swapped.pipeline.weakCorrections = false;
+    return swapped;
+}
+
 // The trace of the try with dark and light swapped names that image.
 Trace swappedTrace(const Trace& trace)
 {
@@ -620,7 +629,8 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     const Frame frame = frameOf(image, options, plan, wholeImage);
     result = readFrame(frame, options, plan, wholeImage, trace, true);
     if (!result && (wholeImage || options.findCodes)) {
-        ReadResult swapped = readFrame(swappedFrame(frame), options, plan, wholeImage, swappedTrace(trace), false);
+        ReadResult swapped =
+            readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace), false);
         if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
@@ -672,7 +682,7 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
         // The failed places stay those of the image as given.
         ReadResult swappedFailure;
         const bool limited =
-            searchFrame(swappedFrame(frame), options, plan, maxCodes, wholeImage, swappedTrace(trace), read,
+            searchFrame(swappedFrame(frame), options, swappedPlan(plan), maxCodes, wholeImage, swappedTrace(trace), read,
                         swappedFailure, nullptr, false);
         if (!read.empty()) search.candidateLimitReached = limited;
     }
