@@ -12,6 +12,7 @@
 #include "orb/detection/inner_zebra.h"
 #include "orb/detection/outer_zebra.h"
 #include "orb/detection/radial_zebra.h"
+#include "orb/detection/ring_edges.h"
 #include "orb/detection/start_marker.h"
 #include "orb/geometry/image_corrections.h"
 #include "orb/geometry/inner_circle.h"
@@ -320,15 +321,34 @@ private:
 
     PipelineReading fromRadialZebra(const View& radial, int modulesPerRing, const StartMarker& marker)
     {
-        const Found<RingGrid> grid = steps_.record(Stage::RadialZebra, radial, [&] {
-            return detectRadialZebra(makeRadialZebraSearch(radial.image, marker, modulesPerRing));
-        });
-        if (!grid) return failed(grid.code);
+        const RadialZebraSearch search = makeRadialZebraSearch(radial.image, marker, modulesPerRing);
+        const Found<RingGrid> grid =
+            steps_.record(Stage::RadialZebra, radial, [&] { return detectRadialZebra(search); });
+        PipelineReading reading = grid ? fromGrid(radial, modulesPerRing, marker, *grid) : failed(grid.code);
+        if (reading.code == Success) return reading;
 
+        // A stain or a finger over the radial zebra: the rings' own edges
+        // give the grid, unless they give the one that just failed.
+        const Found<RingGrid> edges =
+            steps_.record(Stage::RadialZebra, radial, [&] { return ringGridFromModuleEdges(search, modulesPerRing); });
+        if (!edges || (grid && sameGrid(*grid, *edges))) return reading;
+        return fromGrid(radial, modulesPerRing, marker, *edges);
+    }
+
+    // Two grids that sample the same modules.
+    static bool sameGrid(const RingGrid& a, const RingGrid& b)
+    {
+        const double pitch = a.ringCount > 1 ? (a.lastRadius - a.firstRadius) / (a.ringCount - 1) : 0;
+        return a.ringCount == b.ringCount && std::abs(a.firstRadius - b.firstRadius) < pitch / 4 &&
+               std::abs(a.lastRadius - b.lastRadius) < pitch / 4;
+    }
+
+    PipelineReading fromGrid(const View& radial, int modulesPerRing, const StartMarker& marker, const RingGrid& grid)
+    {
         // Final transform, grid reading and payload.
         Found<GridReading> payload = steps_.record(Stage::GridReading, radial, [&] {
             const WarpedRing warped(StageInput{config_, radial.image}, sourceImage(), radial.homography, marker);
-            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts_);
+            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, grid, layouts_);
         });
         if (!payload) return failed(payload.code);
 
@@ -336,7 +356,7 @@ private:
         reading.code = Success;
         reading.payload = std::move(payload.value);
         reading.modulesPerRing = modulesPerRing;
-        reading.grid = *grid;
+        reading.grid = grid;
         reading.startMarker = marker;
         reading.homography = radial.homography;
         reading.mirrored = mirrored_;

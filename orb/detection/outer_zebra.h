@@ -11,9 +11,15 @@
 namespace orb {
 
 // Where the outer ring may pass along a start marker's bar: its estimated
-// end and, when the bar was bridged, the end of its first run; the one
-// farther from the image centre first.
+// end and, when the bar was bridged, the end of its first run, the one
+// farther from the image centre first; then, where it differs from both,
+// the code's outer edge (outerEdgeRadius from the bar's ray start).
 std::vector<cv::Point2d> outerZebraTrialPoints(const cv::Mat& image, const StartMarker& marker);
+
+// The first radius out from `from` past which the circle around the image
+// centre is almost all white: the outer edge of a code centred there, even
+// with part of its outline hidden. 0 when there is none within the image.
+double outerEdgeRadius(const cv::Mat& image, double from);
 
 // The outer zebra found through one trial point, and the start marker with
 // its bar end moved onto the zebra's ring.
