@@ -21,9 +21,9 @@ namespace {
 
 constexpr int kSamplings = 11; // each one pixel further inside the outline
 // The outer edge: where the black share of the circle, over this many
-// pixels of radius running, stays below this share of its median inside.
+// pixels of radius running, stays below this share of its largest.
 constexpr int kEdgeRun = 3;
-constexpr float kEdgeShare = 0.3f;
+constexpr float kEdgeShare = 0.2f;
 constexpr int kEdgeRays = 720;
 
 // Centres of the black runs along one sampled ellipse.
@@ -369,11 +369,9 @@ double outerEdgeRadius(const cv::Mat& image, double from)
     cv::reduce(polar, share, 0, cv::REDUCE_AVG, CV_32F);
     const cv::Mat_<float> shares = share;
 
-    // Every ring is part black; past the outer zebra the quiet zone is
-    // white all round, but for what hides it.
-    std::vector<float> inside(shares.begin() + start, shares.end());
-    std::nth_element(inside.begin(), inside.begin() + inside.size() / 2, inside.end());
-    const float low = kEdgeShare * inside[inside.size() / 2];
+    // Every ring is part black, the inner zebra's nearly all; past the
+    // outer zebra the quiet zone is white all round, but for what hides it.
+    const float low = kEdgeShare * *std::max_element(shares.begin() + start, shares.end());
     for (int r = start; r + kEdgeRun < reach; ++r) {
         bool quiet = true;
         for (int k = 0; k < kEdgeRun && quiet; ++k) quiet = shares(r + k) < low;
