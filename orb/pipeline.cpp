@@ -289,10 +289,15 @@ private:
 
         // Outer zebra: per candidate, best first, and per trial point on its bar.
         return eachUntilRead(*candidates, StartMarkerNotDetected, [&](const StartMarker& candidate) {
-            return eachUntilRead(outerZebraTrialPoints(marked.image, candidate), OuterZebraNotDetected,
-                                 [&](const cv::Point2d& trialPoint) {
-                                     return fromOuterZebra(marked, modulesPerRing, candidate, trialPoint);
-                                 });
+            const std::vector<cv::Point2d> trialPoints = outerZebraTrialPoints(marked.image, candidate);
+            const PipelineReading reading =
+                eachUntilRead(trialPoints, OuterZebraNotDetected, [&](const cv::Point2d& trialPoint) {
+                    return fromOuterZebra(marked, modulesPerRing, candidate, trialPoint);
+                });
+            if (reading.code == Success) return reading;
+            // A finger or a stain over the bar's end: the code's outer edge.
+            const std::optional<cv::Point2d> edge = outerEdgeTrialPoint(marked.image, candidate, trialPoints);
+            return edge ? fromOuterZebra(marked, modulesPerRing, candidate, *edge) : reading;
         });
     }
 
@@ -328,10 +333,11 @@ private:
         if (reading.code == Success) return reading;
 
         // A stain or a finger over the radial zebra: the rings' own edges
-        // give the grid, unless they give the one that just failed.
-        const Found<RingGrid> edges =
-            steps_.record(Stage::RadialZebra, radial, [&] { return ringGridFromModuleEdges(search, modulesPerRing); });
+        // give the grid. Only a grid other than the one that just failed
+        // is a step of its own, so the failure reported stays the last met.
+        const Found<RingGrid> edges = ringGridFromModuleEdges(search, modulesPerRing);
         if (!edges || (grid && sameGrid(*grid, *edges))) return reading;
+        steps_.record(Stage::RadialZebra, radial, [&] { return edges; });
         return fromGrid(radial, modulesPerRing, marker, *edges);
     }
 

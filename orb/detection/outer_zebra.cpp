@@ -383,19 +383,24 @@ double outerEdgeRadius(const cv::Mat& image, double from)
 std::vector<cv::Point2d> outerZebraTrialPoints(const cv::Mat& image, const StartMarker& marker)
 {
     std::vector<cv::Point2d> trialPoints{marker.barEnd};
-    const cv::Point2d centre = imageCentre(image);
     if (marker.barEnd != marker.firstRunEnd) {
         trialPoints.push_back(marker.firstRunEnd);
+        const cv::Point2d centre = imageCentre(image);
         if (cv::norm(trialPoints[1] - centre) > cv::norm(trialPoints[0] - centre)) std::swap(trialPoints[0], trialPoints[1]);
     }
-    // Last, the code's outer edge as the whole ring shows it: a finger or a
-    // stain over the bar's end cuts its run short.
+    return trialPoints;
+}
+
+std::optional<cv::Point2d> outerEdgeTrialPoint(const cv::Mat& image, const StartMarker& marker,
+                                               const std::vector<cv::Point2d>& tried)
+{
+    const cv::Point2d centre = imageCentre(image);
     const double edge = outerEdgeRadius(image, cv::norm(marker.rayStart - centre));
-    const bool apart = std::all_of(trialPoints.begin(), trialPoints.end(), [&](const cv::Point2d& p) {
+    const bool apart = std::all_of(tried.begin(), tried.end(), [&](const cv::Point2d& p) {
         return std::abs(cv::norm(p - centre) - edge) > kEdgeRun;
     });
-    if (edge > 0 && apart) trialPoints.push_back(centre + edge * rayDirection(marker.angle));
-    return trialPoints;
+    if (edge <= 0 || !apart) return std::nullopt;
+    return centre + edge * rayDirection(marker.angle);
 }
 
 Found<OuterZebra> detectOuterZebra(const cv::Mat& image, int modulesPerRing, const StartMarker& marker,
