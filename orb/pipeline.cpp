@@ -329,7 +329,10 @@ private:
         const RadialZebraSearch search = makeRadialZebraSearch(radial.image, marker, modulesPerRing);
         const Found<RingGrid> grid =
             steps_.record(Stage::RadialZebra, radial, [&] { return detectRadialZebra(search); });
-        PipelineReading reading = grid ? fromGrid(radial, modulesPerRing, marker, *grid) : failed(grid.code);
+        const Corrections corrections =
+            options_.weakCorrections && !mirrored_ ? Corrections::AlsoWeak : Corrections::Checked;
+        PipelineReading reading =
+            grid ? fromGrid(radial, modulesPerRing, marker, *grid, corrections) : failed(grid.code);
         if (reading.code == Success) return reading;
 
         // A stain or a finger over the radial zebra: the rings' own edges
@@ -338,7 +341,8 @@ private:
         const Found<RingGrid> edges = ringGridFromModuleEdges(search, modulesPerRing);
         if (!edges || (grid && sameGrid(*grid, *edges))) return reading;
         steps_.record(Stage::RadialZebra, radial, [&] { return edges; });
-        return fromGrid(radial, modulesPerRing, marker, *edges);
+        // A grid guessed from the data itself takes no weak correction.
+        return fromGrid(radial, modulesPerRing, marker, *edges, Corrections::Checked);
     }
 
     // Two grids that sample the same modules.
@@ -349,12 +353,13 @@ private:
                std::abs(a.lastRadius - b.lastRadius) < pitch / 4;
     }
 
-    PipelineReading fromGrid(const View& radial, int modulesPerRing, const StartMarker& marker, const RingGrid& grid)
+    PipelineReading fromGrid(const View& radial, int modulesPerRing, const StartMarker& marker, const RingGrid& grid,
+                             Corrections corrections)
     {
         // Final transform, grid reading and payload.
         Found<GridReading> payload = steps_.record(Stage::GridReading, radial, [&] {
             const WarpedRing warped(StageInput{config_, radial.image}, sourceImage(), radial.homography, marker);
-            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, grid, layouts_);
+            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, grid, layouts_, corrections);
         });
         if (!payload) return failed(payload.code);
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <optional>
 
 #include <opencv2/imgproc.hpp>
@@ -14,6 +15,7 @@
 #include "orb/found_codes.h"
 #include "orb/finder/candidate_view.h"
 #include "orb/finder/code_finder.h"
+#include "orb/finder/data_rings.h"
 #include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 #include "orb/payload/module_geometry.h"
@@ -150,12 +152,34 @@ bool centreMissing(ResultCode error, bool hubGiven)
     return hubGiven && (error == PerspectiveMarkersNotDetected || error == WrongPerspectiveMarkerCount);
 }
 
+// The search's reduced copies and local means, made on an image's first
+// search and kept for the rest: the search with smears bridged and the one
+// with dark and light swapped threshold the same means.
+class SearchLevels {
+public:
+    explicit SearchLevels(cv::Mat grey) : grey_(std::move(grey)) {}
+
+    const FinderImage& image()
+    {
+        if (!image_) image_.emplace(grey_);
+        return *image_;
+    }
+
+private:
+    cv::Mat grey_; // as captured, whichever way round the frame is read
+    std::optional<FinderImage> image_;
+};
+
 // The caller's image and, when something needs it, its grey version made
 // once: the search works on grey, and so does a black-and-white read with
 // enhancement, which converts first thing.
 struct Frame {
     cv::Mat image;
     cv::Mat grey; // empty when not made
+    // How the codes sought look in the image as captured: a swapped frame
+    // seeks light-on-dark codes in the captured image's levels.
+    Shade shade = Shade::DarkOnLight;
+    std::shared_ptr<SearchLevels> levels; // null when there is no search
 };
 
 // Whether a read of `type` may be handed the grey image: a black-and-white
@@ -167,12 +191,13 @@ bool takesGrey(CodeType type, const PipelineOptions& pipeline)
 
 Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage)
 {
-    Frame frame{image, {}};
+    Frame frame{image, {}, Shade::DarkOnLight, nullptr};
     const bool wholeGrey = wholeImage && std::any_of(plan.types.begin(), plan.types.end(), [&](CodeType type) {
                                return takesGrey(type, plan.pipeline);
                            });
     if (!options.findCodes && !wholeGrey) return frame;
     frame.grey = greyImage(image);
+    if (options.findCodes) frame.levels = std::make_shared<SearchLevels>(frame.grey);
     return frame;
 }
 
@@ -357,6 +382,8 @@ ReadResult readCameraCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& tra
     std::vector<bool> lost;
     std::optional<Blur> blur; // the same hub at the same scale in every cut: measured once
     for (std::size_t disc = 0; disc < cuts.discs(); ++disc) {
+        // Every view lost its centre: no larger disc brings it back.
+        if (!lost.empty() && std::all_of(lost.begin(), lost.end(), [](bool gone) { return gone; })) break;
         const CandidateView& cut = cuts.view(disc, true);
         if (cut.image.empty()) continue;
         PipelineOptions pipeline = plan.pipeline;
@@ -425,7 +452,7 @@ std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, bo
     finding.maxCandidates = std::numeric_limits<int>::max();
     if (bridged) finding.passes = smearPasses();
     const auto start = std::chrono::steady_clock::now();
-    std::vector<CodeCandidate> candidates = findCodeCandidates(frame.grey, finding);
+    std::vector<CodeCandidate> candidates = findCodeCandidates(frame.levels->image(), finding, frame.shade);
     std::erase_if(candidates, [&](const CodeCandidate& candidate) {
         return std::any_of(known.begin(), known.end(), [&](const CodeCandidate& other) {
             return cv::norm(other.centre - candidate.centre) < 0.5 * other.hubRadius;
@@ -465,7 +492,11 @@ bool readFound(const Frame& frame, const std::vector<CodeCandidate>& candidates,
             here.image = (trace.image == "whole image" ? std::string() : trace.image + ", ") + "place " +
                          std::to_string(place) + " at " + std::to_string(cvRound(candidate.centre.x)) + "," +
                          std::to_string(cvRound(candidate.centre.y));
-        ReadResult result = readCandidate(frame, candidate, plan, here);
+        // A hub with nothing round it that a code has costs no cut; it
+        // fails as a read of it would.
+        ReadResult result;
+        if (showsDataRings(frame.grey, candidate)) result = readCandidate(frame, candidate, plan, here);
+        else result.error = ReadError::PerspectiveMarkersNotDetected;
         if (!result) {
             ++failed;
             if (failures) failures->push_back(failedPlace(result, candidate));
@@ -498,7 +529,17 @@ bool wholeImageFirst(const std::vector<CodeCandidate>& places, const cv::Size& s
 // The frame with dark and light swapped, for codes printed light on dark.
 Frame swappedFrame(const Frame& frame)
 {
-    return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey)};
+    return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey),
+            frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels};
+}
+
+// The plan for the image with dark and light swapped: a hypothesis beyond
+// the image as given, so its reads stand only on well-checked corrections.
+ReadPlan swappedPlan(const ReadPlan& plan)
+{
+    ReadPlan swapped = plan;
+    swapped.pipeline.weakCorrections = false;
+    return swapped;
 }
 
 // The trace of the try with dark and light swapped names that image.
@@ -588,7 +629,8 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     const Frame frame = frameOf(image, options, plan, wholeImage);
     result = readFrame(frame, options, plan, wholeImage, trace, true);
     if (!result && (wholeImage || options.findCodes)) {
-        ReadResult swapped = readFrame(swappedFrame(frame), options, plan, wholeImage, swappedTrace(trace), false);
+        ReadResult swapped =
+            readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace), false);
         if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
@@ -640,7 +682,7 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
         // The failed places stay those of the image as given.
         ReadResult swappedFailure;
         const bool limited =
-            searchFrame(swappedFrame(frame), options, plan, maxCodes, wholeImage, swappedTrace(trace), read,
+            searchFrame(swappedFrame(frame), options, swappedPlan(plan), maxCodes, wholeImage, swappedTrace(trace), read,
                         swappedFailure, nullptr, false);
         if (!read.empty()) search.candidateLimitReached = limited;
     }

@@ -204,39 +204,104 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
 
 } // namespace
 
-std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const FinderOptions& options)
-{
-    std::vector<CodeCandidate> found;
-    if (image.empty() || image.depth() != CV_8U) return found;
-    const cv::Mat gray = greyImage(image);
-    const int longSide = std::max(gray.cols, gray.rows);
+namespace {
 
+// `grey` reduced so its long side is `side`; `previous` (the last pass's
+// copy, empty for none) is halved instead when that gives the same size:
+// halving averages the same pixels as reducing the image itself, at a
+// fraction of the cost.
+cv::Mat reducedTo(const cv::Mat& grey, int side, const cv::Mat& previous)
+{
+    const int longSide = std::max(grey.cols, grey.rows);
+    if (side == longSide) return grey;
+    const double factor = static_cast<double>(side) / longSide;
+    // at least a pixel each way, however flat the image
+    const cv::Size size(std::max(1, static_cast<int>(std::lround(grey.cols * factor))),
+                        std::max(1, static_cast<int>(std::lround(grey.rows * factor))));
+    const bool halves = !previous.empty() && previous.cols == 2 * size.width && previous.rows == 2 * size.height;
+    cv::Mat reduced;
+    cv::resize(halves ? previous : grey, reduced, size, 0, 0, cv::INTER_AREA);
+    return reduced;
+}
+
+// The block a pass thresholds with on a copy of `size`: odd, and no larger than the copy.
+int blockOn(const FinderPass& pass, const cv::Size& size)
+{
+    return std::min(pass.blockSize, 2 * (std::min(size.width, size.height) / 2) - 1) | 1;
+}
+
+bool usable(const FinderPass& pass) { return pass.longSide > 0 && pass.blockSize >= 3; }
+
+} // namespace
+
+FinderImage::FinderImage(const cv::Mat& image, const std::vector<FinderPass>& passes)
+{
+    if (image.empty() || image.depth() != CV_8U) return;
+    grey_ = greyImage(image);
+    const int longSide = std::max(grey_.cols, grey_.rows);
     cv::Mat reduced;
     int reducedSide = 0;
-    for (const FinderPass& pass : options.passes) {
-        if (pass.longSide <= 0 || pass.blockSize < 3) continue;
+    for (const FinderPass& pass : passes) {
+        if (!usable(pass)) continue;
+        const bool made = std::any_of(levels_.begin(), levels_.end(), [&](const Level& level) {
+            return level.longSide == pass.longSide && level.blockSize == pass.blockSize;
+        });
+        if (made) continue;
         const int side = std::min(pass.longSide, longSide);
         if (side != reducedSide) { // passes of one size share the reduction
-            const double factor = static_cast<double>(side) / longSide;
-            // at least a pixel each way, however flat the image
-            const cv::Size size(std::max(1, static_cast<int>(std::lround(gray.cols * factor))),
-                                std::max(1, static_cast<int>(std::lround(gray.rows * factor))));
-            // Halving the previous pass's copy averages the same pixels as
-            // reducing the image itself, at a fraction of the cost.
-            const bool halves = reducedSide > 0 && side < reducedSide && reduced.cols == 2 * size.width &&
-                                reduced.rows == 2 * size.height;
-            if (side == longSide) reduced = gray;
-            else cv::resize(halves ? reduced : gray, reduced, size, 0, 0, cv::INTER_AREA);
+            reduced = reducedTo(grey_, side, side < reducedSide ? reduced : cv::Mat());
             reducedSide = side;
         }
-        if (reduced.cols < 3 || reduced.rows < 3) continue;
-        const int block = std::min(pass.blockSize, 2 * (std::min(reduced.cols, reduced.rows) / 2) - 1) | 1;
-        if (block < 3) continue;
-        cv::Mat dark = darkerThanSurroundings(reduced, block, options.thresholdOffset);
+        Level level{pass.longSide, pass.blockSize, {}, {}};
+        const int block = blockOn(pass, reduced.size());
+        if (reduced.cols >= 3 && reduced.rows >= 3 && block >= 3) {
+            level.reduced = reduced;
+            level.mean = localMean(reduced, block);
+        }
+        levels_.push_back(level);
+    }
+}
+
+FinderImage::Level FinderImage::level(const FinderPass& pass) const
+{
+    for (const Level& level : levels_)
+        if (level.longSide == pass.longSide && level.blockSize == pass.blockSize) return level;
+    Level level{pass.longSide, pass.blockSize, {}, {}};
+    if (grey_.empty() || !usable(pass)) return level;
+    const cv::Mat reduced = reducedTo(grey_, std::min(pass.longSide, std::max(grey_.cols, grey_.rows)), cv::Mat());
+    const int block = blockOn(pass, reduced.size());
+    if (reduced.cols < 3 || reduced.rows < 3 || block < 3) return level;
+    level.reduced = reduced;
+    level.mean = localMean(reduced, block);
+    return level;
+}
+
+std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const FinderOptions& options)
+{
+    return findCodeCandidates(FinderImage(image, options.passes), options, Shade::DarkOnLight);
+}
+
+std::vector<CodeCandidate> findCodeCandidates(const FinderImage& image, const FinderOptions& options, Shade shade)
+{
+    std::vector<CodeCandidate> found;
+    if (image.grey().empty()) return found;
+    const int levels = static_cast<int>(std::floor(options.thresholdOffset));
+    for (const FinderPass& pass : options.passes) {
+        if (!usable(pass)) continue;
+        const FinderImage::Level level = image.level(pass);
+        if (level.reduced.empty()) continue;
+        cv::Mat dark;
+        if (levels <= 0) // a saturated difference cannot tell these apart: the library's own threshold
+            dark = darkerThanSurroundings(shade == Shade::DarkOnLight ? level.reduced : cv::Mat(~level.reduced),
+                                          blockOn(pass, level.reduced.size()), options.thresholdOffset);
+        else if (shade == Shade::DarkOnLight)
+            dark = darkerThanMean(level.reduced, level.mean, levels);
+        else
+            dark = lighterThanMean(level.reduced, level.mean, levels);
         if (pass.closing > 0)
             cv::morphologyEx(dark, dark, cv::MORPH_CLOSE,
                              cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(pass.closing, pass.closing)));
-        const double scale = static_cast<double>(gray.cols) / reduced.cols;
+        const double scale = static_cast<double>(image.grey().cols) / level.reduced.cols;
         collectHubs(dark, options, scale, found);
     }
 

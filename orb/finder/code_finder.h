@@ -71,9 +71,46 @@ inline constexpr double kMaxCodeRadiusInHubs = 8.0;
 // them round before the chain sees them.
 inline constexpr double kFlatHubAxisRatio = 0.5;
 
+// Which way round the codes searched for are printed.
+enum class Shade {
+    DarkOnLight, // as drawn: black dot and ring, white hub
+    LightOnDark, // the same with dark and light swapped
+};
+
+// An image made ready for searching: its grey version reduced once for
+// each pass size, and the local means of each pass's blocks. Every search
+// of one image (the plain one, the one with smears bridged, the one for
+// light-on-dark codes) thresholds the same means, so the image pays for
+// the reductions and the means once.
+class FinderImage {
+public:
+    // Ready for `passes`; a search with other passes makes what they need itself.
+    explicit FinderImage(const cv::Mat& image, const std::vector<FinderPass>& passes = FinderOptions{}.passes);
+
+    // One pass's reduced copy and its local means.
+    struct Level {
+        int longSide = 0; // as asked for, before the image's own size bounds it
+        int blockSize = 0;
+        cv::Mat reduced;  // empty when the image is too small for the pass
+        cv::Mat mean;
+    };
+
+    const cv::Mat& grey() const { return grey_; }
+    // The level of `pass`, made now when it was not made with the image.
+    Level level(const FinderPass& pass) const;
+
+private:
+    cv::Mat grey_;
+    std::vector<Level> levels_;
+};
+
 // The candidate codes of an 8-bit image (gray, BGR or BGRA), best first,
 // duplicates from the several passes merged. Time and memory grow with the
 // image's pixels only: the passes work on bounded reduced copies.
 std::vector<CodeCandidate> findCodeCandidates(const cv::Mat& image, const FinderOptions& options = {});
+
+// The same on a prepared image, for codes printed `shade`.
+std::vector<CodeCandidate> findCodeCandidates(const FinderImage& image, const FinderOptions& options = {},
+                                              Shade shade = Shade::DarkOnLight);
 
 } // namespace orb
