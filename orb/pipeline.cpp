@@ -12,6 +12,7 @@
 #include "orb/detection/inner_zebra.h"
 #include "orb/detection/outer_zebra.h"
 #include "orb/detection/radial_zebra.h"
+#include "orb/detection/ring_edges.h"
 #include "orb/detection/start_marker.h"
 #include "orb/geometry/image_corrections.h"
 #include "orb/geometry/inner_circle.h"
@@ -288,10 +289,15 @@ private:
 
         // Outer zebra: per candidate, best first, and per trial point on its bar.
         return eachUntilRead(*candidates, StartMarkerNotDetected, [&](const StartMarker& candidate) {
-            return eachUntilRead(outerZebraTrialPoints(marked.image, candidate), OuterZebraNotDetected,
-                                 [&](const cv::Point2d& trialPoint) {
-                                     return fromOuterZebra(marked, modulesPerRing, candidate, trialPoint);
-                                 });
+            const std::vector<cv::Point2d> trialPoints = outerZebraTrialPoints(marked.image, candidate);
+            const PipelineReading reading =
+                eachUntilRead(trialPoints, OuterZebraNotDetected, [&](const cv::Point2d& trialPoint) {
+                    return fromOuterZebra(marked, modulesPerRing, candidate, trialPoint);
+                });
+            if (reading.code == Success) return reading;
+            // A finger or a stain over the bar's end: the code's outer edge.
+            const std::optional<cv::Point2d> edge = outerEdgeTrialPoint(marked.image, candidate, trialPoints);
+            return edge ? fromOuterZebra(marked, modulesPerRing, candidate, *edge) : reading;
         });
     }
 
@@ -320,17 +326,40 @@ private:
 
     PipelineReading fromRadialZebra(const View& radial, int modulesPerRing, const StartMarker& marker)
     {
-        const Found<RingGrid> grid = steps_.record(Stage::RadialZebra, radial, [&] {
-            return detectRadialZebra(makeRadialZebraSearch(radial.image, marker, modulesPerRing));
-        });
-        if (!grid) return failed(grid.code);
+        const RadialZebraSearch search = makeRadialZebraSearch(radial.image, marker, modulesPerRing);
+        const Found<RingGrid> grid =
+            steps_.record(Stage::RadialZebra, radial, [&] { return detectRadialZebra(search); });
+        const Corrections corrections =
+            options_.weakCorrections && !mirrored_ ? Corrections::AlsoWeak : Corrections::Checked;
+        PipelineReading reading =
+            grid ? fromGrid(radial, modulesPerRing, marker, *grid, corrections) : failed(grid.code);
+        if (reading.code == Success) return reading;
 
+        // A stain or a finger over the radial zebra: the rings' own edges
+        // give the grid. Only a grid other than the one that just failed
+        // is a step of its own, so the failure reported stays the last met.
+        const Found<RingGrid> edges = ringGridFromModuleEdges(search, modulesPerRing);
+        if (!edges || (grid && sameGrid(*grid, *edges))) return reading;
+        steps_.record(Stage::RadialZebra, radial, [&] { return edges; });
+        // A grid guessed from the data itself takes no weak correction.
+        return fromGrid(radial, modulesPerRing, marker, *edges, Corrections::Checked);
+    }
+
+    // Two grids that sample the same modules.
+    static bool sameGrid(const RingGrid& a, const RingGrid& b)
+    {
+        const double pitch = a.ringCount > 1 ? (a.lastRadius - a.firstRadius) / (a.ringCount - 1) : 0;
+        return a.ringCount == b.ringCount && std::abs(a.firstRadius - b.firstRadius) < pitch / 4 &&
+               std::abs(a.lastRadius - b.lastRadius) < pitch / 4;
+    }
+
+    PipelineReading fromGrid(const View& radial, int modulesPerRing, const StartMarker& marker, const RingGrid& grid,
+                             Corrections corrections)
+    {
         // Final transform, grid reading and payload.
         Found<GridReading> payload = steps_.record(Stage::GridReading, radial, [&] {
             const WarpedRing warped(StageInput{config_, radial.image}, sourceImage(), radial.homography, marker);
-            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts_,
-                                options_.weakCorrections && !mirrored_ ? Corrections::AlsoWeak
-                                                                       : Corrections::Checked);
+            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, grid, layouts_, corrections);
         });
         if (!payload) return failed(payload.code);
 
@@ -338,7 +367,7 @@ private:
         reading.code = Success;
         reading.payload = std::move(payload.value);
         reading.modulesPerRing = modulesPerRing;
-        reading.grid = *grid;
+        reading.grid = grid;
         reading.startMarker = marker;
         reading.homography = radial.homography;
         reading.mirrored = mirrored_;

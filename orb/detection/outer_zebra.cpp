@@ -20,6 +20,11 @@ namespace orb {
 namespace {
 
 constexpr int kSamplings = 11; // each one pixel further inside the outline
+// The outer edge: where the black share of the circle, over this many
+// pixels of radius running, stays below this share of its largest.
+constexpr int kEdgeRun = 3;
+constexpr float kEdgeShare = 0.2f;
+constexpr int kEdgeRays = 720;
 
 // Centres of the black runs along one sampled ellipse.
 std::vector<double> blackRunCentres(const ColorChanges& changes)
@@ -348,6 +353,33 @@ Found<ZebraResult> findOuterZebra(const cv::Mat& image, int modulesPerRing, cons
     return {Success, std::move(result)};
 }
 
+double outerEdgeRadius(const cv::Mat& image, double from)
+{
+    const cv::Point2d centre = imageCentre(image);
+    const int reach = static_cast<int>(std::ceil(cv::norm(centre)));
+    const int start = static_cast<int>(std::ceil(from));
+    if (image.empty() || start < 0 || start + kEdgeRun >= reach) return 0;
+
+    // Black as lit, so that the polar image's fill beyond the border is
+    // white; a column per pixel of radius, its mean the black share there.
+    cv::Mat black, polar, share;
+    cv::bitwise_not(image, black);
+    cv::warpPolar(black, polar, cv::Size(reach, kEdgeRays), centre, reach,
+                  static_cast<int>(cv::INTER_NEAREST) | static_cast<int>(cv::WARP_POLAR_LINEAR));
+    cv::reduce(polar, share, 0, cv::REDUCE_AVG, CV_32F);
+    const cv::Mat_<float> shares = share;
+
+    // Every ring is part black, the inner zebra's nearly all; past the
+    // outer zebra the quiet zone is white all round, but for what hides it.
+    const float low = kEdgeShare * *std::max_element(shares.begin() + start, shares.end());
+    for (int r = start; r + kEdgeRun < reach; ++r) {
+        bool quiet = true;
+        for (int k = 0; k < kEdgeRun && quiet; ++k) quiet = shares(r + k) < low;
+        if (quiet) return r;
+    }
+    return 0;
+}
+
 std::vector<cv::Point2d> outerZebraTrialPoints(const cv::Mat& image, const StartMarker& marker)
 {
     std::vector<cv::Point2d> trialPoints{marker.barEnd};
@@ -357,6 +389,18 @@ std::vector<cv::Point2d> outerZebraTrialPoints(const cv::Mat& image, const Start
         if (cv::norm(trialPoints[1] - centre) > cv::norm(trialPoints[0] - centre)) std::swap(trialPoints[0], trialPoints[1]);
     }
     return trialPoints;
+}
+
+std::optional<cv::Point2d> outerEdgeTrialPoint(const cv::Mat& image, const StartMarker& marker,
+                                               const std::vector<cv::Point2d>& tried)
+{
+    const cv::Point2d centre = imageCentre(image);
+    const double edge = outerEdgeRadius(image, cv::norm(marker.rayStart - centre));
+    const bool apart = std::all_of(tried.begin(), tried.end(), [&](const cv::Point2d& p) {
+        return std::abs(cv::norm(p - centre) - edge) > kEdgeRun;
+    });
+    if (edge <= 0 || !apart) return std::nullopt;
+    return centre + edge * rayDirection(marker.angle);
 }
 
 Found<OuterZebra> detectOuterZebra(const cv::Mat& image, int modulesPerRing, const StartMarker& marker,

@@ -1,5 +1,6 @@
 #pragma once
 // Outer angular zebra: the outermost ring of alternating modules.
+#include <optional>
 #include <vector>
 
 #include <opencv2/core.hpp>
@@ -14,6 +15,16 @@ namespace orb {
 // end and, when the bar was bridged, the end of its first run; the one
 // farther from the image centre first.
 std::vector<cv::Point2d> outerZebraTrialPoints(const cv::Mat& image, const StartMarker& marker);
+// Where the code's outer edge (outerEdgeRadius from the bar's ray start)
+// crosses the bar, for when a finger or a stain over the bar's end cut its
+// run short; none when there is no edge or it lies at a point `tried`.
+std::optional<cv::Point2d> outerEdgeTrialPoint(const cv::Mat& image, const StartMarker& marker,
+                                               const std::vector<cv::Point2d>& tried);
+
+// The first radius out from `from` past which the circle around the image
+// centre is almost all white: the outer edge of a code centred there, even
+// with part of its outline hidden. 0 when there is none within the image.
+double outerEdgeRadius(const cv::Mat& image, double from);
 
 // The outer zebra found through one trial point, and the start marker with
 // its bar end moved onto the zebra's ring.

@@ -183,6 +183,8 @@ Found<RingGrid> detectRadialZebra(const RadialZebraSearch& search)
         logger().line(LogLevel::Trace, "no Radial Zebra found on the right of the start marker");
         return {RadialZebraNotDetected, {}};
     }
+    logger().line(LogLevel::Trace, "ring grid: ", grid.ringCount, " rings, radii ", grid.firstRadius, " to ",
+                  grid.lastRadius);
     return {Success, grid};
 }
 

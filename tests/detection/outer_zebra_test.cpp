@@ -35,6 +35,35 @@ TEST(OuterZebra, OneMarkerPerBlackModuleOnTheOuterRing)
     }
 }
 
+TEST(OuterZebra, FingerOverTheBarsEndLeavesTheOuterEdgeToTry)
+{
+    for (bool darkFinger : {false, true}) {
+        test::SyntheticCode code;
+        code.centre = {320.37, 240.21};
+        cv::Mat image = test::drawSyntheticCode(code);
+        // A finger from outside over the bar's outer half: the bar's run,
+        // and so its end, stops at the fingertip.
+        const cv::Point2d direction(std::cos(code.startAngle), -std::sin(code.startAngle));
+        const double tip = code.firstRingInner() + 2 * code.pitch;
+        cv::line(image, code.centre + (tip + 20) * direction, code.centre + 400 * direction,
+                 cv::Scalar(darkFinger ? 0 : 255), 40);
+        StartMarker marker;
+        marker.angle = code.startAngle;
+        marker.rayStart = code.centre + (code.hub + 5) * direction;
+        marker.barEnd = code.centre + tip * direction;
+        marker.firstRunEnd = marker.barEnd;
+
+        EXPECT_NEAR(outerEdgeRadius(image, code.hub + 5), code.outerRadius(), 2) << darkFinger;
+        const std::vector<cv::Point2d> trials = outerZebraTrialPoints(image, marker);
+        const std::optional<cv::Point2d> edge = outerEdgeTrialPoint(image, marker, trials);
+        ASSERT_TRUE(edge) << darkFinger;
+        EXPECT_FALSE(outerEdgeTrialPoint(image, marker, {*edge})) << "a point tried is not offered again";
+        const Found<OuterZebra> found = detectOuterZebra(image, code.modulesPerRing, marker, *edge);
+        ASSERT_TRUE(found) << darkFinger;
+        EXPECT_NEAR(found->zebra.radius, code.outerRadius(), 2);
+    }
+}
+
 TEST(OuterZebra, RingOfOneColourHasNoModules)
 {
     cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));

@@ -3,10 +3,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
 #include "orb/drawing/text_code.h"
+#include "orb/payload/module_geometry.h"
 #include "orb/payload/module_layout.h"
 #include "orb/pipeline.h"
 #include "support/log_capture.h"
@@ -125,6 +127,43 @@ TEST(Pipeline, TiltedCodeIsRead)
     const ChainRun run = runChain(tilted);
     ASSERT_EQ(run.rc, Success) << run.log;
     EXPECT_EQ(run.text, "in perspective");
+}
+
+TEST(Pipeline, StainOverTheRadialZebraReadsByTheRingsOwnEdges)
+{
+    TextCodeOptions options;
+    options.ringCount = 6;
+    DrawOptions drawing;
+    drawing.pitch = 9;
+    drawing.startAngle = 1.3;
+    drawing.centreOffset = {0.37, 0.21};
+    drawing.canvas = {1280, 720};
+    DrawnCode code = drawText("ScanBench", options, drawing);
+
+    // Correction fluid over the radial zebra's position in every data ring.
+    const CodePlan& plan = code.plan;
+    const double e = kTwoPi / options.modulesPerRing;
+    const double bar = plan.placement.startAngle;
+    const auto at = [&](double rings, double turns) {
+        const double angle = bar - (2 + turns) * e;
+        const cv::Point2d direction(std::cos(angle), -std::sin(angle));
+        return cv::Point(plan.placement.centre + rings * plan.placement.pitch * direction);
+    };
+    std::vector<cv::Point> blot;
+    for (double t = -0.6; t <= 0.6; t += 0.05) blot.push_back(at(plan.geometry.dataInnerRadius(), t));
+    for (double t = 0.6; t >= -0.6; t -= 0.05) blot.push_back(at(plan.geometry.outerZebraInnerRadius(), t));
+    cv::fillPoly(code.image, std::vector<std::vector<cv::Point>>{blot}, cv::Scalar(235, 235, 235), cv::LINE_AA);
+
+    const ChainRun run = runChain(code.image);
+    EXPECT_EQ(run.rc, Success) << run.log;
+    EXPECT_EQ(run.text, "ScanBench");
+    // Read through the rings' own edges: the grid that read came straight
+    // after the radial zebra's own failed, not after a correction.
+    const std::vector<Stage>& stages = run.stages;
+    ASSERT_GE(stages.size(), 3u);
+    EXPECT_EQ(stages.end()[-1], Stage::GridReading);
+    EXPECT_EQ(stages.end()[-2], Stage::RadialZebra);
+    EXPECT_TRUE(stages.end()[-3] == Stage::GridReading || stages.end()[-3] == Stage::RadialZebra) << run.log;
 }
 
 TEST(Pipeline, NoCodeFailsWithoutCorrectionsThrowing)
