@@ -328,7 +328,9 @@ private:
         // Final transform, grid reading and payload.
         Found<GridReading> payload = steps_.record(Stage::GridReading, radial, [&] {
             const WarpedRing warped(StageInput{config_, radial.image}, sourceImage(), radial.homography, marker);
-            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts_);
+            return readGridData(config_, warped.pixels(), modulesPerRing, marker.angle, *grid, layouts_,
+                                options_.weakCorrections && !mirrored_ ? Corrections::AlsoWeak
+                                                                       : Corrections::Checked);
         });
         if (!payload) return failed(payload.code);
 

@@ -76,6 +76,10 @@ struct PipelineOptions {
     std::optional<cv::RotatedRect> innerCircle;
     // Whether the reading keeps the steps it took (and times them).
     bool keepSteps = false;
+    // Whether a correction that leaves little parity unused may stand on the
+    // image as given (never on its mirror): false for an image read with
+    // dark and light swapped.
+    bool weakCorrections = true;
 };
 
 // What one run of the pipeline learnt. Geometry is of the warped image

@@ -533,6 +533,15 @@ Frame swappedFrame(const Frame& frame)
             frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels};
 }
 
+// The plan for the image with dark and light swapped: a hypothesis beyond
+// the image as given, so its reads stand only on well-checked corrections.
+ReadPlan swappedPlan(const ReadPlan& plan)
+{
+    ReadPlan swapped = plan;
+    swapped.pipeline.weakCorrections = false;
+    return swapped;
+}
+
 // The trace of the try with dark and light swapped names that image.
 Trace swappedTrace(const Trace& trace)
 {
@@ -625,7 +634,8 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     result = readFrame(frame, options, plan, wholeImage, trace, Polarity::AsGiven);
     if (!result && (wholeImage || options.findCodes)) {
         ReadResult swapped =
-            readFrame(swappedFrame(frame), options, plan, wholeImage, swappedTrace(trace), Polarity::Swapped);
+            readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace),
+                      Polarity::Swapped);
         if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
@@ -672,13 +682,14 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     ReadResult failure;
     const Frame frame = frameOf(image, options, plan, wholeImage);
     search.candidateLimitReached =
-        searchFrame(frame, options, plan, maxCodes, wholeImage, trace, read, failure, &search.failed, Polarity::AsGiven);
+        searchFrame(frame, options, plan, maxCodes, wholeImage, trace, read, failure, &search.failed,
+                    Polarity::AsGiven);
     if (read.empty() && (wholeImage || options.findCodes)) {
         // The failed places stay those of the image as given.
         ReadResult swappedFailure;
         const bool limited =
-            searchFrame(swappedFrame(frame), options, plan, maxCodes, wholeImage, swappedTrace(trace), read,
-                        swappedFailure, nullptr, Polarity::Swapped);
+            searchFrame(swappedFrame(frame), options, swappedPlan(plan), maxCodes, wholeImage, swappedTrace(trace),
+                        read, swappedFailure, nullptr, Polarity::Swapped);
         if (!read.empty()) search.candidateLimitReached = limited;
     }
     search.error = read.empty() ? failure.error : ReadError::Success;

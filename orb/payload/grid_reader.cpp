@@ -198,7 +198,7 @@ std::vector<float> logicalCertainty(const std::vector<float>& certainty, std::in
 // reads; only when none decodes, against each module's local levels with
 // the least sure modules as erasures.
 Found<GridReading> readGrid(const GridReader& reader, double startAngle, const RingGrid& grid,
-                            const std::vector<std::int32_t>& layouts)
+                            const std::vector<std::int32_t>& layouts, Corrections corrections)
 {
     const int M = reader.modulesPerRing;
     const int perRing = dataModulesPerRing(M);
@@ -220,7 +220,7 @@ Found<GridReading> readGrid(const GridReader& reader, double startAngle, const R
             GridReading reading;
             reading.layout = layout;
             rc = decodePayload(*stream, reader.bitsPerModule, reading.text, reading.dataType, reading.eccType,
-                               &reading.correctedErrors);
+                               &reading.correctedErrors, corrections);
             if (rc == Success) return {Success, std::move(reading)};
         }
     }
@@ -231,7 +231,7 @@ Found<GridReading> readGrid(const GridReader& reader, double startAngle, const R
         for (int mask = 0; mask < kMaskCount; ++mask) {
             const auto stream = logicalModules(levels.values, mask, layout, grid.ringCount, perRing);
             if (!stream) continue;
-            Found<PayloadRead> read = decodePayloadWithErasures(*stream, certainty, reader.bitsPerModule);
+            Found<PayloadRead> read = decodePayloadWithErasures(*stream, certainty, reader.bitsPerModule, corrections);
             if (!read) continue;
             GridReading reading;
             reading.text = std::move(read.value.text);
@@ -249,18 +249,20 @@ Found<GridReading> readGrid(const GridReader& reader, double startAngle, const R
 } // namespace
 
 Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
-                                const std::vector<std::int32_t>& layouts)
+                                const std::vector<std::int32_t>& layouts, Corrections corrections)
 {
     logger().line(LogLevel::Debug, "         readGridData");
     return readGrid(GridReader(warped.config, warped.image, modulesPerRing, grid.ringCount), startAngle, grid,
-                    layouts);
+                    layouts, corrections);
 }
 
 Found<GridReading> readGridData(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
-                                double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts)
+                                double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts,
+                                Corrections corrections)
 {
     logger().line(LogLevel::Debug, "         readGridData");
-    return readGrid(GridReader(config, warped, modulesPerRing, grid.ringCount), startAngle, grid, layouts);
+    return readGrid(GridReader(config, warped, modulesPerRing, grid.ringCount), startAngle, grid, layouts,
+                    corrections);
 }
 
 } // namespace orb

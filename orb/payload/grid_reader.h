@@ -11,6 +11,7 @@
 #include <opencv2/core.hpp>
 
 #include "orb/decoder_configuration.h"
+#include "orb/payload/payload_decoder.h"
 #include "orb/payload/ring_grid.h"
 #include "orb/result_code.h"
 
@@ -42,10 +43,12 @@ struct GridReading {
 // local black and white levels, with the least sure modules as erasures. A grid that reaches outside the image yields WrongGrid,
 // as does a single ring, whose pitch is unknown.
 Found<GridReading> readGridData(const StageInput& warped, int modulesPerRing, double startAngle, const RingGrid& grid,
-                                const std::vector<std::int32_t>& layouts);
+                                const std::vector<std::int32_t>& layouts,
+                                Corrections corrections = Corrections::Checked);
 // The same on an image whose pixels are made as they are read.
 Found<GridReading> readGridData(const DecoderConfiguration& config, const CodePixels& warped, int modulesPerRing,
-                                double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts);
+                                double startAngle, const RingGrid& grid, const std::vector<std::int32_t>& layouts,
+                                Corrections corrections = Corrections::Checked);
 
 // Draws the random sample offsets inside a module. Each read makes its own,
 // seeded the same way, so that the same image always reads the same and

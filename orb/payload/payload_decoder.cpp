@@ -136,10 +136,30 @@ private:
     int freeBits_ = 0;
 };
 
+// Whether every bit `corrected` changed in `received` is carried by a
+// module less sure than kSureCertainty.
+bool changesOnlyUnsureModules(std::span<const std::uint8_t> received, const std::vector<std::uint8_t>& corrected,
+                              const std::vector<float>& certainty, int bitsPerModule)
+{
+    for (std::size_t byte = 0; byte < received.size(); ++byte)
+        for (int bit = 0; bit < 8; ++bit)
+            if ((received[byte] ^ corrected[byte]) >> bit & 1u) {
+                const std::size_t module = (8 * byte + bit) / static_cast<std::size_t>(bitsPerModule);
+                if (module >= certainty.size() || certainty[module] >= kSureCertainty) return false;
+            }
+    return true;
+}
+
 } // namespace
 
+double correctionEvidence(int capacity, int parity, int errors, int erasures, int freeBits)
+{
+    return 8.0 * (parity - errors) - freeBits - log2Choose(capacity - erasures, errors);
+}
+
 ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerModule, std::string& text,
-                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors)
+                         std::uint8_t& dataType, std::uint8_t& eccType, int* correctedErrors,
+                         Corrections corrections)
 {
     Logger& log = logger();
     log.line(LogLevel::Debug, "          read");
@@ -160,13 +180,22 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
             result = EccUncorrectable;
             continue;
         }
+        const int parity = eccLength(capacity, ecc);
+        const int changed = changedBytes(codeword, block, parity);
+        if (corrections == Corrections::Checked && changed > 0 &&
+            correctionEvidence(capacity, parity, changed) < kCorrectionCheckBits) {
+            log.line(LogLevel::Trace, "decoder: ECC strength: ", strength, " corrected ", changed,
+                     " bytes, too many for its parity");
+            result = EccUncorrectable;
+            continue;
+        }
         Found<PayloadRead> read = readFrame(block, ecc);
         result = read.code;
         if (!read) continue;
         text = std::move(read.value.text);
         dataType = read.value.dataType;
         eccType = ecc;
-        if (correctedErrors) *correctedErrors = changedBytes(codeword, block, eccLength(capacity, ecc));
+        if (correctedErrors) *correctedErrors = changed;
         return Success;
     }
     log.line(LogLevel::Debug, "           Error: ", resultText(result));
@@ -174,7 +203,8 @@ ResultCode decodePayload(const std::vector<std::uint8_t>& modules, int bitsPerMo
 }
 
 Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& modules,
-                                             const std::vector<float>& certainty, int bitsPerModule)
+                                             const std::vector<float>& certainty, int bitsPerModule,
+                                             Corrections corrections)
 {
     Logger& log = logger();
     log.line(LogLevel::Debug, "          read with erasures");
@@ -201,8 +231,15 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
         const int parity = eccLength(capacity, ecc);
         log.line(LogLevel::Trace, "decoder: try ECC strength with erasures: ", strength);
 
-        // As the first read corrects: no erasures, up to half the parity in errors.
-        if (const RsCorrection plain = received.correct(static_cast<std::size_t>(parity), {}); !plain.word.empty()) {
+        // As the first read corrects: no erasures, up to half the parity in
+        // errors. A correction that leaves too little parity unused stands
+        // here when the grey image agrees: every bit it changed is an unsure
+        // module's.
+        if (const RsCorrection plain = received.correct(static_cast<std::size_t>(parity), {});
+            !plain.word.empty() &&
+            (plain.errors == 0 || corrections == Corrections::AlsoWeak ||
+             correctionEvidence(capacity, parity, plain.errors) >= kCorrectionCheckBits ||
+             changesOnlyUnsureModules(codeword, plain.word, certainty, bitsPerModule))) {
             const std::vector<std::uint8_t> block(plain.word.begin(), plain.word.begin() + (capacity - parity));
             Found<PayloadRead> read = readFrame(block, ecc);
             result = read.code;
@@ -219,7 +256,7 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
         // of the others only a few, spread up to the last, are tried, so a
         // large grid that holds no code costs a few corrections, not one
         // per parity byte.
-        const double spareBits = 8.0 * parity - kErasureCheckBits;
+        const double spareBits = 8.0 * parity - kCorrectionCheckBits;
         const auto fits = [&](const UnsureBits& bits, int module) {
             return bits.freeBits() + bits.bitsOf(module) <= spareBits;
         };
@@ -252,10 +289,10 @@ Found<PayloadRead> decodePayloadWithErasures(const std::vector<std::uint8_t>& mo
             // The most errors besides the erasures that still leave enough
             // evidence.
             const auto evidence = [&](int errors) {
-                return 8.0 * (parity - errors) - bits.freeBits() - log2Choose(capacity - erasures, errors);
+                return correctionEvidence(capacity, parity, errors, erasures, bits.freeBits());
             };
             int maxErrors = 0;
-            while (2 * (maxErrors + 1) + erasures <= parity && evidence(maxErrors + 1) >= kErasureCheckBits)
+            while (2 * (maxErrors + 1) + erasures <= parity && evidence(maxErrors + 1) >= kCorrectionCheckBits)
                 ++maxErrors;
             const RsCorrection correction = received.correct(static_cast<std::size_t>(parity), bits.erased(), maxErrors);
             if (correction.word.empty() || !bits.keepsSureBits(codeword, correction.word)) continue;

@@ -273,3 +273,64 @@ TEST(PayloadErasures, SpoiledCodesNeverReadAsAnotherText)
 
 } // namespace
 } // namespace orb
+
+namespace orb {
+namespace {
+
+// Reads `writer`'s modules with one bit flipped in each of the first `wrong`
+// bytes (modules pack from bit 0, eight to a byte), plainly and with erasures.
+struct TwoReads {
+    ResultCode plain;
+    bool withErasures;
+};
+TwoReads readWithWrongBytes(const CodeWriter& writer, int wrong, Corrections corrections = Corrections::Checked,
+                            float certainty = 0.5f)
+{
+    std::vector<std::uint8_t> modules = writer.modules();
+    std::vector<float> sure(modules.size(), 0.5f);
+    for (int byte = 0; byte < wrong; ++byte) {
+        modules[8 * (2 * byte + 1) + 3] ^= 1;
+        sure[8 * (2 * byte + 1) + 3] = certainty;
+    }
+    std::string text;
+    std::uint8_t dataType = 0, eccType = 0;
+    const ResultCode plain = decodePayload(modules, 1, text, dataType, eccType, nullptr, corrections);
+    const Found<PayloadRead> erased = decodePayloadWithErasures(modules, sure, 1, corrections);
+    return {plain, static_cast<bool>(erased)};
+}
+
+// A grid that is one byte from a codeword of a small code is as likely a
+// wrong grid (a smaller code read inside a larger one, a code-like place) as
+// that code: a correction must leave parity unused to stand.
+TEST(PayloadDecoder, ACorrectionStandsOnlyWithParityLeftOver)
+{
+    CodeWriter small(3, 43, 1); // 16 bytes, 2 of parity at Low
+    small.buildCodeword(Digits, Low, "31415");
+    small.fillModules(Horizontal);
+    EXPECT_EQ(readWithWrongBytes(small, 0).plain, Success);
+    EXPECT_TRUE(readWithWrongBytes(small, 0).withErasures);
+    EXPECT_NE(readWithWrongBytes(small, 1).plain, Success);
+    EXPECT_FALSE(readWithWrongBytes(small, 1).withErasures);
+    // Unless the grey image doubted the module the correction changed...
+    EXPECT_TRUE(readWithWrongBytes(small, 1, Corrections::Checked, 0.1f).withErasures);
+    // ...or the place is read as it was given, where a code is most likely.
+    EXPECT_EQ(readWithWrongBytes(small, 1, Corrections::AlsoWeak).plain, Success);
+    EXPECT_TRUE(readWithWrongBytes(small, 1, Corrections::AlsoWeak).withErasures);
+
+    CodeWriter larger(10, 40, 1); // 50 bytes, 4 of parity at Low
+    larger.buildCodeword(Digits, Low, "31415");
+    larger.fillModules(Horizontal);
+    EXPECT_EQ(readWithWrongBytes(larger, 1).plain, Success);
+    EXPECT_TRUE(readWithWrongBytes(larger, 1).withErasures);
+    EXPECT_NE(readWithWrongBytes(larger, 2).plain, Success);
+    EXPECT_FALSE(readWithWrongBytes(larger, 2).withErasures);
+
+    // A code with more parity corrects as many bytes as it always has.
+    CodeWriter strong(10, 40, 1); // 50 bytes, 15 of parity at High
+    strong.buildCodeword(Digits, High, "31415");
+    strong.fillModules(Horizontal);
+    EXPECT_EQ(readWithWrongBytes(strong, 7).plain, Success);
+}
+
+} // namespace
+} // namespace orb
