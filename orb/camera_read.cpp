@@ -11,6 +11,10 @@ namespace {
 
 // The hub is three ring pitches across its radius.
 constexpr double kHubPitches = 3.0;
+// A blur spread at least this many pitches is undone a second time,
+// narrowed by this much.
+constexpr double kWideBlur = 0.4;
+constexpr double kNarrowing = 0.8;
 
 // An odd block size of about `pixels`, at least 3.
 int oddSize(double pixels)
@@ -98,10 +102,17 @@ std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRec
     // Less blur than this the unsharp mask restores, and undoing it
     // would only cost a run of the chain.
     constexpr double kLeastBlur = 0.25;
-    if (std::max(blur.spreadAlong(blur.direction), blur.sigma) < kLeastBlur * pitch) return views;
+    const double spread = std::max(blur.spreadAlong(blur.direction), blur.sigma);
+    if (spread < kLeastBlur * pitch) return views;
     const cv::Mat restored = centredOnSampleLevel(deblurred(greyCut, blur, noiseShare(blur)), hub);
     views.push_back({CameraRepair::Deblurred, restored});
     views.push_back({CameraRepair::DeblurredAndLevelled, levelledLight(restored, pitch)});
+    // A wide blur also shrinks the hub the finder saw, and the measure on
+    // that hub comes out wider than the blur: undone once more, narrower.
+    if (spread < kWideBlur * pitch) return views;
+    const Blur narrower{kNarrowing * blur.sigma, kNarrowing * blur.length, blur.direction};
+    views.push_back({CameraRepair::DeblurredNarrower,
+                     centredOnSampleLevel(deblurred(greyCut, narrower, noiseShare(narrower)), hub)});
     return views;
 }
 

@@ -18,6 +18,7 @@ enum class CameraRepair {
     SharpenedAndLevelled, // both: blur under uneven light
     Deblurred,     // the measured blur undone: defocus or motion too wide to sharpen
     DeblurredAndLevelled, // that, under uneven light
+    DeblurredNarrower, // a wide blur undone narrower than measured on a hub it shrank
 };
 
 struct CameraView {
@@ -28,7 +29,8 @@ struct CameraView {
 // The views of a grey cut around `hub` (the cut's hub ellipse), most
 // likely to read first. The ring pitch is a third of the hub radius, which
 // sets every filter's size. A cut blurred (measuredBlur) by more than the
-// unsharp mask restores also gets views with `blur` undone.
+// unsharp mask restores also gets views with `blur` undone, and a wide
+// one also a view with it undone a little narrower.
 std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRect& hub, const Blur& blur = {});
 
 // The image with dark and light swapped, so a code printed light on dark

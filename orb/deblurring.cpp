@@ -273,10 +273,10 @@ Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub)
     // the centre as a whole: a long smear drags the dot across the hub,
     // which no profile along one direction describes.
     const double pitch = hubRadius / kHubPitches;
-    std::vector<double> scales;
-    for (const SectorFit& fit : fits) scales.push_back(fit.scale);
-    std::nth_element(scales.begin(), scales.begin() + n / 2, scales.end());
-    const DrawnCentre centre(greyCut, hub, scales[n / 2]);
+    // At the hub's scale as found: under a wide blur a narrower blur of a
+    // smaller hub fits each sector about as well, so the sectors' scale
+    // shrinks with the blur and the fit here would follow it.
+    const DrawnCentre centre(greyCut, hub, 1.0);
     double best = INFINITY;
     const auto tryBlur = [&](double sigma, double length, double direction) {
         if (sigma < 0 || length < 0) return;
@@ -292,7 +292,7 @@ Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub)
     const double sectorDirection = blur.direction;
     for (int d = 0; d <= 12; ++d) {
         const double direction = d < 12 ? d * CV_PI / 12 : sectorDirection;
-        for (const double sigma : {0.0, 0.15, 0.3, 0.45, 0.6})
+        for (const double sigma : {0.0, 0.15, 0.3, 0.45, 0.6, 0.75})
             for (const double length : {0.0, 0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5})
                 if (length > 0 || d == 0) tryBlur(sigma, length, direction);
     }

@@ -64,7 +64,8 @@ TEST_P(CategorySubset, ReadsWhatItCommitsToAndNeverAWrongText)
 
 INSTANTIATE_TEST_SUITE_P(Blur, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"defocus", 0, 3, 2}, {"defocus", 2, 3, 1},
-                                                               {"motion", 0, 3, 3}, {"motion", 2, 3, 0}}),
+                                                               {"motion", 0, 3, 3}, {"motion", 2, 3, 0},
+                                                               {"motion", 3, 4, 3}}),
                          [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Geometry, CategorySubset,
                          ::testing::Values(std::vector<Subset>{{"tilt", 1, 3, 3}, {"tilt", 3, 3, 3}, {"tilt", 5, 3, 2},

@@ -247,6 +247,78 @@ TEST_F(CodeFinder, CutMapsItsPixelsBackToTheImage)
     EXPECT_GT(view.image.at<cv::Vec3b>(inside)[0], 200);
 }
 
+// The centre of what is dark in `box` of a grey image, weighted by its darkness.
+cv::Point2d darkCentre(const cv::Mat& grey, cv::Rect box)
+{
+    box &= cv::Rect(0, 0, grey.cols, grey.rows);
+    cv::Mat darkness;
+    cv::subtract(cv::Scalar::all(255), grey(box), darkness);
+    cv::threshold(darkness, darkness, 60, 0, cv::THRESH_TOZERO);
+    const cv::Moments m = cv::moments(darkness);
+    return {box.x + m.m10 / m.m00, box.y + m.m01 / m.m00};
+}
+
+// Small dark dots around a hub, and where the cut shows them: every dot's
+// centre, mapped back through the cut's map, lands where it lies in the
+// image, for cuts that enlarge, shrink, stretch round and leave the image.
+TEST_F(CodeFinder, CutPutsEveryDotWhereItsMapSays)
+{
+    struct Place {
+        cv::Point2f centre;
+        cv::Size2f hub; // axes of the hub ellipse
+        float angle;
+    };
+    const Place places[] = {
+        {{300.37f, 200.21f}, {40, 40}, 0},   // enlarged
+        {{40.6f, 370.3f}, {36, 36}, 0},      // enlarged, the cut leaves the image
+        {{300.37f, 200.21f}, {150, 150}, 0}, // shrunk
+        {{300.37f, 200.21f}, {60, 24}, 30},  // flat: stretched round
+    };
+    for (const Place& place : places) {
+        const double hub = std::max(place.hub.width, place.hub.height) / 2;
+        const int radius = 3 + static_cast<int>(hub / 10);
+        cv::Mat image(400, 600, CV_8U, cv::Scalar::all(230));
+        std::vector<cv::Point2d> drawn;
+        const double turn = place.angle * CV_PI / 180;
+        const cv::Point2d along(std::cos(turn), std::sin(turn)), across(-std::sin(turn), std::cos(turn));
+        for (const double angle : {0.3, 1.4, 2.5, 3.6, 4.7, 5.8}) {
+            // On the hub's ellipse grown 2.2 times: well inside the cut's disc.
+            const cv::Point2d dot = cv::Point2d(place.centre) + 2.2 * (place.hub.width / 2 * std::cos(angle) * along +
+                                                                        place.hub.height / 2 * std::sin(angle) * across);
+            if (dot.x < radius + 4 || dot.y < radius + 4 || dot.x > image.cols - radius - 5 || dot.y > image.rows - radius - 5)
+                continue;
+            drawn.push_back(dot);
+            cv::circle(image, cv::Point(cvRound(dot.x * 16), cvRound(dot.y * 16)), radius * 16, cv::Scalar::all(20),
+                       cv::FILLED, cv::LINE_AA, 4);
+        }
+        ASSERT_GE(drawn.size(), 3u);
+        std::vector<cv::Point2d> dots;
+        for (const cv::Point2d& dot : drawn)
+            dots.push_back(darkCentre(image, cv::Rect(cv::Point(dot) - cv::Point(radius + 3, radius + 3),
+                                                      cv::Size(2 * radius + 7, 2 * radius + 7))));
+        CodeCandidate candidate;
+        candidate.centre = place.centre;
+        candidate.hub = cv::RotatedRect(place.centre, place.hub, place.angle);
+        candidate.hubRadius = (place.hub.width + place.hub.height) / 4;
+        const CandidateView view = cutCandidate(image, candidate, 4.0);
+        ASSERT_FALSE(view.image.empty());
+
+        cv::Mat dark, labels, stats, centroids;
+        cv::threshold(view.image, dark, 120, 255, cv::THRESH_BINARY_INV);
+        const int found = cv::connectedComponentsWithStats(dark, labels, stats, centroids);
+        ASSERT_EQ(found - 1, static_cast<int>(dots.size())) << "hub " << place.hub;
+        for (int label = 1; label < found; ++label) {
+            const cv::Point2d centre = darkCentre(
+                view.image, cv::Rect(stats.at<int>(label, cv::CC_STAT_LEFT) - 3, stats.at<int>(label, cv::CC_STAT_TOP) - 3,
+                                     stats.at<int>(label, cv::CC_STAT_WIDTH) + 6, stats.at<int>(label, cv::CC_STAT_HEIGHT) + 6));
+            const cv::Vec2d back = view.toSource * cv::Vec3d(centre.x, centre.y, 1);
+            double nearest = 1e9;
+            for (const cv::Point2d& dot : dots) nearest = std::min(nearest, cv::norm(cv::Point2d(back[0], back[1]) - dot));
+            EXPECT_LT(nearest, 0.1) << "hub " << place.hub << ", dot at " << back;
+        }
+    }
+}
+
 TEST_F(CodeFinder, HostileImagesCostBoundedWorkAndReadNothing)
 {
     // A thousand targets, each a dot in a hole in a ring: the search caps them.
