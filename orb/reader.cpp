@@ -550,15 +550,19 @@ Trace swappedTrace(const Trace& trace)
     return swapped;
 }
 
+// Which polarity of the frame a search tries. The swapped try is for codes
+// printed light on dark, which are rare, and an image without a code pays
+// for all of it: it bridges no smears, and reads the whole image only
+// behind a hub the chain's own search can take.
+enum class Polarity { AsGiven, Swapped };
+
 // searchCodes on one polarity of the frame; failed places go to `failures`
-// when given. True when the candidate limit stopped the search. Smeared
-// hubs are bridged only with `bridgeSmears`: a blurred code printed light on
-// dark is rare, and the bridged search is what an image without a code pays
-// for most.
+// when given. True when the candidate limit stopped the search.
 bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t maxCodes,
                  bool wholeImage, const Trace& trace, std::vector<ReadResult>& read, ReadResult& failure,
-                 std::vector<ReadResult>* failures, bool bridgeSmears)
+                 std::vector<ReadResult>* failures, Polarity polarity)
 {
+    const bool asGiven = polarity == Polarity::AsGiven;
     std::optional<ReadResult> wholeFailure, placeFailure;
     const auto readWhole = [&] {
         ReadResult whole =
@@ -579,7 +583,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             if (wholeImage && !wholeRead) readWhole();
             wholeRead = true;
         };
-        if (maxCodes == 1) readWholeOnce();
+        if (maxCodes == 1 && asGiven) readWholeOnce();
         if (read.size() < maxCodes) {
             const std::vector<CodeCandidate> places = findPlaces(frame, trace);
             if (wholeImageFirst(places, frame.image.size())) readWholeOnce();
@@ -587,10 +591,10 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
                 limited = readFound(frame, places, options, plan, maxCodes, trace, read, placeFailure, failures);
             // The search can miss a code the chain reads (its dot lost to
             // blur): when nothing else read, the whole image still gets its read.
-            if (read.empty()) readWholeOnce();
+            if (read.empty() && asGiven) readWholeOnce();
             // A smear wears gaps into the hub's ring and the hub joins the
             // white beyond: when nothing read, once more with them bridged.
-            if (read.empty() && !limited && bridgeSmears)
+            if (read.empty() && !limited && asGiven)
                 limited = readFound(frame, findPlaces(frame, trace, true, places), options, plan, maxCodes, trace, read,
                                     placeFailure, failures);
         }
@@ -603,12 +607,12 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
 
 // readCode on one polarity of the frame.
 ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage,
-                     const Trace& trace, bool bridgeSmears)
+                     const Trace& trace, Polarity polarity)
 {
     std::vector<ReadResult> read;
     ReadResult failure;
     failure.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
-    searchFrame(frame, options, plan, 1, wholeImage, trace, read, failure, nullptr, bridgeSmears);
+    searchFrame(frame, options, plan, 1, wholeImage, trace, read, failure, nullptr, polarity);
     return read.empty() ? failure : std::move(read.front());
 }
 
@@ -627,10 +631,11 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     const Trace trace{options.trace ? &steps : nullptr};
     result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
     const Frame frame = frameOf(image, options, plan, wholeImage);
-    result = readFrame(frame, options, plan, wholeImage, trace, true);
+    result = readFrame(frame, options, plan, wholeImage, trace, Polarity::AsGiven);
     if (!result && (wholeImage || options.findCodes)) {
         ReadResult swapped =
-            readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace), false);
+            readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace),
+                      Polarity::Swapped);
         if (swapped) result = std::move(swapped);
     }
     result.trace = std::move(steps);
@@ -677,13 +682,14 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
     ReadResult failure;
     const Frame frame = frameOf(image, options, plan, wholeImage);
     search.candidateLimitReached =
-        searchFrame(frame, options, plan, maxCodes, wholeImage, trace, read, failure, &search.failed, true);
+        searchFrame(frame, options, plan, maxCodes, wholeImage, trace, read, failure, &search.failed,
+                    Polarity::AsGiven);
     if (read.empty() && (wholeImage || options.findCodes)) {
         // The failed places stay those of the image as given.
         ReadResult swappedFailure;
         const bool limited =
-            searchFrame(swappedFrame(frame), options, swappedPlan(plan), maxCodes, wholeImage, swappedTrace(trace), read,
-                        swappedFailure, nullptr, false);
+            searchFrame(swappedFrame(frame), options, swappedPlan(plan), maxCodes, wholeImage, swappedTrace(trace),
+                        read, swappedFailure, nullptr, Polarity::Swapped);
         if (!read.empty()) search.candidateLimitReached = limited;
     }
     search.error = read.empty() ? failure.error : ReadError::Success;

@@ -188,21 +188,84 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
 
     // A blank image: the search finds no place, the whole image has no
     // hub, and the search with the ring's gaps bridged finds none either;
-    // then the same with dark and light swapped, without the bridged search.
+    // then the search with dark and light swapped, neither bridged nor
+    // followed by a read of the whole image, as it found no hub at all.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
-    ASSERT_EQ(none.trace.size(), 5u);
+    ASSERT_EQ(none.trace.size(), 4u);
     EXPECT_EQ(none.trace[1].image, "whole image");
     EXPECT_EQ(none.trace[2].stage, "finder search");
     EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
     EXPECT_EQ(none.trace[3].image, "swapped polarity");
     EXPECT_EQ(none.trace[3].stage, "finder search");
     EXPECT_EQ(none.trace[3].view, "full size");
-    EXPECT_EQ(none.trace[4].stage, "inner circle");
+    EXPECT_EQ(none.trace[3].places, 0);
     EXPECT_EQ(none.trace[0].stage, "finder search");
     EXPECT_EQ(none.trace[0].places, 0);
     EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
     EXPECT_EQ(none.trace[1].stage, "inner circle");
     EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
+}
+
+// A code printed light on dark reads from the image with dark and light
+// swapped; that image is read as a whole only behind a hub the chain's own
+// search can take, or when the caller reads whole images without the search.
+TEST_F(Reader, ReadsTheSwappedImageAsAWholeOnlyBehindALargeHub)
+{
+    const auto swapped = [](const cv::Mat& image) {
+        cv::Mat inverse;
+        cv::bitwise_not(image, inverse);
+        return inverse;
+    };
+    const auto wholeSwappedRead = [](const std::vector<TraceStep>& trace) {
+        return std::find_if(trace.begin(), trace.end(), [](const TraceStep& step) {
+            return step.image == "swapped polarity" && step.codeType;
+        });
+    };
+    ReaderOptions tracing;
+    tracing.trace = true;
+
+    // Large and centred: the swapped search finds its hub, then the whole
+    // image reads.
+    const Drawn large = draw("light on dark", TextCodeOptions{}, false, {0, 0});
+    const ReadResult one = readCode(swapped(large.image), tracing);
+    ASSERT_TRUE(one) << one.errorText();
+    EXPECT_EQ(one.text(), "light on dark");
+    const auto search = std::find_if(one.trace.begin(), one.trace.end(), [](const TraceStep& step) {
+        return step.image == "swapped polarity" && step.stage == "finder search";
+    });
+    ASSERT_NE(search, one.trace.end());
+    EXPECT_GE(search->places, 1);
+    const auto whole = wholeSwappedRead(one.trace);
+    ASSERT_NE(whole, one.trace.end());
+    EXPECT_GT(whole, search);
+    EXPECT_EQ(one.trace.back().image, "swapped polarity");
+    EXPECT_EQ(one.trace.back().result, ReadError::Success);
+
+    // Without the search the caller asked for the whole image: it reads so.
+    ReaderOptions wholeOnly = tracing;
+    wholeOnly.findCodes = false;
+    const ReadResult unsearched = readCode(swapped(large.image), wholeOnly);
+    ASSERT_TRUE(unsearched) << unsearched.errorText();
+    EXPECT_EQ(unsearched.text(), "light on dark");
+    EXPECT_TRUE(std::none_of(unsearched.trace.begin(), unsearched.trace.end(),
+                             [](const TraceStep& step) { return step.stage == "finder search"; }));
+
+    // Small and off centre: read from its place, never as a whole, for one
+    // code wanted or every code.
+    DrawOptions drawing;
+    drawing.pitch = 6;
+    drawing.hubRadius = 3;
+    drawing.centreOffset = {-300.37, 150.21};
+    drawing.canvas = {1280, 720};
+    const DrawnCode small = drawText("small light", TextCodeOptions{}, drawing);
+    const ReadResult first = readCode(swapped(small.image), tracing);
+    ASSERT_TRUE(first) << first.errorText();
+    EXPECT_EQ(first.text(), "small light");
+    EXPECT_EQ(wholeSwappedRead(first.trace), first.trace.end());
+    const CodeSearch all = searchCodes(swapped(small.image), tracing);
+    ASSERT_EQ(all.codes.size(), 1u);
+    EXPECT_EQ(all.codes.front().text(), "small light");
+    EXPECT_EQ(wholeSwappedRead(all.trace), all.trace.end());
 }
 
 // The search runs first and the whole image is read first only for a hub
