@@ -7,11 +7,13 @@
 // With --categories, scenes by camera fault at levels from easy to broken,
 // each beside its QR twin read by zxing-cpp: our rate and the twin's.
 //   orbsweep --categories [--count N per level] [--category A,B] [--threads N]
-//            [--csv FILE] [--plot FILE.png]   (default docs/categories.*)
+//            [--csv FILE] [--plot FILE.png]   (default docs/categories.*; the plot
+//            goes beside a --csv named without --plot)
 //            [--save FOLDER]   (every scene and its twin as PNG)
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <functional>
@@ -299,6 +301,12 @@ int sweepCategories(int count, const std::string& filter, int threads, const std
         std::cerr << e.what() << "\n";
         return 2;
     }
+    // Opened before the sweep: a long run must not end in "cannot write".
+    std::ofstream csv(csvFile);
+    if (!csv) {
+        std::cerr << "cannot write " << csvFile << "\n";
+        return 1;
+    }
     struct Job {
         std::size_t category, level;
         int index;
@@ -354,11 +362,6 @@ int sweepCategories(int count, const std::string& filter, int threads, const std
         return 1;
     }
 
-    std::ofstream csv(csvFile);
-    if (!csv) {
-        std::cerr << "cannot write " << csvFile << "\n";
-        return 1;
-    }
     csv << "category,level,value,scenes,codes,ours,twin,misread\n";
     std::cout << "category\tlevel\tours\tQR twin\tmisread" << std::endl;
     for (std::size_t c = 0; c < categories.size(); ++c)
@@ -409,10 +412,13 @@ int main(int argc, char** argv)
     }
     logger().setConsoleLevel(static_cast<int>(LogLevel::Off));
     if (scenes) return sweepScenes(count, seed, csvFile, plotFile);
-    if (categories)
-        return sweepCategories(countGiven ? count : 6, categoryFilter, threads,
-                               csvFile.empty() ? "docs/categories.csv" : csvFile,
-                               plotFile.empty() ? "docs/categories.png" : plotFile, saveFolder);
+    if (categories) {
+        // A table named elsewhere keeps its plot beside it, so a trial sweep
+        // never overwrites the committed docs/ figures.
+        if (csvFile.empty()) csvFile = "docs/categories.csv";
+        if (plotFile.empty()) plotFile = std::filesystem::path(csvFile).replace_extension(".png").string();
+        return sweepCategories(countGiven ? count : 6, categoryFilter, threads, csvFile, plotFile, saveFolder);
+    }
     const int moduleCounts[] = {16, 32, 48, 64};
     for (const auto& group : groups()) {
         if (!only.empty() && group.name != only) continue;
