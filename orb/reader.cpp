@@ -526,6 +526,49 @@ bool wholeImageFirst(const std::vector<CodeCandidate>& places, const cv::Size& s
                        [&](const CodeCandidate& place) { return place.hubRadius >= least; });
 }
 
+// The chain's first tries on the image as a whole, first code type only:
+// a code that fills and centres a clean image reads so at a small share of
+// a search's cost, and a failure (most often no hub at half size) costs
+// little more than the half-size binarisation.
+ReadResult readWholeQuickly(const Frame& frame, const ReadPlan& plan, const Trace& trace)
+{
+    ReadPlan first = plan;
+    first.types.resize(1);
+    first.pipeline.firstTriesOnly = true;
+    return readWith([&](CodeType type) { return imageFor(frame, type, first.pipeline); }, first, first.pipeline,
+                    trace);
+}
+
+// The frame as the search for further codes sees it once `code` has read:
+// the code's disc, and a ring pitch of quiet zone round it, painted with the
+// paper's grey just outside it. Its rings are most of what a search of it
+// traces, and no other code's centre can lie inside it. The reads of the
+// places found still cut the grey image as captured.
+Frame withoutCode(const Frame& frame, const ReadResult& code)
+{
+    const CodePosition& position = code.position;
+    if (frame.grey.empty() || position.outline.size() < 3 || code.ringCount <= 0) return frame;
+    // The outline is the outer zebra's outer edge, ring count + 5 pitches
+    // from the centre (hub 3, inner zebra, the rings, outer zebra).
+    const double pitchShare = 1.0 / (code.ringCount + 5);
+    std::vector<cv::Point> disc;
+    std::vector<int> paper;
+    const cv::Rect inside(0, 0, frame.grey.cols, frame.grey.rows);
+    for (const cv::Point2f& edge : position.outline) {
+        const cv::Point2f out = edge - position.centre;
+        disc.push_back(position.centre + out * static_cast<float>(1 + pitchShare));
+        const cv::Point quiet = position.centre + out * static_cast<float>(1 + 2 * pitchShare);
+        if (inside.contains(quiet)) paper.push_back(frame.grey.at<std::uint8_t>(quiet));
+    }
+    if (paper.empty()) return frame;
+    std::nth_element(paper.begin(), paper.begin() + static_cast<std::ptrdiff_t>(paper.size() / 2), paper.end());
+    cv::Mat searched = frame.grey.clone();
+    cv::fillPoly(searched, std::vector<std::vector<cv::Point>>{disc}, cv::Scalar(paper[paper.size() / 2]));
+    Frame masked = frame;
+    masked.levels = std::make_shared<SearchLevels>(searched);
+    return masked;
+}
+
 // The frame with dark and light swapped, for codes printed light on dark.
 Frame swappedFrame(const Frame& frame)
 {
@@ -584,8 +627,23 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             wholeRead = true;
         };
         if (maxCodes == 1 && asGiven) readWholeOnce();
+        // Every code wanted: a code the chain reads straight away goes
+        // first, and the search for the others looks only beyond it.
+        Frame searched = frame;
+        if (maxCodes > 1 && asGiven && wholeImage) {
+            ReadResult quick = readWholeQuickly(frame, plan, trace);
+            if (quick) {
+                searched = withoutCode(frame, quick);
+                read.push_back(std::move(quick));
+                wholeRead = true;
+            } else if (quick.error == ReadError::InnerCircleNotFound) {
+                // The whole read would end there too: its first try is this one.
+                wholeFailure = std::move(quick);
+                wholeRead = true;
+            }
+        }
         if (read.size() < maxCodes) {
-            const std::vector<CodeCandidate> places = findPlaces(frame, trace);
+            const std::vector<CodeCandidate> places = findPlaces(searched, trace);
             if (wholeImageFirst(places, frame.image.size())) readWholeOnce();
             if (read.size() < maxCodes)
                 limited = readFound(frame, places, options, plan, maxCodes, trace, read, placeFailure, failures);

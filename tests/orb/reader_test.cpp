@@ -177,33 +177,37 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(last.image.rfind("place ", 0), 0u) << last.image;
     EXPECT_NE(last.image.find(" at 2"), std::string::npos) << last.image; // x near 220
 
-    // Every code wanted: the search runs first, and a code this small is
-    // read from its place alone, never from the whole image.
+    // Every code wanted: the whole image's first try finds no hub, which
+    // is all a read of it would do, and a code this small is read from its
+    // place alone.
     const CodeSearch all = searchCodes(drawn.image, tracing);
     ASSERT_EQ(all.codes.size(), 1u);
-    ASSERT_FALSE(all.trace.empty());
-    EXPECT_EQ(all.trace.front().stage, "finder search");
-    EXPECT_TRUE(std::none_of(all.trace.begin() + 1, all.trace.end(),
+    ASSERT_GE(all.trace.size(), 2u);
+    EXPECT_EQ(all.trace[0].image, "whole image");
+    EXPECT_EQ(all.trace[0].stage, "inner circle");
+    EXPECT_EQ(all.trace[0].result, ReadError::InnerCircleNotFound);
+    EXPECT_EQ(all.trace[1].stage, "finder search");
+    EXPECT_TRUE(std::none_of(all.trace.begin() + 2, all.trace.end(),
                              [](const TraceStep& step) { return step.image == "whole image"; }));
 
-    // A blank image: the search finds no place, the whole image has no
-    // hub, and the search with the ring's gaps bridged finds none either;
-    // then the search with dark and light swapped, neither bridged nor
-    // followed by a read of the whole image, as it found no hub at all.
+    // A blank image: the whole image has no hub, the search finds no place,
+    // and the search with the ring's gaps bridged finds none either; then
+    // the search with dark and light swapped, neither bridged nor followed
+    // by a read of the whole image, as it found no hub at all.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
     ASSERT_EQ(none.trace.size(), 4u);
-    EXPECT_EQ(none.trace[1].image, "whole image");
+    EXPECT_EQ(none.trace[0].image, "whole image");
+    EXPECT_EQ(none.trace[0].stage, "inner circle");
+    EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
+    EXPECT_EQ(none.trace[1].stage, "finder search");
+    EXPECT_EQ(none.trace[1].places, 0);
+    EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
     EXPECT_EQ(none.trace[2].stage, "finder search");
     EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
     EXPECT_EQ(none.trace[3].image, "swapped polarity");
     EXPECT_EQ(none.trace[3].stage, "finder search");
     EXPECT_EQ(none.trace[3].view, "full size");
     EXPECT_EQ(none.trace[3].places, 0);
-    EXPECT_EQ(none.trace[0].stage, "finder search");
-    EXPECT_EQ(none.trace[0].places, 0);
-    EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
-    EXPECT_EQ(none.trace[1].stage, "inner circle");
-    EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
 }
 
 // A code printed light on dark reads from the image with dark and light
@@ -290,27 +294,44 @@ TEST_F(Reader, ReadsTheWholeImageWhenThePlacesFoundDoNot)
 
     ReaderOptions tracing;
     tracing.trace = true;
+    // The whole image's first tries read it; the place found is still
+    // tried, and fails.
     const CodeSearch search = searchCodes(image, tracing);
     ASSERT_EQ(search.codes.size(), 1u);
     EXPECT_EQ(search.codes.front().text(), "no dot");
-    const auto whole = std::find_if(search.trace.begin(), search.trace.end(), [](const TraceStep& step) {
-        return step.image == "whole image" && step.codeType;
-    });
-    ASSERT_NE(whole, search.trace.end());
-    EXPECT_TRUE(std::any_of(search.trace.begin(), whole,
-                            [](const TraceStep& step) { return step.image.rfind("place 1 at 110,110", 0) == 0; }));
     ASSERT_EQ(search.failed.size(), 1u);
     EXPECT_NEAR(search.failed.front().position.centre.x, 110, 2);
+    EXPECT_TRUE(std::any_of(search.trace.begin(), search.trace.end(),
+                            [](const TraceStep& step) { return step.image.rfind("place 1 at 110,110", 0) == 0; }));
+    // Mirrored, the code reads only on the mirror image, beyond those
+    // tries: the place is read first, and the whole image after it, in full.
+    cv::Mat mirrored;
+    cv::flip(image, mirrored, 1);
+    const CodeSearch later = searchCodes(mirrored, tracing);
+    ASSERT_EQ(later.codes.size(), 1u);
+    EXPECT_EQ(later.codes.front().text(), "no dot");
+    EXPECT_TRUE(later.codes.front().mirrored);
+    const auto searched = std::find_if(later.trace.begin(), later.trace.end(),
+                                       [](const TraceStep& step) { return step.stage == "finder search"; });
+    const auto place = std::find_if(later.trace.begin(), later.trace.end(),
+                                    [](const TraceStep& step) { return step.image.rfind("place 1 at", 0) == 0; });
+    const auto read = std::find_if(later.trace.begin(), later.trace.end(), [](const TraceStep& step) {
+        return step.image == "whole image" && step.result == ReadError::Success && step.stage == "grid reading";
+    });
+    ASSERT_NE(read, later.trace.end());
+    EXPECT_LT(searched, place);
+    EXPECT_LT(place, read);
 
-    // With its dot the code is found too, and its hub is one the chain's own
-    // search takes: the whole image reads right after the search, and the
-    // place on the code read is not read again.
+    // With its dot the code reads the same way, and the search for further
+    // codes comes after it and looks only beyond it: no place is found.
     const CodeSearch centred = searchCodes(drawn.image, tracing);
     ASSERT_EQ(centred.codes.size(), 1u);
+    EXPECT_TRUE(centred.failed.empty());
     ASSERT_GE(centred.trace.size(), 2u);
-    EXPECT_EQ(centred.trace[0].stage, "finder search");
-    EXPECT_TRUE(std::all_of(centred.trace.begin() + 1, centred.trace.end(),
-                            [](const TraceStep& step) { return step.image == "whole image"; }));
+    EXPECT_EQ(centred.trace.back().stage, "finder search");
+    EXPECT_EQ(centred.trace.back().places, 0);
+    EXPECT_TRUE(std::all_of(centred.trace.begin(), centred.trace.end() - 1,
+                            [](const TraceStep& step) { return step.image == "whole image" && step.codeType; }));
 }
 
 // A found place is read at the smallest disc that holds its code: a code
