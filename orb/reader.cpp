@@ -539,12 +539,24 @@ ReadResult readWholeQuickly(const Frame& frame, const ReadPlan& plan, const Trac
                     trace);
 }
 
+// Whether any pixel of `grey` can differ from its surroundings by the
+// finder's threshold: where the whole image spans fewer grey levels, none
+// is darker or lighter than a local mean by that much, and no search of it
+// finds a place.
+bool standsOut(const cv::Mat& grey)
+{
+    double least = 0, most = 0;
+    cv::minMaxLoc(grey, &least, &most);
+    return most - least >= std::floor(FinderOptions{}.thresholdOffset);
+}
+
 // The frame as the search for further codes sees it once `code` has read:
 // the code's disc, and a ring pitch of quiet zone round it, painted with the
 // paper's grey just outside it. Its rings are most of what a search of it
 // traces, and no other code's centre can lie inside it. The reads of the
-// places found still cut the grey image as captured.
-Frame withoutCode(const Frame& frame, const ReadResult& code)
+// places found still cut the grey image as captured. None when nothing
+// beyond the code stands out enough for the search to find a place.
+std::optional<Frame> beyondCode(const Frame& frame, const ReadResult& code)
 {
     const CodePosition& position = code.position;
     if (frame.grey.empty() || position.outline.size() < 3 || code.ringCount <= 0) return frame;
@@ -564,6 +576,7 @@ Frame withoutCode(const Frame& frame, const ReadResult& code)
     std::nth_element(paper.begin(), paper.begin() + static_cast<std::ptrdiff_t>(paper.size() / 2), paper.end());
     cv::Mat searched = frame.grey.clone();
     cv::fillPoly(searched, std::vector<std::vector<cv::Point>>{disc}, cv::Scalar(paper[paper.size() / 2]));
+    if (!standsOut(searched)) return std::nullopt;
     Frame masked = frame;
     masked.levels = std::make_shared<SearchLevels>(searched);
     return masked;
@@ -629,11 +642,11 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
         if (maxCodes == 1 && asGiven) readWholeOnce();
         // Every code wanted: a code the chain reads straight away goes
         // first, and the search for the others looks only beyond it.
-        Frame searched = frame;
+        std::optional<Frame> searched = frame;
         if (maxCodes > 1 && asGiven && wholeImage) {
             ReadResult quick = readWholeQuickly(frame, plan, trace);
             if (quick) {
-                searched = withoutCode(frame, quick);
+                searched = beyondCode(frame, quick);
                 read.push_back(std::move(quick));
                 wholeRead = true;
             } else if (quick.error == ReadError::InnerCircleNotFound) {
@@ -643,7 +656,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             }
         }
         if (read.size() < maxCodes) {
-            const std::vector<CodeCandidate> places = findPlaces(searched, trace);
+            const std::vector<CodeCandidate> places = searched ? findPlaces(*searched, trace) : std::vector<CodeCandidate>();
             if (wholeImageFirst(places, frame.image.size())) readWholeOnce();
             if (read.size() < maxCodes)
                 limited = readFound(frame, places, options, plan, maxCodes, trace, read, placeFailure, failures);
