@@ -114,6 +114,16 @@ CodePosition locate(const PipelineReading& reading, const cv::Size& imageSize,
     // Mirroring reverses the turn; keep the outline counter-clockwise on screen.
     if (reading.mirrored) std::reverse(position.outline.begin() + 1, position.outline.end());
     position.outerRing = cv::fitEllipse(position.outline);
+    // The data rings begin two zebra bands (a sixth of the hub's radius
+    // each) beyond the hub, half a pitch inside the first ring's middle.
+    const double hubRadius = std::max(0.0, 0.75 * (grid.firstRadius - 0.5 * pitch));
+    std::vector<cv::Point2f> rim;
+    for (int k = 0; k < kOutlinePoints; ++k) {
+        const double angle = k * kTwoPi / kOutlinePoints;
+        rim.push_back(toImage(centre + hubRadius * cv::Point2d(std::cos(angle), std::sin(angle)), inverse, reading,
+                              imageSize, toCaller));
+    }
+    position.hub = cv::fitEllipse(rim);
     return position;
 }
 
@@ -180,6 +190,8 @@ struct Frame {
     // seeks light-on-dark codes in the captured image's levels.
     Shade shade = Shade::DarkOnLight;
     std::shared_ptr<SearchLevels> levels; // null when there is no search
+    // The part of the image the search sees; empty: all of it.
+    cv::Rect searchArea;
 };
 
 // Whether a read of `type` may be handed the grey image: a black-and-white
@@ -189,15 +201,17 @@ bool takesGrey(CodeType type, const PipelineOptions& pipeline)
     return type == CodeType::BlackAndWhite && pipeline.enhance;
 }
 
-Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage)
+Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage,
+              const cv::Rect& searchArea = {})
 {
-    Frame frame{image, {}, Shade::DarkOnLight, nullptr};
+    Frame frame{image, {}, Shade::DarkOnLight, nullptr, searchArea & cv::Rect(0, 0, image.cols, image.rows)};
     const bool wholeGrey = wholeImage && std::any_of(plan.types.begin(), plan.types.end(), [&](CodeType type) {
                                return takesGrey(type, plan.pipeline);
                            });
     if (!options.findCodes && !wholeGrey) return frame;
     frame.grey = greyImage(image);
-    if (options.findCodes) frame.levels = std::make_shared<SearchLevels>(frame.grey);
+    if (options.findCodes)
+        frame.levels = std::make_shared<SearchLevels>(frame.searchArea.empty() ? frame.grey : frame.grey(frame.searchArea));
     return frame;
 }
 
@@ -429,6 +443,7 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
 {
     failure.position.centre = candidate.centre;
     failure.position.outerRing = candidate.hub;
+    failure.position.hub = candidate.hub;
     const cv::RotatedRect& hub = candidate.hub;
     const double turn = hub.angle * CV_PI / 180;
     for (int k = 0; k < kOutlinePoints; ++k) {
@@ -466,6 +481,22 @@ std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, bo
                                 millisecondsSince(start)});
     }
     return candidates;
+}
+
+// findPlaces in the image's pixels, when the search sees only a part of it.
+std::vector<CodeCandidate> placesIn(const Frame& frame, const Trace& trace, bool bridged = false,
+                                    const std::vector<CodeCandidate>& known = {})
+{
+    const cv::Point2f corner(frame.searchArea.tl());
+    const auto moved = [](std::vector<CodeCandidate> places, const cv::Point2f& shift) {
+        for (CodeCandidate& place : places) {
+            place.centre += shift;
+            place.hub.center += shift;
+        }
+        return places;
+    };
+    if (corner == cv::Point2f()) return findPlaces(frame, trace, bridged, known);
+    return moved(findPlaces(frame, trace, bridged, moved(known, -corner)), corner);
 }
 
 // Reads the found places best first until `enough` codes are read or
@@ -576,6 +607,7 @@ std::optional<Frame> beyondCode(const Frame& frame, const ReadResult& code)
     std::nth_element(paper.begin(), paper.begin() + static_cast<std::ptrdiff_t>(paper.size() / 2), paper.end());
     cv::Mat searched = frame.grey.clone();
     cv::fillPoly(searched, std::vector<std::vector<cv::Point>>{disc}, cv::Scalar(paper[paper.size() / 2]));
+    if (!frame.searchArea.empty()) searched = searched(frame.searchArea);
     if (!standsOut(searched)) return std::nullopt;
     Frame masked = frame;
     masked.levels = std::make_shared<SearchLevels>(searched);
@@ -586,7 +618,8 @@ std::optional<Frame> beyondCode(const Frame& frame, const ReadResult& code)
 Frame swappedFrame(const Frame& frame)
 {
     return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey),
-            frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels};
+            frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels,
+            frame.searchArea};
 }
 
 // The plan for the image with dark and light swapped: a hypothesis beyond
@@ -656,7 +689,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             }
         }
         if (read.size() < maxCodes) {
-            const std::vector<CodeCandidate> places = searched ? findPlaces(*searched, trace) : std::vector<CodeCandidate>();
+            const std::vector<CodeCandidate> places = searched ? placesIn(*searched, trace) : std::vector<CodeCandidate>();
             if (wholeImageFirst(places, frame.image.size())) readWholeOnce();
             if (read.size() < maxCodes)
                 limited = readFound(frame, places, options, plan, maxCodes, trace, read, placeFailure, failures);
@@ -666,7 +699,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             // A smear wears gaps into the hub's ring and the hub joins the
             // white beyond: when nothing read, once more with them bridged.
             if (read.empty() && !limited && asGiven)
-                limited = readFound(frame, findPlaces(frame, trace, true, places), options, plan, maxCodes, trace, read,
+                limited = readFound(frame, placesIn(frame, trace, true, places), options, plan, maxCodes, trace, read,
                                     placeFailure, failures);
         }
     }
@@ -691,7 +724,8 @@ ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const Rea
 // image in which nothing reads is read once more with dark and light
 // swapped: a light-on-dark code has no white hub for either the finder or
 // the chain, and an image that reads pays nothing for the second try.
-ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
+ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool wholeImage,
+                   const cv::Rect& searchArea = {})
 {
     const Found<ReadPlan> planned = planRead(image, options);
     ReadResult result;
@@ -701,7 +735,7 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     std::vector<TraceStep> steps;
     const Trace trace{options.trace ? &steps : nullptr};
     result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
-    const Frame frame = frameOf(image, options, plan, wholeImage);
+    const Frame frame = frameOf(image, options, plan, wholeImage, searchArea);
     result = readFrame(frame, options, plan, wholeImage, trace, Polarity::AsGiven);
     if (!result && (wholeImage || options.findCodes)) {
         ReadResult swapped =
@@ -718,6 +752,13 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options) { return readOne(image, options, true); }
 
 ReadResult readFoundCode(const cv::Mat& image, const ReaderOptions& options) { return readOne(image, options, false); }
+
+ReadResult readFoundCodeNear(const cv::Mat& image, const cv::Rect& searchArea, const ReaderOptions& options)
+{
+    const cv::Rect area = searchArea & cv::Rect(0, 0, image.cols, image.rows);
+    if (area.empty()) return {}; // nothing of the image to search
+    return readOne(image, options, false, area);
+}
 
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
 {

@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orb/drawing/text_code.h"
+#include "orb/found_codes.h"
 #include "orb/logger.h"
 #include "orb/reader.h"
 #include "support/code_samples.h"
@@ -375,6 +376,39 @@ TEST_F(Reader, SearchesBeyondACodeReadWhole)
     EXPECT_TRUE(std::none_of(searched, search.trace.end(), [&](const TraceStep& step) {
         return step.image.find(" at " + std::to_string(x) + ",") != std::string::npos;
     }));
+}
+
+// A search limited to an area finds the hubs inside it and reads them from
+// the whole image: a code whose rings run far past the area reads all the
+// same, at the same place; an area without its hub, or off the image, finds none.
+TEST_F(Reader, SearchesOnlyTheAreaGivenAndReadsFromTheWholeImage)
+{
+    const Drawn left = draw("left code", TextCodeOptions{}, false, {-380.37, 60.21}, {1280, 720}, 6);
+    cv::Mat image = left.image.clone();
+    const Drawn right = draw("right code", TextCodeOptions{}, false, {380.37, -60.21}, {1280, 720}, 6);
+    const cv::Rect rightHalf(640, 0, 640, 720);
+    right.image(rightHalf).copyTo(image(rightHalf));
+
+    const CodeSearch everywhere = searchCodes(image);
+    ASSERT_EQ(everywhere.codes.size(), 2u);
+    for (const ReadResult& code : everywhere.codes) {
+        const Drawn& drawn = code.text() == "left code" ? left : right;
+        // The reported hub: round the centre, well inside the code.
+        const cv::RotatedRect& hub = code.position.hub;
+        EXPECT_LT(cv::norm(cv::Point2d(hub.center) - drawn.centre), 2.0);
+        EXPECT_NEAR(hub.size.width, hub.size.height, 0.05 * hub.size.width);
+        EXPECT_LT(hub.size.width / 2, 0.75 * drawn.outerRadius);
+        // The hub and its ring with a little room.
+        const int reach = cvCeil(0.75 * hub.size.width);
+        const cv::Rect near(cvRound(hub.center.x) - reach, cvRound(hub.center.y) - reach, 2 * reach, 2 * reach);
+        const ReadResult found = readFoundCodeNear(image, near);
+        ASSERT_TRUE(found) << code.text() << ": " << found.errorText();
+        EXPECT_EQ(found.text(), code.text());
+        expectPosition(found, drawn.centre, drawn.outerRadius);
+        // Beside the hub, on the code's rings.
+        EXPECT_FALSE(readFoundCodeNear(image, near + cv::Point(0, 2 * reach))) << code.text();
+    }
+    EXPECT_FALSE(readFoundCodeNear(image, cv::Rect(2000, 0, 100, 100)));
 }
 
 TEST_F(Reader, ReadsAFoundPlaceFirstAtADiscThatHoldsTheCode)
