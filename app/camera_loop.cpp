@@ -242,8 +242,10 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         return true;
     };
     bool printed = false;
+    bool greyMade = false; // the area finder's grey frame is this frame's
     try {
         const cv::Rect area = finder.find(frame);
+        greyMade = true;
         if (area.width > 0 && area.height > 0) {
             // The area as one code; searching it is left to the whole-frame finder below.
             ConsoleRead options = findCodeOptions(config);
@@ -264,7 +266,7 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         const std::int64_t searchStart = currentTicks();
         // A black-and-white search reads grey only: the grey frame the area
         // finder has just made saves converting it again.
-        const bool greyRead = state.codeType == orb::BlackAndWhite && finder.lastGrey().size() == frame.size();
+        const bool greyRead = greyMade && state.codeType == orb::BlackAndWhite;
         const cv::Mat& searched = greyRead ? finder.lastGrey() : frame;
         try {
             orb::ReadResult code;
