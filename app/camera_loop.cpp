@@ -132,7 +132,19 @@ orb::ReadResult inFrame(orb::ReadResult code, cv::Point corner)
     code.position.centre += shift;
     for (cv::Point2f& point : code.position.outline) point += shift;
     code.position.outerRing.center += shift;
+    code.position.hub.center += shift;
     return code;
+}
+
+// Between two frames a hand-held code moves a few pixels and a waved one a
+// few tens: the search for it looks around where its hub was, the hub and
+// its ring (a third more) with room to spare, and that much each way.
+cv::Rect aroundLastHub(const cv::RotatedRect& hub, const cv::Size& frame)
+{
+    if (hub.size.area() <= 0) return {};
+    const int reach = cvCeil(0.75 * std::max(hub.size.width, hub.size.height)) + 32;
+    const cv::Point centre(cvRound(hub.center.x), cvRound(hub.center.y));
+    return cv::Rect(centre.x - reach, centre.y - reach, 2 * reach, 2 * reach) & cv::Rect(cv::Point(0, 0), frame);
 }
 
 // The hubs of the places the finder looks at in `frame`, for the binarised
@@ -221,6 +233,7 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
     // Marks the code and prints its text; true when it had one.
     const auto take = [&](const orb::ReadResult& code) {
         state.marks.add(code, currentTicks());
+        state.lastHub = code.position.hub;
         if (code.bytes.empty()) return false;
         const int decodeMs = static_cast<int>((currentTicks() - t1) / kTicksPerMillisecond);
         out << "Output:\t" << (state.escapeText ? console::escaped(code.text()) : code.text());
@@ -229,8 +242,10 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
         return true;
     };
     bool printed = false;
+    bool greyMade = false; // the area finder's grey frame is this frame's
     try {
         const cv::Rect area = finder.find(frame);
+        greyMade = true;
         if (area.width > 0 && area.height > 0) {
             // The area as one code; searching it is left to the whole-frame finder below.
             ConsoleRead options = findCodeOptions(config);
@@ -249,11 +264,26 @@ int processCameraFrame(CameraRunState& state, cv::Mat& frame, CodeAreaFinder& fi
     // the whole frame, within the time the frame rate leaves.
     if (!printed && currentTicks() >= state.nextFinderTicks) {
         const std::int64_t searchStart = currentTicks();
+        // A black-and-white search reads grey only: the grey frame the area
+        // finder has just made saves converting it again.
+        const bool greyRead = greyMade && state.codeType == orb::BlackAndWhite;
+        const cv::Mat& searched = greyRead ? finder.lastGrey() : frame;
         try {
-            const orb::ReadResult code = read(frame, findCodeOptions(config));
-            if (code) take(code);
-            else if (state.binarized) state.marks.setCandidates(candidateHubs(frame), currentTicks());
+            orb::ReadResult code;
+            if (const cv::Rect near = aroundLastHub(state.lastHub, frame.size()); !near.empty()) {
+                ConsoleRead options = findCodeOptions(config);
+                options.searchArea = near;
+                code = read(searched, options);
+            }
+            if (!code) code = read(searched, findCodeOptions(config));
+            if (code) {
+                take(code);
+            } else {
+                state.lastHub = {};
+                if (state.binarized) state.marks.setCandidates(candidateHubs(frame), currentTicks());
+            }
         } catch (const std::exception& error) {
+            state.lastHub = {};
             reportFaultedFrame(state, error);
         }
         const std::int64_t now = currentTicks();

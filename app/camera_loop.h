@@ -36,6 +36,9 @@ struct CameraRunState {
     std::uint64_t faultedFrames = 0; // frames whose decode raised an unexpected error
     // The code finder runs on a whole frame no sooner than this; see processCameraFrame.
     std::int64_t nextFinderTicks = 0;
+    // The hub of the code read last, in the frame's pixels; empty when the
+    // search since read none. The next search looks there first.
+    cv::RotatedRect lastHub;
     // The codes read lately, marked on the shown frame.
     ReadMarks marks;
 };
@@ -55,7 +58,9 @@ std::string cameraStatusText(const CameraRunState& state, int fps);
 // gives nothing, the code finder searches the whole frame; a search that
 // takes longer than a frame at 30 fps holds the next one off by its excess.
 // A code read is added to `state.marks` where it lies in the frame; in the
-// binarised view, so are the places the finder tried in vain. Any error
+// binarised view, so are the places the finder tried in vain. A search
+// after one that read a code looks first around where that code's hub was,
+// a fraction of the frame; the whole frame only when it is not there. Any error
 // raised while the frame is searched and decoded counts as a failed decode
 // of that frame and is logged; it never ends the run. Returns the average
 // frame rate of the run so far.

@@ -12,6 +12,8 @@ public:
     // since the previous call; the whole image on the first call and after a
     // change of frame size; an empty rectangle when fewer than 5 % changed.
     cv::Rect find(const cv::Mat& image);
+    // The grey version of the image last given to find (empty before the first).
+    const cv::Mat& lastGrey() const { return previous_; }
 
 private:
     cv::Mat previous_;

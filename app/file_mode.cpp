@@ -40,7 +40,9 @@ ConsoleRead findCodeOptions(const orb::DecoderConfiguration& config)
 
 orb::ReadResult readConsole(const cv::Mat& image, const ConsoleRead& read)
 {
-    return read.wholeImage ? orb::readCode(image, read.reader) : orb::readFoundCode(image, read.reader);
+    if (read.wholeImage) return orb::readCode(image, read.reader);
+    return read.searchArea.empty() ? orb::readFoundCode(image, read.reader)
+                                   : orb::readFoundCodeNear(image, read.searchArea, read.reader);
 }
 
 bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std::string& text)

@@ -28,11 +28,15 @@ bool findCode(const orb::DecoderConfiguration& config, const cv::Mat& image, std
 struct ConsoleRead {
     orb::ReaderOptions reader;
     bool wholeImage = true;
+    // Where the search looks when the whole image is not read first (the
+    // image's pixels); empty: everywhere.
+    cv::Rect searchArea;
 };
 
 ConsoleRead findCodeOptions(const orb::DecoderConfiguration& config);
 
-// readCode, or only the places the search finds when `read.wholeImage` is off.
+// readCode, or only the places the search finds (in `read.searchArea`) when
+// `read.wholeImage` is off.
 orb::ReadResult readConsole(const cv::Mat& image, const ConsoleRead& read);
 
 // The system clock in 100-nanosecond ticks.

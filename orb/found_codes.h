@@ -9,6 +9,11 @@ namespace orb {
 
 // readCode without the whole-image read: only the places the search finds.
 ReadResult readFoundCode(const cv::Mat& image, const ReaderOptions& options = {});
+// The same with the search limited to `searchArea` (the image's pixels; a
+// hub must lie well inside it), the places it finds read from the whole
+// image: for a code seen lately near there, at a fraction of the search.
+// An area outside the image finds nothing.
+ReadResult readFoundCodeNear(const cv::Mat& image, const cv::Rect& searchArea, const ReaderOptions& options = {});
 
 // readCode, readCodes and searchCodes with the whole-image read left to the
 // host (the Python module lets its callers choose).

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -179,10 +180,10 @@ private:
 // is, and only when that fails, on the view `correct` makes from it. A
 // correction without a fit (an empty image) leaves the first failure.
 template <class Correct, class Next>
-PipelineReading asIsThenCorrected(const View& view, Correct&& correct, Next&& next)
+PipelineReading asIsThenCorrected(const View& view, bool firstTryOnly, Correct&& correct, Next&& next)
 {
     PipelineReading reading = next(view);
-    if (reading.code == Success) return reading;
+    if (reading.code == Success || firstTryOnly) return reading;
     const std::optional<View> better = correct(view);
     return better ? next(*better) : reading;
 }
@@ -190,11 +191,13 @@ PipelineReading asIsThenCorrected(const View& view, Correct&& correct, Next&& ne
 // A retry point over alternatives, best first: the first that reads wins,
 // otherwise the last failure stands.
 template <class Range, class Next>
-PipelineReading eachUntilRead(const Range& tries, ResultCode none, Next&& next)
+PipelineReading eachUntilRead(const Range& tries, ResultCode none, Next&& next, std::size_t most = SIZE_MAX)
 {
     PipelineReading reading;
     reading.code = none;
+    std::size_t tried = 0;
     for (const auto& attempt : tries) {
+        if (tried++ == most) break;
         reading = next(attempt);
         if (reading.code == Success) break;
     }
@@ -243,7 +246,7 @@ public:
         // Inner zebra: on the image as is, then affine-corrected by the
         // inner circle's ellipse (the affine fit replaces the identity).
         return withSize(asIsThenCorrected(
-            capturedView,
+            capturedView, options_.firstTriesOnly,
             [&](const View& view) -> std::optional<View> {
                 const CorrectedImage affine = steps_.record(Stage::AffineCorrection, view, [&] {
                     return affineTransform(StageInput{config_, view.image}, *circle, R);
@@ -270,7 +273,7 @@ private:
 
         // Start marker: as is, then perspective-corrected by the inner zebra.
         return asIsThenCorrected(
-            inner,
+            inner, options_.firstTriesOnly,
             [&](const View& view) -> std::optional<View> {
                 const CorrectedImage correction = steps_.record(Stage::PerspectiveCorrection1, view, [&] {
                     return perspectiveTransform1(StageInput{config_, view.image}, *innerZebra);
@@ -294,11 +297,11 @@ private:
                 eachUntilRead(trialPoints, OuterZebraNotDetected, [&](const cv::Point2d& trialPoint) {
                     return fromOuterZebra(marked, modulesPerRing, candidate, trialPoint);
                 });
-            if (reading.code == Success) return reading;
+            if (reading.code == Success || options_.firstTriesOnly) return reading;
             // A finger or a stain over the bar's end: the code's outer edge.
             const std::optional<cv::Point2d> edge = outerEdgeTrialPoint(marked.image, candidate, trialPoints);
             return edge ? fromOuterZebra(marked, modulesPerRing, candidate, *edge) : reading;
-        });
+        }, options_.firstTriesOnly ? 1 : SIZE_MAX);
     }
 
     PipelineReading fromOuterZebra(const View& marked, int modulesPerRing, const StartMarker& candidate,
@@ -313,7 +316,7 @@ private:
         // zebra, which also moves the start marker.
         StartMarker marker = outer->startMarker;
         return asIsThenCorrected(
-            marked,
+            marked, options_.firstTriesOnly,
             [&](const View& view) -> std::optional<View> {
                 const CorrectedImage correction = steps_.record(Stage::PerspectiveCorrection2, view, [&] {
                     return perspectiveTransform2(StageInput{config_, view.image}, marker, outer->zebra);
@@ -333,7 +336,7 @@ private:
             options_.weakCorrections && !mirrored_ ? Corrections::AlsoWeak : Corrections::Checked;
         PipelineReading reading =
             grid ? fromGrid(radial, modulesPerRing, marker, *grid, corrections) : failed(grid.code);
-        if (reading.code == Success) return reading;
+        if (reading.code == Success || options_.firstTriesOnly) return reading;
 
         // A stain or a finger over the radial zebra: the rings' own edges
         // give the grid. Only a grid other than the one that just failed
@@ -436,6 +439,7 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     std::vector<int> widths;
     if (const int reduced = options.reducedFirst ? reducedWidth(full, hub) : 0; reduced > 0) widths.push_back(reduced);
     widths.push_back(fullWidth);
+    if (options.firstTriesOnly) widths.resize(1);
 
     // Per orientation: as captured, then mirrored; per size within each,
     // the half size first. Each size is prepared once, when first needed.
@@ -443,11 +447,11 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     StepLog steps(options.keepSteps);
     PipelineReading reading;
     for (const bool mirrored : {false, true}) {
-        if (mirrored && !options.tryMirrored) break;
+        if (mirrored && (!options.tryMirrored || options.firstTriesOnly)) break;
         for (std::size_t size = 0; size < widths.size(); ++size) {
             if (size > 0)
                 logger().line(LogLevel::Debug, "the half size found a code but did not read it; reading at full size");
-            const bool reduced = size + 1 < widths.size();
+            const bool reduced = widths[size] < fullWidth;
             if (prepared[size].binary.empty())
                 prepared[size] = prepare(config, input, widths[size], reduced, options);
             steps.at(reduced, mirrored);

@@ -80,6 +80,11 @@ struct PipelineOptions {
     // image as given (never on its mirror): false for an image read with
     // dark and light swapped.
     bool weakCorrections = true;
+    // Only the first try of every retry point: the first working size, as
+    // captured, uncorrected, the best start marker candidate, the grid the
+    // radial zebra gives. What a code that fills and centres a clean image
+    // reads with, at a small share of what a read that fails all of them costs.
+    bool firstTriesOnly = false;
 };
 
 // What one run of the pipeline learnt. Geometry is of the warped image

@@ -114,6 +114,16 @@ CodePosition locate(const PipelineReading& reading, const cv::Size& imageSize,
     // Mirroring reverses the turn; keep the outline counter-clockwise on screen.
     if (reading.mirrored) std::reverse(position.outline.begin() + 1, position.outline.end());
     position.outerRing = cv::fitEllipse(position.outline);
+    // The data rings begin two zebra bands (a sixth of the hub's radius
+    // each) beyond the hub, half a pitch inside the first ring's middle.
+    const double hubRadius = std::max(0.0, 0.75 * (grid.firstRadius - 0.5 * pitch));
+    std::vector<cv::Point2f> rim;
+    for (int k = 0; k < kOutlinePoints; ++k) {
+        const double angle = k * kTwoPi / kOutlinePoints;
+        rim.push_back(toImage(centre + hubRadius * cv::Point2d(std::cos(angle), std::sin(angle)), inverse, reading,
+                              imageSize, toCaller));
+    }
+    position.hub = cv::fitEllipse(rim);
     return position;
 }
 
@@ -180,6 +190,8 @@ struct Frame {
     // seeks light-on-dark codes in the captured image's levels.
     Shade shade = Shade::DarkOnLight;
     std::shared_ptr<SearchLevels> levels; // null when there is no search
+    // The part of the image the search sees; empty: all of it.
+    cv::Rect searchArea;
 };
 
 // Whether a read of `type` may be handed the grey image: a black-and-white
@@ -189,15 +201,17 @@ bool takesGrey(CodeType type, const PipelineOptions& pipeline)
     return type == CodeType::BlackAndWhite && pipeline.enhance;
 }
 
-Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage)
+Frame frameOf(const cv::Mat& image, const ReaderOptions& options, const ReadPlan& plan, bool wholeImage,
+              const cv::Rect& searchArea = {})
 {
-    Frame frame{image, {}, Shade::DarkOnLight, nullptr};
+    Frame frame{image, {}, Shade::DarkOnLight, nullptr, searchArea & cv::Rect(0, 0, image.cols, image.rows)};
     const bool wholeGrey = wholeImage && std::any_of(plan.types.begin(), plan.types.end(), [&](CodeType type) {
                                return takesGrey(type, plan.pipeline);
                            });
     if (!options.findCodes && !wholeGrey) return frame;
     frame.grey = greyImage(image);
-    if (options.findCodes) frame.levels = std::make_shared<SearchLevels>(frame.grey);
+    if (options.findCodes)
+        frame.levels = std::make_shared<SearchLevels>(frame.searchArea.empty() ? frame.grey : frame.grey(frame.searchArea));
     return frame;
 }
 
@@ -429,6 +443,7 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
 {
     failure.position.centre = candidate.centre;
     failure.position.outerRing = candidate.hub;
+    failure.position.hub = candidate.hub;
     const cv::RotatedRect& hub = candidate.hub;
     const double turn = hub.angle * CV_PI / 180;
     for (int k = 0; k < kOutlinePoints; ++k) {
@@ -466,6 +481,22 @@ std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, bo
                                 millisecondsSince(start)});
     }
     return candidates;
+}
+
+// findPlaces in the image's pixels, when the search sees only a part of it.
+std::vector<CodeCandidate> placesIn(const Frame& frame, const Trace& trace, bool bridged = false,
+                                    const std::vector<CodeCandidate>& known = {})
+{
+    const cv::Point2f corner(frame.searchArea.tl());
+    const auto moved = [](std::vector<CodeCandidate> places, const cv::Point2f& shift) {
+        for (CodeCandidate& place : places) {
+            place.centre += shift;
+            place.hub.center += shift;
+        }
+        return places;
+    };
+    if (corner == cv::Point2f()) return findPlaces(frame, trace, bridged, known);
+    return moved(findPlaces(frame, trace, bridged, moved(known, -corner)), corner);
 }
 
 // Reads the found places best first until `enough` codes are read or
@@ -526,11 +557,69 @@ bool wholeImageFirst(const std::vector<CodeCandidate>& places, const cv::Size& s
                        [&](const CodeCandidate& place) { return place.hubRadius >= least; });
 }
 
+// The chain's first tries on the image as a whole, first code type only:
+// a code that fills and centres a clean image reads so at a small share of
+// a search's cost, and a failure (most often no hub at half size) costs
+// little more than the half-size binarisation.
+ReadResult readWholeQuickly(const Frame& frame, const ReadPlan& plan, const Trace& trace)
+{
+    ReadPlan first = plan;
+    first.types.resize(1);
+    first.pipeline.firstTriesOnly = true;
+    return readWith([&](CodeType type) { return imageFor(frame, type, first.pipeline); }, first, first.pipeline,
+                    trace);
+}
+
+// Whether any pixel of `grey` can differ from its surroundings by the
+// finder's threshold: where the whole image spans fewer grey levels, none
+// is darker or lighter than a local mean by that much, and no search of it
+// finds a place.
+bool standsOut(const cv::Mat& grey)
+{
+    double least = 0, most = 0;
+    cv::minMaxLoc(grey, &least, &most);
+    return most - least >= std::floor(FinderOptions{}.thresholdOffset);
+}
+
+// The frame as the search for further codes sees it once `code` has read:
+// the code's disc, and a ring pitch of quiet zone round it, painted with the
+// paper's grey just outside it. Its rings are most of what a search of it
+// traces, and no other code's centre can lie inside it. The reads of the
+// places found still cut the grey image as captured. None when nothing
+// beyond the code stands out enough for the search to find a place.
+std::optional<Frame> beyondCode(const Frame& frame, const ReadResult& code)
+{
+    const CodePosition& position = code.position;
+    if (frame.grey.empty() || position.outline.size() < 3 || code.ringCount <= 0) return frame;
+    // The outline is the outer zebra's outer edge, ring count + 5 pitches
+    // from the centre (hub 3, inner zebra, the rings, outer zebra).
+    const double pitchShare = 1.0 / (code.ringCount + 5);
+    std::vector<cv::Point> disc;
+    std::vector<int> paper;
+    const cv::Rect inside(0, 0, frame.grey.cols, frame.grey.rows);
+    for (const cv::Point2f& edge : position.outline) {
+        const cv::Point2f out = edge - position.centre;
+        disc.push_back(position.centre + out * static_cast<float>(1 + pitchShare));
+        const cv::Point quiet = position.centre + out * static_cast<float>(1 + 2 * pitchShare);
+        if (inside.contains(quiet)) paper.push_back(frame.grey.at<std::uint8_t>(quiet));
+    }
+    if (paper.empty()) return frame;
+    std::nth_element(paper.begin(), paper.begin() + static_cast<std::ptrdiff_t>(paper.size() / 2), paper.end());
+    cv::Mat searched = frame.grey.clone();
+    cv::fillPoly(searched, std::vector<std::vector<cv::Point>>{disc}, cv::Scalar(paper[paper.size() / 2]));
+    if (!frame.searchArea.empty()) searched = searched(frame.searchArea);
+    if (!standsOut(searched)) return std::nullopt;
+    Frame masked = frame;
+    masked.levels = std::make_shared<SearchLevels>(searched);
+    return masked;
+}
+
 // The frame with dark and light swapped, for codes printed light on dark.
 Frame swappedFrame(const Frame& frame)
 {
     return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey),
-            frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels};
+            frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels,
+            frame.searchArea};
 }
 
 // The plan for the image with dark and light swapped: a hypothesis beyond
@@ -584,8 +673,23 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             wholeRead = true;
         };
         if (maxCodes == 1 && asGiven) readWholeOnce();
+        // Every code wanted: a code the chain reads straight away goes
+        // first, and the search for the others looks only beyond it.
+        std::optional<Frame> searched = frame;
+        if (maxCodes > 1 && asGiven && wholeImage) {
+            ReadResult quick = readWholeQuickly(frame, plan, trace);
+            if (quick) {
+                searched = beyondCode(frame, quick);
+                read.push_back(std::move(quick));
+                wholeRead = true;
+            } else if (quick.error == ReadError::InnerCircleNotFound) {
+                // The whole read would end there too: its first try is this one.
+                wholeFailure = std::move(quick);
+                wholeRead = true;
+            }
+        }
         if (read.size() < maxCodes) {
-            const std::vector<CodeCandidate> places = findPlaces(frame, trace);
+            const std::vector<CodeCandidate> places = searched ? placesIn(*searched, trace) : std::vector<CodeCandidate>();
             if (wholeImageFirst(places, frame.image.size())) readWholeOnce();
             if (read.size() < maxCodes)
                 limited = readFound(frame, places, options, plan, maxCodes, trace, read, placeFailure, failures);
@@ -595,7 +699,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             // A smear wears gaps into the hub's ring and the hub joins the
             // white beyond: when nothing read, once more with them bridged.
             if (read.empty() && !limited && asGiven)
-                limited = readFound(frame, findPlaces(frame, trace, true, places), options, plan, maxCodes, trace, read,
+                limited = readFound(frame, placesIn(frame, trace, true, places), options, plan, maxCodes, trace, read,
                                     placeFailure, failures);
         }
     }
@@ -620,7 +724,8 @@ ReadResult readFrame(const Frame& frame, const ReaderOptions& options, const Rea
 // image in which nothing reads is read once more with dark and light
 // swapped: a light-on-dark code has no white hub for either the finder or
 // the chain, and an image that reads pays nothing for the second try.
-ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
+ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool wholeImage,
+                   const cv::Rect& searchArea = {})
 {
     const Found<ReadPlan> planned = planRead(image, options);
     ReadResult result;
@@ -630,7 +735,7 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     std::vector<TraceStep> steps;
     const Trace trace{options.trace ? &steps : nullptr};
     result.error = ReadError::InnerCircleNotFound; // what a read that finds nothing reports
-    const Frame frame = frameOf(image, options, plan, wholeImage);
+    const Frame frame = frameOf(image, options, plan, wholeImage, searchArea);
     result = readFrame(frame, options, plan, wholeImage, trace, Polarity::AsGiven);
     if (!result && (wholeImage || options.findCodes)) {
         ReadResult swapped =
@@ -647,6 +752,13 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options) { return readOne(image, options, true); }
 
 ReadResult readFoundCode(const cv::Mat& image, const ReaderOptions& options) { return readOne(image, options, false); }
+
+ReadResult readFoundCodeNear(const cv::Mat& image, const cv::Rect& searchArea, const ReaderOptions& options)
+{
+    const cv::Rect area = searchArea & cv::Rect(0, 0, image.cols, image.rows);
+    if (area.empty()) return {}; // nothing of the image to search
+    return readOne(image, options, false, area);
+}
 
 ReadResult readCode(const cv::Mat& image, const ReaderOptions& options, bool wholeImage)
 {

@@ -83,6 +83,9 @@ struct CodePosition {
     std::vector<cv::Point2f> outline;
     // The ellipse fitted to the outline.
     cv::RotatedRect outerRing;
+    // The white hub round the dot, as an ellipse; for a failed place, the
+    // finder's ellipse of it.
+    cv::RotatedRect hub;
 };
 
 // One read code, or why none was read.

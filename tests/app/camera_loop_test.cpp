@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <vector>
 
 #include <sstream>
 
@@ -192,4 +193,40 @@ TEST_F(CameraFrames, WholeFrameSearchReadsWhatTheMovedAreaMisses)
         state.nextFinderTicks = 0;
         EXPECT_EQ(countOf(process(withCode), "Output:\tHELLO CAMERA\t"), 1) << "frame " << frame;
     }
+}
+
+TEST_F(CameraFrames, ASearchLooksFirstWhereTheLastCodeWas)
+{
+    // The areas each search looks in; the moved area is never read, so
+    // every frame comes to the search.
+    std::vector<cv::Rect> searched;
+    const FrameReader searchOnly = [&](const cv::Mat& image, const ConsoleRead& options) {
+        if (options.wholeImage) return orb::ReadResult{};
+        searched.push_back(options.searchArea);
+        return readConsole(image, options);
+    };
+    const auto run = [&](const cv::Mat& scene) {
+        std::ostringstream out;
+        cv::Mat frame = scene.clone();
+        state.nextFinderTicks = 0;
+        processCameraFrame(state, frame, finder, out, searchOnly);
+        return countOf(out.str(), "Output:\tHELLO CAMERA\t");
+    };
+    const cv::Point2f centre = orb::readCode(withCode).position.centre;
+
+    EXPECT_EQ(run(withCode), 1); // nothing read before: the whole frame
+    EXPECT_EQ(run(withCode), 1); // held still: around its hub, a small part of the frame
+    ASSERT_EQ(searched.size(), 2u);
+    EXPECT_TRUE(searched[0].empty());
+    EXPECT_TRUE(searched[1].contains(cv::Point(centre)));
+    EXPECT_LT(searched[1].area() * 4, withCode.size().area());
+    // Moved far: not there, so the whole frame, and then around its new place.
+    const cv::Mat moved = testing_support::sceneFrame(size, card, {10, 170});
+    EXPECT_EQ(run(moved) + run(moved), 2);
+    ASSERT_EQ(searched.size(), 5u);
+    EXPECT_TRUE(!searched[2].empty() && searched[3].empty() && !searched[4].contains(cv::Point(centre)));
+    // Gone: a search that reads nothing forgets it.
+    EXPECT_EQ(run(blank) + run(blank), 0);
+    ASSERT_EQ(searched.size(), 8u);
+    EXPECT_TRUE(searched[7].empty());
 }

@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orb/drawing/text_code.h"
+#include "orb/found_codes.h"
 #include "orb/logger.h"
 #include "orb/reader.h"
 #include "support/code_samples.h"
@@ -177,33 +178,37 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(last.image.rfind("place ", 0), 0u) << last.image;
     EXPECT_NE(last.image.find(" at 2"), std::string::npos) << last.image; // x near 220
 
-    // Every code wanted: the search runs first, and a code this small is
-    // read from its place alone, never from the whole image.
+    // Every code wanted: the whole image's first try finds no hub, which
+    // is all a read of it would do, and a code this small is read from its
+    // place alone.
     const CodeSearch all = searchCodes(drawn.image, tracing);
     ASSERT_EQ(all.codes.size(), 1u);
-    ASSERT_FALSE(all.trace.empty());
-    EXPECT_EQ(all.trace.front().stage, "finder search");
-    EXPECT_TRUE(std::none_of(all.trace.begin() + 1, all.trace.end(),
+    ASSERT_GE(all.trace.size(), 2u);
+    EXPECT_EQ(all.trace[0].image, "whole image");
+    EXPECT_EQ(all.trace[0].stage, "inner circle");
+    EXPECT_EQ(all.trace[0].result, ReadError::InnerCircleNotFound);
+    EXPECT_EQ(all.trace[1].stage, "finder search");
+    EXPECT_TRUE(std::none_of(all.trace.begin() + 2, all.trace.end(),
                              [](const TraceStep& step) { return step.image == "whole image"; }));
 
-    // A blank image: the search finds no place, the whole image has no
-    // hub, and the search with the ring's gaps bridged finds none either;
-    // then the search with dark and light swapped, neither bridged nor
-    // followed by a read of the whole image, as it found no hub at all.
+    // A blank image: the whole image has no hub, the search finds no place,
+    // and the search with the ring's gaps bridged finds none either; then
+    // the search with dark and light swapped, neither bridged nor followed
+    // by a read of the whole image, as it found no hub at all.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
     ASSERT_EQ(none.trace.size(), 4u);
-    EXPECT_EQ(none.trace[1].image, "whole image");
+    EXPECT_EQ(none.trace[0].image, "whole image");
+    EXPECT_EQ(none.trace[0].stage, "inner circle");
+    EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
+    EXPECT_EQ(none.trace[1].stage, "finder search");
+    EXPECT_EQ(none.trace[1].places, 0);
+    EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
     EXPECT_EQ(none.trace[2].stage, "finder search");
     EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
     EXPECT_EQ(none.trace[3].image, "swapped polarity");
     EXPECT_EQ(none.trace[3].stage, "finder search");
     EXPECT_EQ(none.trace[3].view, "full size");
     EXPECT_EQ(none.trace[3].places, 0);
-    EXPECT_EQ(none.trace[0].stage, "finder search");
-    EXPECT_EQ(none.trace[0].places, 0);
-    EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
-    EXPECT_EQ(none.trace[1].stage, "inner circle");
-    EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
 }
 
 // A code printed light on dark reads from the image with dark and light
@@ -290,32 +295,111 @@ TEST_F(Reader, ReadsTheWholeImageWhenThePlacesFoundDoNot)
 
     ReaderOptions tracing;
     tracing.trace = true;
+    // The whole image's first tries read it; the place found is still
+    // tried, and fails.
     const CodeSearch search = searchCodes(image, tracing);
     ASSERT_EQ(search.codes.size(), 1u);
     EXPECT_EQ(search.codes.front().text(), "no dot");
-    const auto whole = std::find_if(search.trace.begin(), search.trace.end(), [](const TraceStep& step) {
-        return step.image == "whole image" && step.codeType;
-    });
-    ASSERT_NE(whole, search.trace.end());
-    EXPECT_TRUE(std::any_of(search.trace.begin(), whole,
-                            [](const TraceStep& step) { return step.image.rfind("place 1 at 110,110", 0) == 0; }));
     ASSERT_EQ(search.failed.size(), 1u);
     EXPECT_NEAR(search.failed.front().position.centre.x, 110, 2);
+    EXPECT_TRUE(std::any_of(search.trace.begin(), search.trace.end(),
+                            [](const TraceStep& step) { return step.image.rfind("place 1 at 110,110", 0) == 0; }));
+    // Mirrored, it reads only beyond those tries: the place first, then the whole image in full.
+    cv::Mat mirrored;
+    cv::flip(image, mirrored, 1);
+    const CodeSearch later = searchCodes(mirrored, tracing);
+    ASSERT_EQ(later.codes.size(), 1u);
+    EXPECT_TRUE(later.codes.front().mirrored);
+    const auto place = std::find_if(later.trace.begin(), later.trace.end(),
+                                    [](const TraceStep& step) { return step.image.rfind("place 1 at", 0) == 0; });
+    EXPECT_TRUE(std::any_of(place, later.trace.end(), [](const TraceStep& step) {
+        return step.image == "whole image" && step.result == ReadError::Success && step.stage == "grid reading";
+    }));
 
-    // With its dot the code is found too, and its hub is one the chain's own
-    // search takes: the whole image reads right after the search, and the
-    // place on the code read is not read again.
+    // With its dot the code reads the same way; beyond it the drawing is
+    // blank paper, in which no search can find a place.
     const CodeSearch centred = searchCodes(drawn.image, tracing);
     ASSERT_EQ(centred.codes.size(), 1u);
-    ASSERT_GE(centred.trace.size(), 2u);
-    EXPECT_EQ(centred.trace[0].stage, "finder search");
-    EXPECT_TRUE(std::all_of(centred.trace.begin() + 1, centred.trace.end(),
-                            [](const TraceStep& step) { return step.image == "whole image"; }));
+    EXPECT_TRUE(centred.failed.empty());
+    EXPECT_TRUE(std::all_of(centred.trace.begin(), centred.trace.end(),
+                            [](const TraceStep& step) { return step.image == "whole image" && step.codeType; }));
 }
 
-// A found place is read at the smallest disc that holds its code: a code
-// whose rings run past the smallest disc starts at the next, one that fits
-// starts at the smallest.
+// Once a code has read as a whole, the search for the others looks only
+// beyond it: small codes just past its quiet zone, and in the corners,
+// still read, and nothing on the large code counts as a failed place.
+TEST_F(Reader, SearchesBeyondACodeReadWhole)
+{
+    const Drawn large = draw("large centred", TextCodeOptions{}, false, {0, 0});
+    cv::Mat image = large.image.clone();
+    const cv::Size card(150, 150);
+    const auto paste = [&](const std::string& text, cv::Point corner) {
+        DrawOptions drawing;
+        drawing.pitch = 4;
+        drawing.hubRadius = 3;
+        drawing.startAngle = 0.7;
+        drawing.canvas = card;
+        drawText(text, TextCodeOptions{}, drawing).image.copyTo(image(cv::Rect(corner, card)));
+    };
+    // Placed in pairs about the centre, so the chain's own search, which
+    // starts from the middle of the dark, still takes the large code.
+    // Beside it: a pitch of its quiet zone, then the small card's margin.
+    const int beside = static_cast<int>(large.outerRadius) + 12;
+    const int x = static_cast<int>(large.centre.x), y = static_cast<int>(large.centre.y) - card.height / 2;
+    paste("right of it", {x + beside, y});
+    paste("left of it", {x - beside - card.width, y});
+    paste("top left", {10, 10});
+    paste("bottom right", {image.cols - 10 - card.width, image.rows - 10 - card.height});
+
+    ReaderOptions tracing;
+    tracing.trace = true;
+    const CodeSearch search = searchCodes(image, tracing);
+    ASSERT_EQ(search.codes.size(), 5u);
+    EXPECT_EQ(search.codes[0].text(), "large centred");
+    std::set<std::string> small;
+    for (std::size_t k = 1; k < search.codes.size(); ++k) small.insert(search.codes[k].text());
+    EXPECT_EQ(small, (std::set<std::string>{"right of it", "left of it", "top left", "bottom right"}));
+    EXPECT_TRUE(search.failed.empty());
+    // Read whole before the search, which finds no place on it.
+    EXPECT_TRUE(search.trace.front().codeType);
+    EXPECT_TRUE(std::none_of(search.trace.begin(), search.trace.end(), [&](const TraceStep& step) {
+        return step.image.find(" at " + std::to_string(x) + ",") != std::string::npos;
+    }));
+}
+
+// A search limited to an area finds the hubs inside it and reads them from
+// the whole image: a code whose rings run far past the area reads all the
+// same, at the same place; an area without its hub, or off the image, finds none.
+TEST_F(Reader, SearchesOnlyTheAreaGivenAndReadsFromTheWholeImage)
+{
+    const Drawn left = draw("left code", TextCodeOptions{}, false, {-380.37, 60.21}, {1280, 720}, 6);
+    cv::Mat image = left.image.clone();
+    const Drawn right = draw("right code", TextCodeOptions{}, false, {380.37, -60.21}, {1280, 720}, 6);
+    const cv::Rect rightHalf(640, 0, 640, 720);
+    right.image(rightHalf).copyTo(image(rightHalf));
+
+    const CodeSearch everywhere = searchCodes(image);
+    ASSERT_EQ(everywhere.codes.size(), 2u);
+    for (const ReadResult& code : everywhere.codes) {
+        const Drawn& drawn = code.text() == "left code" ? left : right;
+        // The reported hub: round the centre, well inside the code.
+        const cv::RotatedRect& hub = code.position.hub;
+        EXPECT_LT(cv::norm(cv::Point2d(hub.center) - drawn.centre), 2.0);
+        EXPECT_NEAR(hub.size.width, hub.size.height, 0.05 * hub.size.width);
+        EXPECT_LT(hub.size.width / 2, 0.75 * drawn.outerRadius);
+        // The hub and its ring with a little room.
+        const int reach = cvCeil(0.75 * hub.size.width);
+        const cv::Rect near(cvRound(hub.center.x) - reach, cvRound(hub.center.y) - reach, 2 * reach, 2 * reach);
+        const ReadResult found = readFoundCodeNear(image, near);
+        ASSERT_TRUE(found) << code.text() << ": " << found.errorText();
+        EXPECT_EQ(found.text(), code.text());
+        expectPosition(found, drawn.centre, drawn.outerRadius);
+        // Beside the hub, on the code's rings.
+        EXPECT_FALSE(readFoundCodeNear(image, near + cv::Point(0, 2 * reach))) << code.text();
+    }
+    EXPECT_FALSE(readFoundCodeNear(image, cv::Rect(2000, 0, 100, 100)));
+}
+
 TEST_F(Reader, ReadsAFoundPlaceFirstAtADiscThatHoldsTheCode)
 {
     const auto firstCutSide = [](int rings) {

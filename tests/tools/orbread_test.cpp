@@ -118,10 +118,11 @@ TEST_F(Orbread, JsonTraceListsTheSteps)
     EXPECT_EQ(line["text"], "Hello, ScanBench!");
     ASSERT_TRUE(line["trace"].is_array());
     ASSERT_FALSE(line["trace"].empty());
-    // The search finds the code's hub, large enough for the whole image to
-    // be read first, and that read finds the code.
+    // The code fills and centres the sample: the whole image's first tries
+    // read it, before any search.
     const auto& trace = line["trace"];
-    EXPECT_EQ(trace.front()["stage"], "finder search");
+    EXPECT_EQ(trace.front()["stage"], "inner circle");
+    EXPECT_EQ(trace.front()["image"], "whole image");
     const auto read = std::find_if(trace.begin(), trace.end(), [](const auto& step) { return step["stage"] == "grid reading" && step["result"] == "SUCCESS"; });
     ASSERT_NE(read, trace.end());
     const auto& last = *read;
