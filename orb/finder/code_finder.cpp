@@ -138,6 +138,27 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         const double hubArea = cv::contourArea(outline);
         if (hubArea < options.minHubArea || outline.size() < 5) continue;
 
+        // Every other outer border lies in the hole: a dark child with all
+        // it holds (the region is one piece, so nothing else can enclose it).
+        // The one trace gives them, and counting them first turns down most
+        // regions before the dearer ellipse fit.
+        const int frame = (*hole)[3];
+        const std::vector<cv::Point>* dot = nullptr;
+        int dots = 0;
+        double dotArea = 0;
+        for (std::size_t i = 0; i < outlines.size() && dots < 2; ++i) {
+            if (nesting[i][3] >= 0 || static_cast<int>(i) == frame) continue;
+            const double area = cv::contourArea(outlines[i]);
+            // Specks of noise and compression are no dot.
+            if (area < options.speckShare * hubArea) continue;
+            dot = &outlines[i];
+            dotArea = area;
+            ++dots;
+        }
+        if (dots != 1) continue;
+        const double share = dotArea / hubArea;
+        if (share < options.minDotShare || share > options.maxDotShare) continue;
+
         const cv::RotatedRect hub = cv::fitEllipse(outline);
         const double major = std::max(hub.size.width, hub.size.height);
         const double minor = std::min(hub.size.width, hub.size.height);
@@ -150,29 +171,6 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         // A code is wider than its hub by far more than this; larger holes
         // are the scene's (and would make huge cuts).
         if (radius > kLargestHubShare * std::min(dark.cols, dark.rows)) continue;
-
-        // The dark regions inside the hole: within its outline, without the
-        // outline's own pixels (the ring's).
-        cv::Mat inside = cv::Mat::zeros(cut.size(), CV_8UC1);
-        const std::vector<std::vector<cv::Point>> hubOutline{outline};
-        cv::drawContours(inside, hubOutline, 0, cv::Scalar(255), cv::FILLED, cv::LINE_8, cv::noArray(), INT_MAX, -origin);
-        cv::drawContours(inside, hubOutline, 0, cv::Scalar(0), 1, cv::LINE_8, cv::noArray(), INT_MAX, -origin);
-        inside &= framed(cut);
-        std::vector<std::vector<cv::Point>> children;
-        cv::findContours(inside, children, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE, origin);
-
-        const std::vector<cv::Point>* dot = nullptr;
-        int dots = 0;
-        for (const std::vector<cv::Point>& child : children) {
-            // Specks of noise and compression are no dot.
-            if (cv::contourArea(child) < options.speckShare * hubArea) continue;
-            dot = &child;
-            ++dots;
-        }
-        if (dots != 1) continue;
-        const double dotArea = cv::contourArea(*dot);
-        const double share = dotArea / hubArea;
-        if (share < options.minDotShare || share > options.maxDotShare) continue;
 
         const cv::Moments m = cv::moments(*dot);
         if (m.m00 <= 0) continue;
