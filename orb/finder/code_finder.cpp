@@ -207,7 +207,10 @@ namespace {
 // `grey` reduced so its long side is `side`; `previous` (the last pass's
 // copy, empty for none) is halved instead when that gives the same size:
 // halving averages the same pixels as reducing the image itself, at a
-// fraction of the cost.
+// fraction of the cost. Otherwise the image is halved by 2x2 means while it
+// stays at least twice the size, and the rest (a factor below 2, where every
+// pixel still has its share) is interpolated linearly: the library's area
+// reduction by a factor that is no whole number costs several times both.
 cv::Mat reducedTo(const cv::Mat& grey, int side, const cv::Mat& previous)
 {
     const int longSide = std::max(grey.cols, grey.rows);
@@ -216,9 +219,19 @@ cv::Mat reducedTo(const cv::Mat& grey, int side, const cv::Mat& previous)
     // at least a pixel each way, however flat the image
     const cv::Size size(std::max(1, static_cast<int>(std::lround(grey.cols * factor))),
                         std::max(1, static_cast<int>(std::lround(grey.rows * factor))));
-    const bool halves = !previous.empty() && previous.cols == 2 * size.width && previous.rows == 2 * size.height;
     cv::Mat reduced;
-    cv::resize(halves ? previous : grey, reduced, size, 0, 0, cv::INTER_AREA);
+    if (!previous.empty() && previous.cols == 2 * size.width && previous.rows == 2 * size.height) {
+        cv::resize(previous, reduced, size, 0, 0, cv::INTER_AREA);
+        return reduced;
+    }
+    cv::Mat halved = grey;
+    while (halved.cols >= 2 * size.width && halved.rows >= 2 * size.height && halved.cols >= 2 && halved.rows >= 2) {
+        // An odd last row or column is left out, so the halving is exact.
+        const cv::Mat even = halved(cv::Rect(0, 0, halved.cols & ~1, halved.rows & ~1));
+        cv::resize(even, halved, cv::Size(even.cols / 2, even.rows / 2), 0, 0, cv::INTER_AREA);
+    }
+    if (halved.size() == size) return halved;
+    cv::resize(halved, reduced, size, 0, 0, cv::INTER_LINEAR);
     return reduced;
 }
 
