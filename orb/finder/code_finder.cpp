@@ -1,13 +1,13 @@
 #include "orb/finder/code_finder.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <utility>
 
 #include <opencv2/imgproc.hpp>
 
 #include "orb/finder/local_threshold.h"
+#include "orb/finder/region_boxes.h"
 #include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 
@@ -45,56 +45,6 @@ std::pair<double, double> dotInHubFrame(const cv::Moments& dot, const cv::Rotate
     const double roundness = axes(0) > 0 ? std::sqrt(std::max(axes(1), 0.0) / axes(0)) : 0;
     const cv::Vec2d offset = round * cv::Vec2d(dot.m10 / dot.m00 - hub.center.x, dot.m01 / dot.m00 - hub.center.y);
     return {roundness, cv::norm(offset)};
-}
-
-// The box, pixel count and holes of each labelled region. OpenCV's labelling
-// with statistics keeps several hundred bytes per region on a parallel run
-// (180 MB for a fine checkerboard's 600,000), hence one pass of our own.
-struct RegionBox {
-    int left = INT_MAX, top = -1, right = -1, bottom = -1;
-    int pixels = 0;
-    // Its runs along the rows, and the pairs of them in adjacent rows that
-    // share a column: a four-connected region has joins - runs + 1 holes.
-    int runs = 0, joins = 0;
-
-    int holes() const { return joins - runs + 1; }
-};
-
-std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
-{
-    struct Run {
-        int start, end, label; // end inclusive
-    };
-    std::vector<RegionBox> boxes(static_cast<std::size_t>(count));
-    std::vector<Run> above, here;
-    // Regions come in runs along a row: one update per run, not per pixel.
-    for (int y = 0; y < labels.rows; ++y) {
-        const int* row = labels.ptr<int>(y);
-        here.clear();
-        for (int x = 0; x < labels.cols;) {
-            const int label = row[x];
-            const int start = x;
-            while (x < labels.cols && row[x] == label) ++x;
-            if (label == 0) continue; // the dark between the regions
-            RegionBox& box = boxes[static_cast<std::size_t>(label)];
-            if (box.top < 0) box.top = y;
-            box.bottom = y;
-            box.left = std::min(box.left, start);
-            box.right = std::max(box.right, x - 1);
-            box.pixels += x - start;
-            ++box.runs;
-            here.push_back({start, x - 1, label});
-        }
-        // Runs that share a column with one in the row above belong to its region.
-        for (std::size_t i = 0, j = 0; i < above.size() && j < here.size();) {
-            if (above[i].start <= here[j].end && here[j].start <= above[i].end)
-                ++boxes[static_cast<std::size_t>(here[j].label)].joins;
-            if (above[i].end < here[j].end) ++i;
-            else ++j;
-        }
-        std::swap(above, here);
-    }
-    return boxes;
 }
 
 // Whether a point of a 7x7 grid about the middle of `box`, spaced a tenth

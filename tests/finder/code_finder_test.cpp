@@ -54,6 +54,23 @@ TEST_F(CodeFinder, FindsTheHubOfASmallCodeFarFromTheCentre)
     EXPECT_NEAR((result.position.outerRing.size.width + result.position.outerRing.size.height) / 4, outer, 0.1 * outer);
 }
 
+// Large frames are reduced by whole halvings and a rest below 2, and odd
+// sizes lose their last row or column to the halving: the hub must still
+// come back where it is in the caller's pixels.
+TEST_F(CodeFinder, FindsTheHubInFramesOfEveryReduction)
+{
+    for (const cv::Size canvas : {cv::Size(1921, 1081), cv::Size(2561, 1439), cv::Size(4031, 3023)}) {
+        const double pitch = 6.0 * canvas.width / 1280;
+        const DrawnCode drawn = codeAt("reduced", {0.3 * canvas.width, -0.25 * canvas.height}, canvas, pitch);
+        const cv::Point2d centre = drawn.plan.placement.centre;
+        const double hub = drawn.plan.geometry.hubRadius * drawn.plan.placement.pitch;
+        const std::vector<CodeCandidate> candidates = findCodeCandidates(drawn.image);
+        ASSERT_FALSE(candidates.empty()) << canvas;
+        EXPECT_LT(cv::norm(cv::Point2d(candidates[0].centre) - centre), 0.1 * hub) << canvas;
+        EXPECT_NEAR(candidates[0].hubRadius, hub, 0.15 * hub) << canvas;
+    }
+}
+
 // A smear wears gaps into the thin ring round the hub, and the hub joins
 // the white beyond it: only the passes that bridge the gaps find it.
 TEST_F(CodeFinder, FindsASmearedHubOnceTheRingsGapsAreBridged)

@@ -1,0 +1,90 @@
+// The finder's statistics of white regions, against what tracing them says.
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+
+#include "orb/finder/region_boxes.h"
+
+using namespace orb;
+
+namespace {
+
+// The labels of the four-connected white (0) regions of `dark`, framed by white.
+int labelled(const cv::Mat& dark, cv::Mat& labels)
+{
+    cv::Mat framed;
+    cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+    return cv::connectedComponents(framed == 0, labels, 4, CV_32S);
+}
+
+// The dark pieces that `region` encloses, as the contour search sees them.
+int islandsIn(const cv::Mat& labels, int region)
+{
+    cv::Mat rest;
+    cv::copyMakeBorder(labels != region, rest, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(255));
+    std::vector<std::vector<cv::Point>> outlines;
+    std::vector<cv::Vec4i> nesting;
+    cv::findContours(rest, outlines, nesting, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE);
+    const auto hole = std::find_if(nesting.begin(), nesting.end(), [](const cv::Vec4i& n) { return n[3] >= 0; });
+    const int frame = hole == nesting.end() ? -1 : (*hole)[3];
+    int islands = 0;
+    for (std::size_t i = 0; i < nesting.size(); ++i)
+        if (nesting[i][3] < 0 && static_cast<int>(i) != frame) ++islands;
+    return islands;
+}
+
+TEST(RegionBoxes, BoxPixelsAndHolesAgreeWithTracingOnNoise)
+{
+    cv::RNG random(3);
+    for (int trial = 0; trial < 40; ++trial) {
+        cv::Mat dark(50 + trial, 61, CV_8UC1);
+        random.fill(dark, cv::RNG::UNIFORM, 0, 2);
+        dark *= 255;
+        if (trial % 2) { // blobs and rings rather than single pixels
+            cv::GaussianBlur(dark, dark, cv::Size(5, 5), 1.5);
+            dark = dark > 128;
+        }
+        cv::Mat labels;
+        const int count = labelled(dark, labels);
+        const std::vector<RegionBox> boxes = regionBoxes(labels, count);
+        ASSERT_EQ(static_cast<int>(boxes.size()), count);
+        for (int region = 1; region < count; ++region) {
+            const RegionBox& box = boxes[static_cast<std::size_t>(region)];
+            const cv::Mat mine = labels == region;
+            ASSERT_EQ(box.pixels, cv::countNonZero(mine));
+            const cv::Rect bounds = cv::boundingRect(mine);
+            EXPECT_EQ(cv::Rect(box.left, box.top, box.right - box.left + 1, box.bottom - box.top + 1), bounds);
+            EXPECT_EQ(box.holes(), islandsIn(labels, region)) << "trial " << trial << ", region " << region;
+        }
+    }
+}
+
+// The holes of the white region at `inside` in `dark`.
+int holesAt(const cv::Mat& dark, cv::Point inside)
+{
+    cv::Mat labels;
+    const int count = labelled(dark, labels);
+    return regionBoxes(labels, count)[static_cast<std::size_t>(labels.at<int>(inside + cv::Point(1, 1)))].holes();
+}
+
+// A hub round one dot has one hole and round two has two; a dot that meets
+// the ring corner to corner is part of the ring for the eight-connected
+// dark, and the hub round it has none.
+TEST(RegionBoxes, HolesFollowTheDarksEightConnection)
+{
+    cv::Mat ring = cv::Mat::zeros(30, 30, CV_8UC1);
+    cv::rectangle(ring, {2, 2}, {27, 27}, cv::Scalar(255), 1);
+    cv::Mat dark = ring.clone();
+    cv::rectangle(dark, {12, 12}, {14, 14}, cv::Scalar(255), cv::FILLED);
+    EXPECT_EQ(holesAt(dark, {8, 8}), 1);
+    cv::rectangle(dark, {18, 18}, {20, 20}, cv::Scalar(255), cv::FILLED);
+    EXPECT_EQ(holesAt(dark, {8, 8}), 2);
+
+    dark = ring.clone();
+    cv::rectangle(dark, {4, 4}, {6, 6}, cv::Scalar(255), cv::FILLED);
+    EXPECT_EQ(holesAt(dark, {15, 15}), 1);
+    dark.at<uchar>(3, 3) = 255; // on the ring's edge, corner to corner with the dot
+    EXPECT_EQ(holesAt(dark, {15, 15}), 0);
+}
+
+} // namespace
