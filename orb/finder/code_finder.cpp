@@ -79,10 +79,11 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
     // reaches the edge is the scene's, not a hole.
     cv::Mat framed;
     cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+    const cv::Mat white = framed == 0;
     cv::Mat regions;
     // Four-connected, as the contour search sees holes between eight-connected dark.
-    const int count = cv::connectedComponents(framed == 0, regions, 4, CV_32S);
-    const std::vector<RegionBox> boxes = regionBoxes(regions, count);
+    const int count = cv::connectedComponents(white, regions, 4, CV_32S);
+    const std::vector<RegionBox> boxes = regionBoxes(white, regions, count);
     const int outside = regions.at<int>(0, 0);
     for (int region = 1; region < count; ++region) {
         if (region == outside) continue;

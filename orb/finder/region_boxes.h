@@ -21,8 +21,9 @@ struct RegionBox {
     int holes() const { return joins - runs + 1; }
 };
 
-// The regions of `labels` (CV_32S, 0 for the dark between them) labelled 0 to
-// `count` - 1; the entry of label 0 stays empty.
-std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count);
+// The regions of `labels` (CV_32S) labelled 1 to `count` - 1 in the
+// four-connected white of `white` (CV_8U, 255 white, 0 dark, which is label
+// 0); the entry of label 0 stays empty.
+std::vector<RegionBox> regionBoxes(const cv::Mat& white, const cv::Mat& labels, int count);
 
 } // namespace orb

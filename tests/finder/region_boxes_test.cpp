@@ -9,12 +9,19 @@ using namespace orb;
 
 namespace {
 
-// The labels of the four-connected white (0) regions of `dark`, framed by white.
-int labelled(const cv::Mat& dark, cv::Mat& labels)
+// The four-connected white (0) regions of `dark`, framed by white.
+struct Labelled {
+    cv::Mat white, labels;
+    int count = 0;
+};
+
+Labelled labelled(const cv::Mat& dark)
 {
     cv::Mat framed;
     cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-    return cv::connectedComponents(framed == 0, labels, 4, CV_32S);
+    Labelled regions{framed == 0, {}, 0};
+    regions.count = cv::connectedComponents(regions.white, regions.labels, 4, CV_32S);
+    return regions;
 }
 
 // The dark pieces that `region` encloses, as the contour search sees them.
@@ -44,9 +51,10 @@ TEST(RegionBoxes, BoxPixelsAndHolesAgreeWithTracingOnNoise)
             cv::GaussianBlur(dark, dark, cv::Size(5, 5), 1.5);
             dark = dark > 128;
         }
-        cv::Mat labels;
-        const int count = labelled(dark, labels);
-        const std::vector<RegionBox> boxes = regionBoxes(labels, count);
+        const Labelled regions = labelled(dark);
+        const cv::Mat& labels = regions.labels;
+        const int count = regions.count;
+        const std::vector<RegionBox> boxes = regionBoxes(regions.white, labels, count);
         ASSERT_EQ(static_cast<int>(boxes.size()), count);
         for (int region = 1; region < count; ++region) {
             const RegionBox& box = boxes[static_cast<std::size_t>(region)];
@@ -62,9 +70,9 @@ TEST(RegionBoxes, BoxPixelsAndHolesAgreeWithTracingOnNoise)
 // The holes of the white region at `inside` in `dark`.
 int holesAt(const cv::Mat& dark, cv::Point inside)
 {
-    cv::Mat labels;
-    const int count = labelled(dark, labels);
-    return regionBoxes(labels, count)[static_cast<std::size_t>(labels.at<int>(inside + cv::Point(1, 1)))].holes();
+    const Labelled regions = labelled(dark);
+    const int region = regions.labels.at<int>(inside + cv::Point(1, 1));
+    return regionBoxes(regions.white, regions.labels, regions.count)[static_cast<std::size_t>(region)].holes();
 }
 
 // A hub round one dot has one hole and round two has two; a dot that meets
