@@ -71,6 +71,29 @@ TEST_F(CodeFinder, FindsTheHubInFramesOfEveryReduction)
     }
 }
 
+// One code wanted, the coarse pass is read first; a hub too small for it
+// is still found and read by the fine pass after it.
+TEST_F(CodeFinder, ReadsAHubOnlyTheFinePassSees)
+{
+    const DrawnCode drawn = codeAt("fine only", {-380.37, 170.21}, {1280, 720}, 2.2);
+    ReaderOptions tracing;
+    tracing.trace = true;
+    const ReadResult result = readCode(drawn.image, tracing);
+    ASSERT_TRUE(result) << result.errorText();
+    EXPECT_EQ(result.text(), "fine only");
+    const auto searched = [&](const std::string& view) {
+        return std::find_if(result.trace.begin(), result.trace.end(), [&](const TraceStep& step) {
+            return step.stage == "finder search" && step.view == view;
+        });
+    };
+    const auto coarse = searched("full size, coarse pass"), fine = searched("full size, fine passes");
+    ASSERT_NE(coarse, result.trace.end());
+    ASSERT_NE(fine, result.trace.end());
+    EXPECT_EQ(coarse->places, 0);
+    EXPECT_GE(fine->places, 1);
+    EXPECT_LT(coarse, fine);
+}
+
 // A smear wears gaps into the thin ring round the hub, and the hub joins
 // the white beyond it: only the passes that bridge the gaps find it.
 TEST_F(CodeFinder, FindsASmearedHubOnceTheRingsGapsAreBridged)
