@@ -455,28 +455,65 @@ ReadResult failedPlace(ReadResult failure, const CodeCandidate& candidate)
     return failure;
 }
 
+// Which of the finder's searches a read asks for.
+enum class Search {
+    Every,   // every default pass, their places merged
+    Coarse,  // the coarsest default pass alone
+    Fine,    // the other default passes
+    Bridged, // the default sizes with the gaps a smear wears into the hub's ring bridged
+};
+
+std::vector<FinderPass> passesOf(Search search)
+{
+    std::vector<FinderPass> passes = FinderOptions{}.passes;
+    const auto coarsest = std::min_element(passes.begin(), passes.end(), [](const FinderPass& a, const FinderPass& b) {
+        return a.longSide < b.longSide;
+    });
+    switch (search) {
+    case Search::Every: return passes;
+    case Search::Coarse: return {*coarsest};
+    case Search::Fine: passes.erase(coarsest); return passes;
+    case Search::Bridged: return smearPasses();
+    }
+    return passes;
+}
+
+const char* viewOf(Search search)
+{
+    switch (search) {
+    case Search::Every: return "full size";
+    case Search::Coarse: return "full size, coarse pass";
+    case Search::Fine: return "full size, fine passes";
+    case Search::Bridged: return "full size, gaps bridged";
+    }
+    return "full size";
+}
+
 // The places the search finds, best first. Every place comes back: the
 // reads that fail bound the work, not the places, or an image of many codes
-// would lose some.
-// With `bridged`, the search's passes bridge the gaps a smear wears into
-// the hub's ring, and only places not among `known` come back.
-std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, bool bridged = false,
+// would lose some. Places already `known` do not come back: for the bridged
+// search, any within half a known hub radius; for the fine passes after the
+// coarse one, only those a known place outscores, as the merged search of
+// both would have kept that one.
+std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, Search search = Search::Every,
                                       const std::vector<CodeCandidate>& known = {})
 {
     FinderOptions finding;
     finding.maxCandidates = std::numeric_limits<int>::max();
-    if (bridged) finding.passes = smearPasses();
+    finding.passes = passesOf(search);
     const auto start = std::chrono::steady_clock::now();
     std::vector<CodeCandidate> candidates = findCodeCandidates(frame.levels->image(), finding, frame.shade);
     std::erase_if(candidates, [&](const CodeCandidate& candidate) {
         return std::any_of(known.begin(), known.end(), [&](const CodeCandidate& other) {
-            return cv::norm(other.centre - candidate.centre) < 0.5 * other.hubRadius;
+            const double apart = cv::norm(other.centre - candidate.centre);
+            if (search == Search::Fine)
+                return other.score > candidate.score && apart < 0.5 * std::max(other.hubRadius, candidate.hubRadius);
+            return apart < 0.5 * other.hubRadius;
         });
     });
     if (trace) {
         const int places = static_cast<int>(candidates.size());
-        trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false,
-                                bridged ? "full size, gaps bridged" : "full size",
+        trace.steps->push_back({"finder search", trace.image, frame.grey.size(), std::nullopt, false, viewOf(search),
                                 places > 0 ? ReadError::Success : ReadError::InnerCircleNotFound, places,
                                 millisecondsSince(start)});
     }
@@ -484,7 +521,7 @@ std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, bo
 }
 
 // findPlaces in the image's pixels, when the search sees only a part of it.
-std::vector<CodeCandidate> placesIn(const Frame& frame, const Trace& trace, bool bridged = false,
+std::vector<CodeCandidate> placesIn(const Frame& frame, const Trace& trace, Search search = Search::Every,
                                     const std::vector<CodeCandidate>& known = {})
 {
     const cv::Point2f corner(frame.searchArea.tl());
@@ -495,8 +532,8 @@ std::vector<CodeCandidate> placesIn(const Frame& frame, const Trace& trace, bool
         }
         return places;
     };
-    if (corner == cv::Point2f()) return findPlaces(frame, trace, bridged, known);
-    return moved(findPlaces(frame, trace, bridged, moved(known, -corner)), corner);
+    if (corner == cv::Point2f()) return findPlaces(frame, trace, search, known);
+    return moved(findPlaces(frame, trace, search, moved(known, -corner)), corner);
 }
 
 // Reads the found places best first until `enough` codes are read or
@@ -689,18 +726,31 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             }
         }
         if (read.size() < maxCodes) {
-            const std::vector<CodeCandidate> places = searched ? placesIn(*searched, trace) : std::vector<CodeCandidate>();
-            if (wholeImageFirst(places, frame.image.size())) readWholeOnce();
-            if (read.size() < maxCodes)
-                limited = readFound(frame, places, options, plan, maxCodes, trace, read, placeFailure, failures);
+            // One code wanted: the coarse pass alone finds all but the smallest
+            // codes at a fraction of the fine one's cost, so its places are read
+            // first and the fine pass runs only when none of them reads. Each
+            // gets its own allowance of failed places, so neither hides a code
+            // the merged search would read. (A caller that lists failed places
+            // gets the merged search: each place once.)
+            const bool staged = maxCodes == 1 && !failures;
+            std::vector<CodeCandidate> places;
+            for (const Search search : staged ? std::vector{Search::Coarse, Search::Fine} : std::vector{Search::Every}) {
+                if (read.size() >= maxCodes || !searched) break;
+                std::vector<CodeCandidate> found = placesIn(*searched, trace, search, places);
+                if (wholeImageFirst(found, frame.image.size())) readWholeOnce();
+                if (read.size() < maxCodes)
+                    limited = readFound(frame, found, options, plan, maxCodes, trace, read, placeFailure, failures) ||
+                              limited;
+                places.insert(places.end(), found.begin(), found.end());
+            }
             // The search can miss a code the chain reads (its dot lost to
             // blur): when nothing else read, the whole image still gets its read.
             if (read.empty() && asGiven) readWholeOnce();
             // A smear wears gaps into the hub's ring and the hub joins the
             // white beyond: when nothing read, once more with them bridged.
             if (read.empty() && !limited && asGiven)
-                limited = readFound(frame, placesIn(frame, trace, true, places), options, plan, maxCodes, trace, read,
-                                    placeFailure, failures);
+                limited = readFound(frame, placesIn(frame, trace, Search::Bridged, places), options, plan, maxCodes,
+                                    trace, read, placeFailure, failures);
         }
     }
     // The reason a place failed tells more than the whole image's.

@@ -1,13 +1,13 @@
 #include "orb/finder/code_finder.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <utility>
 
 #include <opencv2/imgproc.hpp>
 
 #include "orb/finder/local_threshold.h"
+#include "orb/finder/region_boxes.h"
 #include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 
@@ -47,35 +47,6 @@ std::pair<double, double> dotInHubFrame(const cv::Moments& dot, const cv::Rotate
     return {roundness, cv::norm(offset)};
 }
 
-// The box and pixel count of each labelled region. OpenCV's labelling with
-// statistics keeps several hundred bytes per region on a parallel run (180 MB
-// for a fine checkerboard's 600,000), hence one pass of our own.
-struct RegionBox {
-    int left = INT_MAX, top = -1, right = -1, bottom = -1;
-    int pixels = 0;
-};
-
-std::vector<RegionBox> regionBoxes(const cv::Mat& labels, int count)
-{
-    std::vector<RegionBox> boxes(static_cast<std::size_t>(count));
-    // Regions come in runs along a row: one update per run, not per pixel.
-    for (int y = 0; y < labels.rows; ++y) {
-        const int* row = labels.ptr<int>(y);
-        for (int x = 0; x < labels.cols;) {
-            const int label = row[x];
-            const int start = x;
-            while (x < labels.cols && row[x] == label) ++x;
-            RegionBox& box = boxes[static_cast<std::size_t>(label)];
-            if (box.top < 0) box.top = y;
-            box.bottom = y;
-            box.left = std::min(box.left, start);
-            box.right = std::max(box.right, x - 1);
-            box.pixels += x - start;
-        }
-    }
-    return boxes;
-}
-
 // Whether a point of a 7x7 grid about the middle of `box`, spaced a tenth
 // of the box, lies off `region`. A hub's dot has a radius of at least 0.22
 // hub radii and its centre within 0.25 of the hub's. The grid stretches
@@ -108,10 +79,11 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
     // reaches the edge is the scene's, not a hole.
     cv::Mat framed;
     cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
+    const cv::Mat white = framed == 0;
     cv::Mat regions;
     // Four-connected, as the contour search sees holes between eight-connected dark.
-    const int count = cv::connectedComponents(framed == 0, regions, 4, CV_32S);
-    const std::vector<RegionBox> boxes = regionBoxes(regions, count);
+    const int count = cv::connectedComponents(white, regions, 4, CV_32S);
+    const std::vector<RegionBox> boxes = regionBoxes(white, regions, count);
     const int outside = regions.at<int>(0, 0);
     for (int region = 1; region < count; ++region) {
         if (region == outside) continue;
@@ -123,7 +95,8 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         const double framedBox = (box.width + 2.0) * (box.height + 2.0);
         if (extent.pixels < kLeastBoxShare * framedBox) continue;
 
-        if (!darkNearMiddle(regions, box, region)) continue;
+        // A hub holds its dot: a region without a hole has none.
+        if (extent.holes() < 1 || !darkNearMiddle(regions, box, region)) continue;
 
         const cv::Rect cut(box.x - 1, box.y - 1, box.width + 2, box.height + 2);
         const cv::Point origin = cut.tl() - cv::Point(1, 1); // the cut's corner in `dark`
@@ -138,6 +111,27 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         const double hubArea = cv::contourArea(outline);
         if (hubArea < options.minHubArea || outline.size() < 5) continue;
 
+        // Every other outer border lies in the hole: a dark child with all
+        // it holds (the region is one piece, so nothing else can enclose it).
+        // The one trace gives them, and counting them first turns down most
+        // regions before the dearer ellipse fit.
+        const int frame = (*hole)[3];
+        const std::vector<cv::Point>* dot = nullptr;
+        int dots = 0;
+        double dotArea = 0;
+        for (std::size_t i = 0; i < outlines.size() && dots < 2; ++i) {
+            if (nesting[i][3] >= 0 || static_cast<int>(i) == frame) continue;
+            const double area = cv::contourArea(outlines[i]);
+            // Specks of noise and compression are no dot.
+            if (area < options.speckShare * hubArea) continue;
+            dot = &outlines[i];
+            dotArea = area;
+            ++dots;
+        }
+        if (dots != 1) continue;
+        const double share = dotArea / hubArea;
+        if (share < options.minDotShare || share > options.maxDotShare) continue;
+
         const cv::RotatedRect hub = cv::fitEllipse(outline);
         const double major = std::max(hub.size.width, hub.size.height);
         const double minor = std::min(hub.size.width, hub.size.height);
@@ -150,29 +144,6 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         // A code is wider than its hub by far more than this; larger holes
         // are the scene's (and would make huge cuts).
         if (radius > kLargestHubShare * std::min(dark.cols, dark.rows)) continue;
-
-        // The dark regions inside the hole: within its outline, without the
-        // outline's own pixels (the ring's).
-        cv::Mat inside = cv::Mat::zeros(cut.size(), CV_8UC1);
-        const std::vector<std::vector<cv::Point>> hubOutline{outline};
-        cv::drawContours(inside, hubOutline, 0, cv::Scalar(255), cv::FILLED, cv::LINE_8, cv::noArray(), INT_MAX, -origin);
-        cv::drawContours(inside, hubOutline, 0, cv::Scalar(0), 1, cv::LINE_8, cv::noArray(), INT_MAX, -origin);
-        inside &= framed(cut);
-        std::vector<std::vector<cv::Point>> children;
-        cv::findContours(inside, children, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE, origin);
-
-        const std::vector<cv::Point>* dot = nullptr;
-        int dots = 0;
-        for (const std::vector<cv::Point>& child : children) {
-            // Specks of noise and compression are no dot.
-            if (cv::contourArea(child) < options.speckShare * hubArea) continue;
-            dot = &child;
-            ++dots;
-        }
-        if (dots != 1) continue;
-        const double dotArea = cv::contourArea(*dot);
-        const double share = dotArea / hubArea;
-        if (share < options.minDotShare || share > options.maxDotShare) continue;
 
         const cv::Moments m = cv::moments(*dot);
         if (m.m00 <= 0) continue;
@@ -209,7 +180,10 @@ namespace {
 // `grey` reduced so its long side is `side`; `previous` (the last pass's
 // copy, empty for none) is halved instead when that gives the same size:
 // halving averages the same pixels as reducing the image itself, at a
-// fraction of the cost.
+// fraction of the cost. Otherwise the image is halved by 2x2 means while it
+// stays at least twice the size, and the rest (a factor below 2, where every
+// pixel still has its share) is interpolated linearly: the library's area
+// reduction by a factor that is no whole number costs several times both.
 cv::Mat reducedTo(const cv::Mat& grey, int side, const cv::Mat& previous)
 {
     const int longSide = std::max(grey.cols, grey.rows);
@@ -218,9 +192,19 @@ cv::Mat reducedTo(const cv::Mat& grey, int side, const cv::Mat& previous)
     // at least a pixel each way, however flat the image
     const cv::Size size(std::max(1, static_cast<int>(std::lround(grey.cols * factor))),
                         std::max(1, static_cast<int>(std::lround(grey.rows * factor))));
-    const bool halves = !previous.empty() && previous.cols == 2 * size.width && previous.rows == 2 * size.height;
     cv::Mat reduced;
-    cv::resize(halves ? previous : grey, reduced, size, 0, 0, cv::INTER_AREA);
+    if (!previous.empty() && previous.cols == 2 * size.width && previous.rows == 2 * size.height) {
+        cv::resize(previous, reduced, size, 0, 0, cv::INTER_AREA);
+        return reduced;
+    }
+    cv::Mat halved = grey;
+    while (halved.cols >= 2 * size.width && halved.rows >= 2 * size.height && halved.cols >= 2 && halved.rows >= 2) {
+        // An odd last row or column is left out, so the halving is exact.
+        const cv::Mat even = halved(cv::Rect(0, 0, halved.cols & ~1, halved.rows & ~1));
+        cv::resize(even, halved, cv::Size(even.cols / 2, even.rows / 2), 0, 0, cv::INTER_AREA);
+    }
+    if (halved.size() == size) return halved;
+    cv::resize(halved, reduced, size, 0, 0, cv::INTER_LINEAR);
     return reduced;
 }
 

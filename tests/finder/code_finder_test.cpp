@@ -54,6 +54,46 @@ TEST_F(CodeFinder, FindsTheHubOfASmallCodeFarFromTheCentre)
     EXPECT_NEAR((result.position.outerRing.size.width + result.position.outerRing.size.height) / 4, outer, 0.1 * outer);
 }
 
+// Large frames are reduced by whole halvings and a rest below 2, and odd
+// sizes lose their last row or column to the halving: the hub must still
+// come back where it is in the caller's pixels.
+TEST_F(CodeFinder, FindsTheHubInFramesOfEveryReduction)
+{
+    for (const cv::Size canvas : {cv::Size(1921, 1081), cv::Size(2561, 1439), cv::Size(4031, 3023)}) {
+        const double pitch = 6.0 * canvas.width / 1280;
+        const DrawnCode drawn = codeAt("reduced", {0.3 * canvas.width, -0.25 * canvas.height}, canvas, pitch);
+        const cv::Point2d centre = drawn.plan.placement.centre;
+        const double hub = drawn.plan.geometry.hubRadius * drawn.plan.placement.pitch;
+        const std::vector<CodeCandidate> candidates = findCodeCandidates(drawn.image);
+        ASSERT_FALSE(candidates.empty()) << canvas;
+        EXPECT_LT(cv::norm(cv::Point2d(candidates[0].centre) - centre), 0.1 * hub) << canvas;
+        EXPECT_NEAR(candidates[0].hubRadius, hub, 0.15 * hub) << canvas;
+    }
+}
+
+// One code wanted, the coarse pass is read first; a hub too small for it
+// is still found and read by the fine pass after it.
+TEST_F(CodeFinder, ReadsAHubOnlyTheFinePassSees)
+{
+    const DrawnCode drawn = codeAt("fine only", {-380.37, 170.21}, {1280, 720}, 2.2);
+    ReaderOptions tracing;
+    tracing.trace = true;
+    const ReadResult result = readCode(drawn.image, tracing);
+    ASSERT_TRUE(result) << result.errorText();
+    EXPECT_EQ(result.text(), "fine only");
+    const auto searched = [&](const std::string& view) {
+        return std::find_if(result.trace.begin(), result.trace.end(), [&](const TraceStep& step) {
+            return step.stage == "finder search" && step.view == view;
+        });
+    };
+    const auto coarse = searched("full size, coarse pass"), fine = searched("full size, fine passes");
+    ASSERT_NE(coarse, result.trace.end());
+    ASSERT_NE(fine, result.trace.end());
+    EXPECT_EQ(coarse->places, 0);
+    EXPECT_GE(fine->places, 1);
+    EXPECT_LT(coarse, fine);
+}
+
 // A smear wears gaps into the thin ring round the hub, and the hub joins
 // the white beyond it: only the passes that bridge the gaps find it.
 TEST_F(CodeFinder, FindsASmearedHubOnceTheRingsGapsAreBridged)
