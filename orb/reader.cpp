@@ -533,6 +533,23 @@ Frame swappedFrame(const Frame& frame)
             frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels};
 }
 
+// The frame with the paper's light evened out, in grey (evenPaperLight):
+// along a hard shadow's edge the search's local threshold and the cut's
+// flattening both darken a band that cuts through a hub lying across it.
+Frame evenLitFrame(const Frame& frame)
+{
+    const cv::Mat even = evenPaperLight(frame.grey);
+    return {even, even, frame.shade, std::make_shared<SearchLevels>(even)};
+}
+
+// The trace of the try with the light evened out names that image.
+Trace evenLitTrace(const Trace& trace)
+{
+    Trace evened = trace;
+    evened.image = "light evened";
+    return evened;
+}
+
 // The plan for the image with dark and light swapped: a hypothesis beyond
 // the image as given, so its reads stand only on well-checked corrections.
 ReadPlan swappedPlan(const ReadPlan& plan)
@@ -597,6 +614,19 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             if (read.empty() && !limited && asGiven)
                 limited = readFound(frame, findPlaces(frame, trace, true, places), options, plan, maxCodes, trace, read,
                                     placeFailure, failures);
+            // A hard shadow across a hub: when nothing read, once more with
+            // the light evened out, black-and-white only as the image is grey.
+            if (read.empty() && !limited && asGiven && !frame.grey.empty()) {
+                ReadPlan grey = plan;
+                std::erase(grey.types, CodeType::Color);
+                if (!grey.types.empty()) {
+                    const Frame even = evenLitFrame(frame);
+                    const Trace evenTrace = evenLitTrace(trace);
+                    // Its places are mostly those that failed above: they are reported once.
+                    limited = readFound(even, findPlaces(even, evenTrace), options, grey, maxCodes, evenTrace, read,
+                                        placeFailure, nullptr);
+                }
+            }
         }
     }
     // The reason a place failed tells more than the whole image's.
