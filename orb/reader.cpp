@@ -167,16 +167,19 @@ bool centreMissing(ResultCode error, bool hubGiven)
 // with dark and light swapped threshold the same means.
 class SearchLevels {
 public:
-    explicit SearchLevels(cv::Mat grey) : grey_(std::move(grey)) {}
+    explicit SearchLevels(cv::Mat grey, std::vector<FinderPass> passes = FinderOptions{}.passes)
+        : grey_(std::move(grey)), passes_(std::move(passes))
+    {}
 
     const FinderImage& image()
     {
-        if (!image_) image_.emplace(grey_);
+        if (!image_) image_.emplace(grey_, passes_);
         return *image_;
     }
 
 private:
     cv::Mat grey_; // as captured, whichever way round the frame is read
+    std::vector<FinderPass> passes_; // made ready with the image
     std::optional<FinderImage> image_;
 };
 
@@ -495,12 +498,14 @@ const char* viewOf(Search search)
 // search, any within half a known hub radius; for the fine passes after the
 // coarse one, only those a known place outscores, as the merged search of
 // both would have kept that one.
+// With `passes`, the search runs those instead of the search's own.
 std::vector<CodeCandidate> findPlaces(const Frame& frame, const Trace& trace, Search search = Search::Every,
-                                      const std::vector<CodeCandidate>& known = {})
+                                      const std::vector<CodeCandidate>& known = {},
+                                      const std::vector<FinderPass>& passes = {})
 {
     FinderOptions finding;
     finding.maxCandidates = std::numeric_limits<int>::max();
-    finding.passes = passesOf(search);
+    finding.passes = passes.empty() ? passesOf(search) : passes;
     const auto start = std::chrono::steady_clock::now();
     std::vector<CodeCandidate> candidates = findCodeCandidates(frame.levels->image(), finding, frame.shade);
     std::erase_if(candidates, [&](const CodeCandidate& candidate) {
@@ -659,6 +664,54 @@ Frame swappedFrame(const Frame& frame)
             frame.searchArea};
 }
 
+// The frame with the paper's light evened out, in grey (evenPaperLight):
+// along a hard shadow's edge the search's local threshold and the cut's
+// flattening both darken a band that cuts through a hub lying across it.
+constexpr int kEvenLightSide = 1280, kEvenLightReach = 41;
+
+Frame evenLitFrame(const Frame& frame)
+{
+    const cv::Mat even = evenPaperLight(frame.grey, kEvenLightSide, kEvenLightReach);
+    return {even, even, frame.shade, std::make_shared<SearchLevels>(even), cv::Rect()};
+}
+
+// `place` found in an image reduced by `scale`, in the full image's pixels.
+CodeCandidate enlarged(CodeCandidate place, double scale)
+{
+    const auto full = [&](float v) { return static_cast<float>((v + 0.5) / scale - 0.5); };
+    place.centre = {full(place.centre.x), full(place.centre.y)};
+    place.hub.center = {full(place.hub.center.x), full(place.hub.center.y)};
+    place.hub.size = {static_cast<float>(place.hub.size.width / scale), static_cast<float>(place.hub.size.height / scale)};
+    place.hubRadius /= scale;
+    place.maxCodeRadius /= scale;
+    return place;
+}
+
+// The places a search of the frame with the light evened out finds, in the
+// frame's pixels. A frame without a code pays for this search, so it is
+// the coarse pass alone, on a copy evened at that pass's size: about a
+// fifth of the search of the frame as captured.
+std::vector<CodeCandidate> evenLightPlaces(const Frame& frame, const Trace& trace)
+{
+    const FinderPass pass = FinderOptions{}.passes.back();
+    const double scale = std::min(1.0, static_cast<double>(pass.longSide) / std::max(frame.grey.cols, frame.grey.rows));
+    cv::Mat reduced = frame.grey;
+    if (scale < 1) cv::resize(frame.grey, reduced, cv::Size(), scale, scale, cv::INTER_AREA);
+    const cv::Mat even = evenPaperLight(reduced, pass.longSide, kEvenLightReach * pass.longSide / kEvenLightSide);
+    const Frame small{even, even, frame.shade, std::make_shared<SearchLevels>(even, std::vector{pass}), cv::Rect()};
+    std::vector<CodeCandidate> places = findPlaces(small, trace, Search::Every, {}, {pass});
+    for (CodeCandidate& place : places) place = enlarged(place, scale);
+    return places;
+}
+
+// The trace of the try with the light evened out names that image.
+Trace evenLitTrace(const Trace& trace)
+{
+    Trace evened = trace;
+    evened.image = "light evened";
+    return evened;
+}
+
 // The plan for the image with dark and light swapped: a hypothesis beyond
 // the image as given, so its reads stand only on well-checked corrections.
 ReadPlan swappedPlan(const ReadPlan& plan)
@@ -751,6 +804,25 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             if (read.empty() && !limited && asGiven)
                 limited = readFound(frame, placesIn(frame, trace, Search::Bridged, places), options, plan, maxCodes,
                                     trace, read, placeFailure, failures);
+            // A hard shadow across a hub: when nothing read, once more with
+            // the light evened out, black-and-white only as the image is grey.
+            if (read.empty() && !limited && asGiven && !frame.grey.empty()) {
+                ReadPlan grey = plan;
+                std::erase(grey.types, CodeType::Color);
+                if (!grey.types.empty()) {
+                    const Trace evenTrace = evenLitTrace(trace);
+                    // The places the even light shows, then those that failed
+                    // above (the even light's hub can be the better one, or
+                    // the worse at its coarse size); reported once.
+                    std::vector<CodeCandidate> evenPlaces = evenLightPlaces(frame, evenTrace);
+                    evenPlaces.insert(evenPlaces.end(), places.begin(), places.end());
+                    if (!evenPlaces.empty()) {
+                        const Frame even = evenLitFrame(frame);
+                        limited = readFound(even, evenPlaces, options, grey, maxCodes, evenTrace, read, placeFailure,
+                                            nullptr);
+                    }
+                }
+            }
         }
     }
     // The reason a place failed tells more than the whole image's.

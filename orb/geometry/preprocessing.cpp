@@ -236,4 +236,23 @@ cv::Mat contrastAdjustment(const cv::Mat& image, float fraction)
     return result;
 }
 
+cv::Mat evenPaperLight(const cv::Mat& grey, int longSide, int reach)
+{
+    CV_Assert(grey.type() == CV_8UC1 && longSide > 0 && reach > 0);
+    if (grey.empty()) return grey.clone();
+    const double scale = std::min(1.0, static_cast<double>(longSide) / std::max(grey.cols, grey.rows));
+    cv::Mat reduced = grey, paper;
+    if (scale < 1) cv::resize(grey, reduced, cv::Size(), scale, scale, cv::INTER_AREA);
+    const int size = reach | 1;
+    cv::morphologyEx(reduced, paper, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(size, size)),
+                     cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);
+    // The closing's corners and flats, softened over a few pixels only: a
+    // wide smoothing would bring the band back.
+    cv::GaussianBlur(paper, paper, cv::Size(), 1.5);
+    if (scale < 1) cv::resize(paper, paper, grey.size(), 0, 0, cv::INTER_LINEAR);
+    cv::Mat even;
+    cv::divide(grey, cv::max(paper, cv::Scalar::all(1)), even, 235.0);
+    return even;
+}
+
 } // namespace orb

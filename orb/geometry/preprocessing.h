@@ -20,6 +20,14 @@ GreyHistogram greyHistogram(const cv::Mat& grey);
 // The grey level Otsu's method splits a histogram at, as cv::threshold's.
 int otsuThreshold(const GreyHistogram& histogram);
 cv::Mat binarizeColorMode(const cv::Mat& image);
+// A grey image with the paper's light made even: divided by the paper's
+// brightness, so that paper reads about 235 in light and in shadow alike.
+// The brightness is a closing over `reach` pixels (a long side of
+// `longSide`, the image reduced to it first when larger): a closing
+// follows a shadow's edge where it falls, while a local mean or maximum
+// spreads it into a dark band along the edge that cuts through whatever
+// it crosses. Ink narrower than the reach keeps its darkness.
+cv::Mat evenPaperLight(const cv::Mat& grey, int longSide = 1280, int reach = 41);
 cv::Mat contrastAdjustment(const cv::Mat& image, float fraction);
 
 } // namespace orb

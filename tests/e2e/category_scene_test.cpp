@@ -72,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(Geometry, CategorySubset,
                                                                {"curved", 0, 3, 3}, {"curved", 2, 3, 3}}),
                          [](const auto&) { return std::string("counts"); });
 INSTANTIATE_TEST_SUITE_P(Light, CategorySubset,
-                         ::testing::Values(std::vector<Subset>{{"shadow", 0, 3, 3}, {"shadow", 2, 3, 0},
+                         ::testing::Values(std::vector<Subset>{{"shadow", 0, 3, 3}, {"shadow", 2, 3, 3},
+                                                               {"shadow", 4, 3, 3},
                                                                {"glare", 0, 3, 3}, {"glare", 2, 3, 3},
                                                                {"inverted", 0, 3, 0}, {"inverted", 1, 3, 0}}),
                          [](const auto&) { return std::string("counts"); });

@@ -262,3 +262,57 @@ TEST(ContrastAdjustment, ParallelStretchMatchesSerialOne)
     EXPECT_EQ(low, 0);
     EXPECT_EQ(high, 255);
 }
+
+namespace {
+
+// Paper at 200 with a hard shadow leaving a quarter of the light over its
+// right half, softened over a few pixels as a real edge is, and ink dots
+// and bars on both sides and across the edge.
+cv::Mat shadowedCard(cv::Size size, int edge)
+{
+    cv::Mat reflectance(size, CV_32F, cv::Scalar(1.0));
+    for (int x = 20; x + 12 < size.width; x += 40)
+        for (int y = 20; y + 12 < size.height; y += 40) cv::rectangle(reflectance, cv::Rect(x, y, 12, 12), cv::Scalar(0.1), cv::FILLED);
+    cv::Mat light(size, CV_32F, cv::Scalar(1.0));
+    light.colRange(edge, size.width).setTo(0.25);
+    cv::GaussianBlur(light, light, cv::Size(), 2.0);
+    cv::Mat grey;
+    cv::Mat(reflectance.mul(light) * 200).convertTo(grey, CV_8U);
+    return grey;
+}
+
+} // namespace
+
+// The edge of a hard shadow: both sides' paper comes out alike, with no
+// darker band along the edge (a local maximum or mean leaves one about
+// their reach wide), and the ink stays ink on both sides.
+TEST(EvenPaperLight, ShadowEdgeLeavesNoBandAndInkStaysDark)
+{
+    const cv::Mat grey = shadowedCard({400, 240}, 203);
+    const cv::Mat before = grey.clone();
+    const cv::Mat even = evenPaperLight(grey);
+    ASSERT_EQ(even.size(), grey.size());
+    ASSERT_EQ(even.type(), CV_8UC1);
+    EXPECT_TRUE(sameImage(grey, before)) << "the caller's image was written";
+
+    // Paper: the columns on either side of the edge, away from the ink.
+    const cv::Mat paper = even(cv::Rect(150, 0, 100, 15));
+    double lowest = 0, highest = 0;
+    cv::minMaxLoc(paper, &lowest, &highest);
+    // A band would sink to about half the paper (the mean of both sides).
+    EXPECT_GT(lowest, 200);
+    EXPECT_LT(highest, 250);
+    // Ink in the light and in the shadow.
+    EXPECT_LT(even.at<std::uint8_t>(26, 26), 60);
+    EXPECT_LT(even.at<std::uint8_t>(26, 346), 60);
+}
+
+// A frame larger than the long side asked for has its light measured on a
+// reduced copy; the result keeps the frame's size and evens it all the same.
+TEST(EvenPaperLight, LargeFrameIsMeasuredReducedAndKeepsItsSize)
+{
+    const cv::Mat grey = shadowedCard({1600, 400}, 803);
+    const cv::Mat even = evenPaperLight(grey, 800, 21);
+    ASSERT_EQ(even.size(), grey.size());
+    EXPECT_NEAR(cv::mean(even(cv::Rect(600, 0, 150, 15)))[0], cv::mean(even(cv::Rect(850, 0, 150, 15)))[0], 8);
+}
