@@ -22,6 +22,9 @@ enum class CameraRepair {
     DeblurredNarrowest, // narrower still, where the narrower one lifts noise
 };
 
+// Whether `repair` undoes a measured blur.
+inline bool undoesBlur(CameraRepair repair) { return repair >= CameraRepair::Deblurred; }
+
 struct CameraView {
     CameraRepair repair;
     cv::Mat image; // grey, the cut's size and pixels

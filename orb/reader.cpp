@@ -397,7 +397,9 @@ ReadResult readCameraCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& tra
             ReadResult read = readWith([&](CodeType) { return views[v].image; }, blackAndWhite, pipeline, trace,
                                        cut.toSource);
             if (read) return read;
-            lost[v] = centreMissing(static_cast<ResultCode>(read.error), true);
+            // Undoing a blur spreads the white painted beyond the disc into
+            // the centre, so a larger disc may bring it back.
+            lost[v] = centreMissing(static_cast<ResultCode>(read.error), true) && !undoesBlur(views[v].repair);
             result = std::move(read);
         }
     }
