@@ -224,7 +224,7 @@ constexpr double kStretchedHub = 0.95;
 // A shorter hub stands for the outline only smeared at least this many
 // pitches, and fitting clearly better.
 constexpr double kLeastSmear = 0.5;
-constexpr double kClearlyBetter = 0.9;
+constexpr double kClearlyBetter = 0.95;
 
 struct CentreFit {
     Blur blur;
