@@ -11,10 +11,11 @@ namespace {
 
 // The hub is three ring pitches across its radius.
 constexpr double kHubPitches = 3.0;
-// A blur spread at least this many pitches is undone a second time,
-// narrowed by this much.
-constexpr double kWideBlur = 0.4;
-constexpr double kNarrowing = 0.8;
+// The measure on a blurred hub comes out wider than the blur (the hub's
+// own edges are soft in print and in the lens), and undoing too much
+// rings where too little only leaves some softness: the blur is undone
+// as measured, then narrowed by these.
+constexpr double kNarrowings[] = {0.8, 0.65};
 
 // An odd block size of about `pixels`, at least 3.
 int oddSize(double pixels)
@@ -91,28 +92,37 @@ double noiseShare(const Blur& blur)
 
 } // namespace
 
-std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRect& hub, const Blur& blur)
+std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRect& hub, const CentreBlur& centre)
 {
     CV_Assert(greyCut.type() == CV_8UC1);
     const double pitch = (hub.size.width + hub.size.height) / 4 / kHubPitches;
     const cv::Mat sharp = sharpened(greyCut, pitch);
-    std::vector<CameraView> views = {{CameraRepair::LevelledLight, levelledLight(greyCut, pitch)},
-                                     {CameraRepair::Sharpened, sharp},
-                                     {CameraRepair::SharpenedAndLevelled, levelledLight(sharp, pitch)}};
+    std::vector<CameraView> views = {{CameraRepair::LevelledLight, levelledLight(greyCut, pitch), hub},
+                                     {CameraRepair::Sharpened, sharp, hub},
+                                     {CameraRepair::SharpenedAndLevelled, levelledLight(sharp, pitch), hub}};
     // Less blur than this the unsharp mask restores, and undoing it
     // would only cost a run of the chain.
     constexpr double kLeastBlur = 0.25;
+    const Blur& blur = centre.blur;
     const double spread = std::max(blur.spreadAlong(blur.direction), blur.sigma);
     if (spread < kLeastBlur * pitch) return views;
-    const cv::Mat restored = centredOnSampleLevel(deblurred(greyCut, blur, noiseShare(blur)), hub);
-    views.push_back({CameraRepair::Deblurred, restored});
-    views.push_back({CameraRepair::DeblurredAndLevelled, levelledLight(restored, pitch)});
-    // A wide blur also shrinks the hub the finder saw, and the measure on
-    // that hub comes out wider than the blur: undone once more, narrower.
-    if (spread < kWideBlur * pitch) return views;
-    const Blur narrower{kNarrowing * blur.sigma, kNarrowing * blur.length, blur.direction};
-    views.push_back({CameraRepair::DeblurredNarrower,
-                     centredOnSampleLevel(deblurred(greyCut, narrower, noiseShare(narrower)), hub)});
+    // The measured hub's shape, about this cut's centre (each disc's cut
+    // has the hub at a place of its own).
+    cv::RotatedRect drawnHub = centre.hub.size.area() > 0 ? centre.hub : hub;
+    drawnHub.center = hub.center;
+    const auto undone = [&](const Blur& trial) {
+        return centredOnSampleLevel(deblurred(greyCut, trial, noiseShare(trial)), drawnHub);
+    };
+    const cv::Mat restored = undone(blur);
+    views.push_back({CameraRepair::Deblurred, restored, drawnHub});
+    views.push_back({CameraRepair::DeblurredAndLevelled, levelledLight(restored, pitch), drawnHub});
+    for (const CameraRepair repair : {CameraRepair::DeblurredNarrower, CameraRepair::DeblurredNarrowest}) {
+        const double narrowing = kNarrowings[repair == CameraRepair::DeblurredNarrower ? 0 : 1];
+        const Blur narrower{narrowing * blur.sigma, narrowing * blur.length, blur.direction};
+        // Narrowed below what the unsharp mask restores, it is no view of its own.
+        if (std::max(narrower.spreadAlong(narrower.direction), narrower.sigma) < kLeastBlur * pitch) break;
+        views.push_back({repair, undone(narrower), drawnHub});
+    }
     return views;
 }
 

@@ -18,20 +18,25 @@ enum class CameraRepair {
     SharpenedAndLevelled, // both: blur under uneven light
     Deblurred,     // the measured blur undone: defocus or motion too wide to sharpen
     DeblurredAndLevelled, // that, under uneven light
-    DeblurredNarrower, // a wide blur undone narrower than measured on a hub it shrank
+    DeblurredNarrower, // the blur undone narrower than measured: the measure runs wide
+    DeblurredNarrowest, // narrower still, where the narrower one lifts noise
 };
+
+// Whether `repair` undoes a measured blur.
+inline bool undoesBlur(CameraRepair repair) { return repair >= CameraRepair::Deblurred; }
 
 struct CameraView {
     CameraRepair repair;
     cv::Mat image; // grey, the cut's size and pixels
+    cv::RotatedRect hub; // as the view shows it: a smear undone shortens it
 };
 
 // The views of a grey cut around `hub` (the cut's hub ellipse), most
 // likely to read first. The ring pitch is a third of the hub radius, which
-// sets every filter's size. A cut blurred (measuredBlur) by more than the
-// unsharp mask restores also gets views with `blur` undone, and a wide
-// one also a view with it undone a little narrower.
-std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRect& hub, const Blur& blur = {});
+// sets every filter's size. A cut blurred (measuredCentreBlur) by more
+// than the unsharp mask restores also gets views with the blur undone,
+// as measured and narrower, whose hub has the shape it was measured on.
+std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRect& hub, const CentreBlur& blur = {});
 
 // The image with dark and light swapped, so a code printed light on dark
 // reads as one printed dark on light. Gray, BGR or BGRA; alpha is kept.

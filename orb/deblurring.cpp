@@ -209,7 +209,8 @@ public:
         }
         cv::Vec3d k;
         if (!cv::solve(normal, moment, k, cv::DECOMP_CHOLESKY) || k[1] <= 0) return INFINITY;
-        return cut_.mul(compared_).dot(cut_) - k.dot(moment);
+        // Per compared pixel, so centres drawn at other sizes compare.
+        return (cut_.mul(compared_).dot(cut_) - k.dot(moment)) / std::max(1.0, cv::sum(compared_)[0]);
     }
 
 private:
@@ -217,6 +218,49 @@ private:
     double shrink_ = 1;
     cv::Mat cut_, hubWhite_, beyond_, compared_;
 };
+
+// A hub ratio of axes below this may be a smear's doing as well as a tilt's.
+constexpr double kStretchedHub = 0.95;
+// A shorter hub stands for the outline only smeared at least this many
+// pitches, and fitting clearly better.
+constexpr double kLeastSmear = 0.5;
+constexpr double kClearlyBetter = 0.95;
+
+struct CentreFit {
+    Blur blur;
+    cv::RotatedRect hub;
+    double residual = INFINITY;
+};
+
+// The blur that best turns `hub`'s drawn centre into the cut's, with the
+// smear along one of `directions` (and at least `leastLength` pitches
+// long); trial sizes in `pitch`es.
+CentreFit fitCentre(const cv::Mat& greyCut, const cv::RotatedRect& hub, double pitch, const std::vector<double>& directions,
+                    double leastLength = 0)
+{
+    // At the hub's scale as found: under a wide blur a narrower blur of a
+    // smaller hub fits each sector about as well, so the sectors' scale
+    // shrinks with the blur and the fit here would follow it.
+    const DrawnCentre centre(greyCut, hub, 1.0);
+    CentreFit best{{}, hub, INFINITY};
+    const auto tryBlur = [&](double sigma, double length, double direction) {
+        if (sigma < 0 || length < leastLength) return;
+        const Blur trial{sigma * pitch, length * pitch, direction};
+        const double residual = centre.residual(trial);
+        if (residual < best.residual) best = {trial, hub, residual};
+    };
+    // Coarse first, then finer around the best.
+    for (std::size_t d = 0; d < directions.size(); ++d)
+        for (const double sigma : {0.0, 0.15, 0.3, 0.45, 0.6, 0.75})
+            for (const double length : {0.0, 0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5})
+                if (length > 0 || d == 0) tryBlur(sigma, length, directions[d]);
+    const Blur coarse = best.blur;
+    for (const double dd : {-CV_PI / 24, 0.0, CV_PI / 24})
+        for (const double ds : {-0.1, -0.05, 0.0, 0.05, 0.1})
+            for (const double dl : {-0.5, -0.25, 0.0, 0.25, 0.5})
+                tryBlur(coarse.sigma / pitch + ds, coarse.length / pitch + dl, coarse.direction + dd);
+    return best;
+}
 
 } // namespace
 
@@ -226,12 +270,14 @@ double Blur::spreadAlong(double angle) const
     return std::sqrt(sigma * sigma + along * along / 12);
 }
 
-Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub)
+Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub) { return measuredCentreBlur(greyCut, hub).blur; }
+
+CentreBlur measuredCentreBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub)
 {
     CV_Assert(greyCut.type() == CV_8UC1);
     Blur blur;
     const double hubRadius = std::max(hub.size.width, hub.size.height) / 2.0;
-    if (hubRadius < 6) return blur;
+    if (hubRadius < 6) return {blur, hub};
     const double reach = 4.0 / kHubPitches * hubRadius;
     const int bins = static_cast<int>(std::ceil(reach));
     cv::Mat polar, averaged;
@@ -255,7 +301,7 @@ Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub)
         sectors.push_back(sector);
         fits.push_back(fit);
     }
-    if (angles.size() < 2 * kSectors / 3) return blur;
+    if (angles.size() < 2 * kSectors / 3) return {blur, hub};
     // spread^2 = a + b cos 2θ + c sin 2θ, by least squares.
     const int n = static_cast<int>(angles.size());
     cv::Mat design(n, 3, CV_64F), values(n, 1, CV_64F);
@@ -273,35 +319,29 @@ Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub)
     // the centre as a whole: a long smear drags the dot across the hub,
     // which no profile along one direction describes.
     const double pitch = hubRadius / kHubPitches;
-    // At the hub's scale as found: under a wide blur a narrower blur of a
-    // smaller hub fits each sector about as well, so the sectors' scale
-    // shrinks with the blur and the fit here would follow it.
-    const DrawnCentre centre(greyCut, hub, 1.0);
-    double best = INFINITY;
-    const auto tryBlur = [&](double sigma, double length, double direction) {
-        if (sigma < 0 || length < 0) return;
-        const Blur trial{sigma * pitch, length * pitch, direction};
-        const double residual = centre.residual(trial);
-        if (residual < best) {
-            best = residual;
-            blur = trial;
+    std::vector<double> directions;
+    for (int d = 0; d < 12; ++d) directions.push_back(d * CV_PI / 12);
+    directions.push_back(blur.direction);
+    CentreFit best = fitCentre(greyCut, hub, pitch, directions);
+    // A smear lengthens the hub the finder outlines along itself: the same
+    // centre a little shorter along its long axis, smeared along it, may
+    // fit better than the outline as the shape of a tilted code.
+    const double longAxis = std::max(hub.size.width, hub.size.height), shortAxis = std::min(hub.size.width, hub.size.height);
+    if (shortAxis < kStretchedHub * longAxis) {
+        const double along = (hub.size.width >= hub.size.height ? hub.angle : hub.angle + 90) * CV_PI / 180;
+        for (const double share : {0.5, 1.0}) {
+            cv::RotatedRect shorter = hub;
+            const float length = static_cast<float>(longAxis - share * (longAxis - shortAxis));
+            (hub.size.width >= hub.size.height ? shorter.size.width : shorter.size.height) = length;
+            // Only a smear stretches the outline (a defocus widens it evenly),
+            const CentreFit fit =
+                fitCentre(greyCut, shorter, pitch, {along - CV_PI / 12, along, along + CV_PI / 12}, kLeastSmear);
+            // and a blur mostly defocus leaves the outline's shape to the tilt.
+            const bool mostlySmear = fit.blur.length * fit.blur.length / 12 >= fit.blur.sigma * fit.blur.sigma;
+            if (mostlySmear && fit.residual < kClearlyBetter * best.residual) best = fit;
         }
-    };
-    // Coarse first, in twelve directions besides the sectors' own (whose
-    // spreads noise can tilt), then finer around the best.
-    const double sectorDirection = blur.direction;
-    for (int d = 0; d <= 12; ++d) {
-        const double direction = d < 12 ? d * CV_PI / 12 : sectorDirection;
-        for (const double sigma : {0.0, 0.15, 0.3, 0.45, 0.6, 0.75})
-            for (const double length : {0.0, 0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5})
-                if (length > 0 || d == 0) tryBlur(sigma, length, direction);
     }
-    const Blur coarse = blur;
-    for (const double dd : {-CV_PI / 24, 0.0, CV_PI / 24})
-        for (const double ds : {-0.1, -0.05, 0.0, 0.05, 0.1})
-            for (const double dl : {-0.5, -0.25, 0.0, 0.25, 0.5})
-                tryBlur(coarse.sigma / pitch + ds, coarse.length / pitch + dl, coarse.direction + dd);
-    return blur;
+    return {best.blur, best.hub};
 }
 
 cv::Mat deblurred(const cv::Mat& grey, const Blur& blur, double noiseShare)

@@ -24,6 +24,17 @@ struct Blur {
 // seen at a tilt is measured along its own ellipse.
 Blur measuredBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub);
 
+// A cut's blur and its hub as drawn. The finder outlines a smeared hub
+// longer along the smear, and a hub that long reads as a tilted code:
+// where the blur fits better as a smear of a shorter hub, `hub` is that.
+struct CentreBlur {
+    Blur blur;
+    cv::RotatedRect hub;
+};
+
+// measuredBlur, with the hub the blur was measured against.
+CentreBlur measuredCentreBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub);
+
 // `grey` with `blur` removed: a Wiener filter whose `noiseShare` (noise
 // power over signal power, per frequency) keeps noise from being lifted
 // where the blur left little of the image. Grey in, grey out, same size.

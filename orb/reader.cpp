@@ -397,24 +397,26 @@ ReadResult readCameraCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& tra
     ReadPlan blackAndWhite = plan;
     blackAndWhite.types = {CodeType::BlackAndWhite};
     std::vector<bool> lost;
-    std::optional<Blur> blur; // the same hub at the same scale in every cut: measured once
+    std::optional<CentreBlur> blur; // the same hub at the same scale in every cut: measured once
     for (std::size_t disc = 0; disc < cuts.discs(); ++disc) {
         // Every view lost its centre: no larger disc brings it back.
         if (!lost.empty() && std::all_of(lost.begin(), lost.end(), [](bool gone) { return gone; })) break;
         const CandidateView& cut = cuts.view(disc, true);
         if (cut.image.empty()) continue;
         PipelineOptions pipeline = plan.pipeline;
-        pipeline.innerCircle = cut.hub;
         pipeline.maxWorkingWidth = 0;
-        if (!blur) blur = measuredBlur(cut.image, cut.hub);
+        if (!blur) blur = measuredCentreBlur(cut.image, cut.hub);
         const std::vector<CameraView> views = cameraViews(cut.image, cut.hub, *blur);
         lost.resize(views.size(), false);
         for (std::size_t v = 0; v < views.size(); ++v) {
             if (lost[v]) continue;
+            pipeline.innerCircle = views[v].hub;
             ReadResult read = readWith([&](CodeType) { return views[v].image; }, blackAndWhite, pipeline, trace,
                                        cut.toSource);
             if (read) return read;
-            lost[v] = centreMissing(static_cast<ResultCode>(read.error), true);
+            // Undoing a blur spreads the white painted beyond the disc into
+            // the centre, so a larger disc may bring it back.
+            lost[v] = centreMissing(static_cast<ResultCode>(read.error), true) && !undoesBlur(views[v].repair);
             result = std::move(read);
         }
     }

@@ -108,19 +108,34 @@ TEST(CameraRead, DefocusTooWideToSharpenReadsOnceUndone)
     ASSERT_FALSE(found.empty());
     const CandidateView cut = cutCandidate(blurred, found.front(), CandidateViewOptions().discRadii.back());
     PipelineOptions pipeline;
-    pipeline.innerCircle = cut.hub;
     pipeline.maxWorkingWidth = 0;
-    const Blur blur = measuredBlur(cut.image, cut.hub);
     bool undone = false;
-    for (const CameraView& view : cameraViews(cut.image, cut.hub, blur)) {
+    for (const CameraView& view : cameraViews(cut.image, cut.hub, measuredCentreBlur(cut.image, cut.hub))) {
+        pipeline.innerCircle = view.hub;
         const bool reads = runPipeline(DecoderConfiguration(), view.image, pipeline).code == Success;
-        const bool undoes = view.repair == CameraRepair::Deblurred || view.repair == CameraRepair::DeblurredAndLevelled;
+        const bool undoes = undoesBlur(view.repair);
         if (!undoes) {
             EXPECT_FALSE(reads) << static_cast<int>(view.repair);
         }
         undone = undone || (undoes && reads);
     }
     EXPECT_TRUE(undone);
+}
+
+TEST(CameraRead, ViewsThatUndoASmearCarryTheHubItWasMeasuredOn)
+{
+    const cv::Mat cut(400, 400, CV_8UC1, cv::Scalar(230));
+    const cv::RotatedRect outline({200, 200}, {130, 110}, 0);
+    // Measured on another cut of the same place: the shape, not the place.
+    const CentreBlur blur{{0, 1.2 * 110 / 6, 0}, cv::RotatedRect({60, 60}, {110, 110}, 0)};
+    const std::vector<CameraView> views = cameraViews(cut, outline, blur);
+    bool narrower = false;
+    for (const CameraView& view : views) {
+        EXPECT_EQ(view.hub.center, outline.center);
+        EXPECT_EQ(view.hub.size, undoesBlur(view.repair) ? blur.hub.size : outline.size);
+        narrower = narrower || view.repair == CameraRepair::DeblurredNarrower;
+    }
+    EXPECT_TRUE(narrower);
 }
 
 TEST(CameraRead, ReadsReportTheBytesCorrected)

@@ -76,6 +76,26 @@ TEST(Deblurring, MeasuresDefocusAndSmearOnTheHub)
     EXPECT_LT(std::abs(turn), 10 * CV_PI / 180);
 }
 
+TEST(Deblurring, SmearStretchingTheHubsOutlineIsMeasuredOnTheHubAsDrawn)
+{
+    const cv::Mat cut = drawnCut();
+    // The finder outlines a hub smeared along x longer along x.
+    const cv::RotatedRect outline(kCentre, cv::Size2f(110 + 1.5f * static_cast<float>(kPitch), 110), 0);
+    const CentreBlur motion = measuredCentreBlur(noisy(smeared(cut, 1.5 * kPitch, 0)), outline);
+    EXPECT_LT(motion.hub.size.width, outline.size.width - 0.4 * kPitch);
+    EXPECT_FLOAT_EQ(motion.hub.size.height, outline.size.height);
+    EXPECT_NEAR(motion.blur.length, 1.5 * kPitch, 0.5 * kPitch);
+    EXPECT_LT(std::abs(std::remainder(motion.blur.direction, CV_PI)), 20 * CV_PI / 180);
+
+    // A defocus widens the outline evenly: a long one is the code's tilt.
+    cv::Mat defocused;
+    cv::GaussianBlur(cut, defocused, cv::Size(), 0.5 * kPitch);
+    const cv::RotatedRect tilted(kCentre, cv::Size2f(118, 110), 0);
+    const CentreBlur defocus = measuredCentreBlur(noisy(defocused), tilted);
+    EXPECT_FLOAT_EQ(defocus.hub.size.width, tilted.size.width);
+    EXPECT_GT(defocus.blur.sigma, 0.3 * kPitch);
+}
+
 TEST(Deblurring, UndoingTheBlurRestoresTheEdges)
 {
     const cv::Mat cut = drawnCut();
