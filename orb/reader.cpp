@@ -698,7 +698,7 @@ std::vector<CodeCandidate> evenLightPlaces(const Frame& frame, const Trace& trac
     const FinderPass pass = FinderOptions{}.passes.back();
     const double scale = std::min(1.0, static_cast<double>(pass.longSide) / std::max(frame.grey.cols, frame.grey.rows));
     cv::Mat reduced = frame.grey;
-    if (scale < 1) cv::resize(frame.grey, reduced, cv::Size(), scale, scale, cv::INTER_AREA);
+    if (scale < 1) reduced = shrunkBy(frame.grey, scale);
     const cv::Mat even = evenPaperLight(reduced, pass.longSide, kEvenLightReach * pass.longSide / kEvenLightSide);
     const Frame small{even, even, frame.shade, std::make_shared<SearchLevels>(even, std::vector{pass}), cv::Rect()};
     std::vector<CodeCandidate> places = findPlaces(small, trace, Search::Every, {}, {pass});

@@ -1,6 +1,7 @@
 #include "orb/geometry/preprocessing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <array>
 #include <atomic>
 #include <cfloat>
@@ -236,13 +237,23 @@ cv::Mat contrastAdjustment(const cv::Mat& image, float fraction)
     return result;
 }
 
+cv::Mat shrunkBy(const cv::Mat& image, double scale)
+{
+    // At least a pixel each way: a scale alone rounds a thin strip to nothing.
+    const cv::Size size(std::max(1, static_cast<int>(std::lround(image.cols * scale))),
+                        std::max(1, static_cast<int>(std::lround(image.rows * scale))));
+    cv::Mat reduced;
+    cv::resize(image, reduced, size, 0, 0, cv::INTER_AREA);
+    return reduced;
+}
+
 cv::Mat evenPaperLight(const cv::Mat& grey, int longSide, int reach)
 {
     CV_Assert(grey.type() == CV_8UC1 && longSide > 0 && reach > 0);
     if (grey.empty()) return grey.clone();
     const double scale = std::min(1.0, static_cast<double>(longSide) / std::max(grey.cols, grey.rows));
     cv::Mat reduced = grey, paper;
-    if (scale < 1) cv::resize(grey, reduced, cv::Size(), scale, scale, cv::INTER_AREA);
+    if (scale < 1) reduced = shrunkBy(grey, scale);
     const int size = reach | 1;
     cv::morphologyEx(reduced, paper, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(size, size)),
                      cv::Point(-1, -1), 1, cv::BORDER_REPLICATE);

@@ -7,6 +7,9 @@
 
 namespace orb {
 
+// `image` resized by `scale` < 1 with area averaging, at least a pixel each way.
+cv::Mat shrunkBy(const cv::Mat& image, double scale);
+
 // `image` in grey: a one-channel image as it is (shared, not copied), a
 // BGR or BGRA one converted.
 cv::Mat greyImage(const cv::Mat& image);

@@ -316,3 +316,13 @@ TEST(EvenPaperLight, LargeFrameIsMeasuredReducedAndKeepsItsSize)
     ASSERT_EQ(even.size(), grey.size());
     EXPECT_NEAR(cv::mean(even(cv::Rect(600, 0, 150, 15)))[0], cv::mean(even(cv::Rect(850, 0, 150, 15)))[0], 8);
 }
+
+TEST(EvenPaperLight, ThinStripKeepsAPixelEachWay)
+{
+    // A strip far longer than the side it is evened at: the reduction must
+    // not round its short side to nothing.
+    const cv::Mat strip(1, 5000, CV_8UC1, cv::Scalar(200));
+    const cv::Mat even = evenPaperLight(strip, 640, 21);
+    EXPECT_EQ(even.size(), strip.size());
+    EXPECT_EQ(shrunkBy(strip, 640.0 / 5000).size(), cv::Size(640, 1));
+}
