@@ -703,6 +703,9 @@ std::vector<CodeCandidate> evenLightPlaces(const Frame& frame, const Trace& trac
     const Frame small{even, even, frame.shade, std::make_shared<SearchLevels>(even, std::vector{pass}), cv::Rect()};
     std::vector<CodeCandidate> places = findPlaces(small, trace, Search::Every, {}, {pass});
     for (CodeCandidate& place : places) place = enlarged(place, scale);
+    // A search held to an area keeps to it here too.
+    if (!frame.searchArea.empty())
+        std::erase_if(places, [&](const CodeCandidate& place) { return !frame.searchArea.contains(place.centre); });
     return places;
 }
 

@@ -192,11 +192,12 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
                              [](const TraceStep& step) { return step.image == "whole image"; }));
 
     // A blank image: the whole image has no hub, the search finds no place,
-    // and the search with the ring's gaps bridged finds none either; then
-    // the search with dark and light swapped, neither bridged nor followed
-    // by a read of the whole image, as it found no hub at all.
+    // and the search with the ring's gaps bridged finds none either, nor
+    // the one with the light evened; then the search with dark and light
+    // swapped, neither bridged nor followed by a read of the whole image,
+    // as it found no hub at all.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
-    ASSERT_EQ(none.trace.size(), 4u);
+    ASSERT_EQ(none.trace.size(), 5u);
     EXPECT_EQ(none.trace[0].image, "whole image");
     EXPECT_EQ(none.trace[0].stage, "inner circle");
     EXPECT_EQ(none.trace[0].result, ReadError::InnerCircleNotFound);
@@ -205,10 +206,12 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(none.trace[1].result, ReadError::InnerCircleNotFound);
     EXPECT_EQ(none.trace[2].stage, "finder search");
     EXPECT_EQ(none.trace[2].view, "full size, gaps bridged");
-    EXPECT_EQ(none.trace[3].image, "swapped polarity");
-    EXPECT_EQ(none.trace[3].stage, "finder search");
-    EXPECT_EQ(none.trace[3].view, "full size");
+    EXPECT_EQ(none.trace[3].image, "light evened");
     EXPECT_EQ(none.trace[3].places, 0);
+    EXPECT_EQ(none.trace[4].image, "swapped polarity");
+    EXPECT_EQ(none.trace[4].stage, "finder search");
+    EXPECT_EQ(none.trace[4].view, "full size");
+    EXPECT_EQ(none.trace[4].places, 0);
 }
 
 // A code printed light on dark reads from the image with dark and light
