@@ -696,9 +696,16 @@ CodeCandidate enlarged(CodeCandidate place, double scale)
 std::vector<CodeCandidate> evenLightPlaces(const Frame& frame, const Trace& trace)
 {
     const FinderPass pass = FinderOptions{}.passes.back();
-    const double scale = std::min(1.0, static_cast<double>(pass.longSide) / std::max(frame.grey.cols, frame.grey.rows));
-    cv::Mat reduced = frame.grey;
-    if (scale < 1) reduced = shrunkBy(frame.grey, scale);
+    // The plain search's own reduction to the pass's size, when it saw the
+    // whole frame: reducing again would cost more than the search.
+    cv::Mat reduced;
+    if (frame.levels && frame.searchArea.empty()) reduced = frame.levels->image().level(pass).reduced;
+    if (reduced.empty()) {
+        const double shrink =
+            std::min(1.0, static_cast<double>(pass.longSide) / std::max(frame.grey.cols, frame.grey.rows));
+        reduced = shrink < 1 ? shrunkBy(frame.grey, shrink) : frame.grey;
+    }
+    const double scale = static_cast<double>(reduced.cols) / frame.grey.cols;
     const cv::Mat even = evenPaperLight(reduced, pass.longSide, kEvenLightReach * pass.longSide / kEvenLightSide);
     const Frame small{even, even, frame.shade, std::make_shared<SearchLevels>(even, std::vector{pass}), cv::Rect()};
     std::vector<CodeCandidate> places = findPlaces(small, trace, Search::Every, {}, {pass});
