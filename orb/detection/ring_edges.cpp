@@ -86,6 +86,8 @@ Found<RingGrid> ringGridFromModuleEdges(const RadialZebraSearch& search, int mod
     const double span = search.maxRadius - inner;
     const int outer = search.maxRadius + 2;
     if (modulesPerRing < 8 || span < 3 * kLeastPitch || search.image.empty()) return {RadialZebraNotDetected, {}};
+    // Rings reaching past the image's corners have no pixels to show them.
+    if (outer > std::hypot(search.image.cols, search.image.rows)) return {RadialZebraNotDetected, {}};
     const std::vector<double> changes = changesByRadius(search, modulesPerRing, outer);
 
     // Changes strictly between the inner edge and the outer edge.

@@ -97,6 +97,11 @@ CorrectedImage perspectiveTransform2(const StageInput& input, StartMarker& start
 
     std::vector<cv::Point2f> marker = {cv::Point2f(startMarker.rayStart), cv::Point2f(startMarker.barEnd)};
     cv::perspectiveTransform(marker, marker, T);
+    // A fit that throws the start marker out of the image is no view of the
+    // code (a nearly degenerate homography): the rings would be sought
+    // thousands of pixels away.
+    const cv::Rect2f inside(0, 0, static_cast<float>(input.image.cols), static_cast<float>(input.image.rows));
+    if (!inside.contains(marker[0]) || !inside.contains(marker[1])) return result;
     startMarker.rayStart = marker[0];
     startMarker.barEnd = marker[1];
     startMarker.angle = std::atan2(C.y - startMarker.barEnd.y, startMarker.barEnd.x - C.x);

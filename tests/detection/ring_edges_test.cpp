@@ -69,6 +69,11 @@ TEST(RingEdges, NoGridWhereTheDataShowsNoRings)
     cv::circle(blank, code.centre, static_cast<int>(code.firstRingInner()), cv::Scalar(0), cv::FILLED);
     EXPECT_FALSE(ringGridFromModuleEdges(makeRadialZebraSearch(blank, markerOf(code), 32), 32));
 
+    // A bar end far beyond the image: no rings there, and no exception.
+    RadialZebraSearch far = makeRadialZebraSearch(drawn, markerOf(code), 32);
+    far.maxRadius = 40000;
+    EXPECT_NO_THROW(EXPECT_FALSE(ringGridFromModuleEdges(far, 32)));
+
     // Fine speckle instead of rings: changes everywhere, at no pitch.
     cv::Mat speckle = drawn.clone();
     cv::Mat noise(speckle.size(), CV_8UC1);

@@ -121,6 +121,27 @@ TEST(PerspectiveTransform2, MapsOuterZebraNearTheBorderAndMovesTheMarker)
     EXPECT_LT(below.angle, 2 * std::numbers::pi);
 }
 
+// A fit that throws the start marker out of the image is refused, and the
+// marker stays as the uncorrected view had it: a degenerate fit once sent a
+// later stage to seek rings tens of thousands of pixels out, which OpenCV's
+// warps refuse with an exception.
+TEST(PerspectiveTransform2, RefusesAFitThatThrowsTheMarkerOutOfTheImage)
+{
+    DecoderConfiguration config;
+    const cv::Mat image(480, 640, CV_8UC1, cv::Scalar(0));
+    const cv::Point2d C(320, 240);
+    StartMarker marker;
+    marker.rayStart = C + cv::Point2d(40, 0);
+    marker.barEnd = C + cv::Point2d(2000, 0);
+    marker.angle = 0.25;
+    const StartMarker before = marker;
+    const ZebraResult straight = zebraSeenThrough(cv::Matx33d::eye(), C, 230, 16);
+    EXPECT_TRUE(perspectiveTransform2(StageInput{config, image}, marker, straight).image.empty());
+    EXPECT_EQ(marker.barEnd, before.barEnd);
+    EXPECT_EQ(marker.rayStart, before.rayStart);
+    EXPECT_EQ(marker.angle, before.angle);
+}
+
 TEST(PerspectiveTransform1, PointsThatAdmitNoFitLeaveNothingToRetry)
 {
     // Four features on one spot: the least-squares fit has no solution. The
