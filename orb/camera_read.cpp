@@ -110,8 +110,10 @@ std::vector<CameraView> cameraViews(const cv::Mat& greyCut, const cv::RotatedRec
     // has the hub at a place of its own).
     cv::RotatedRect drawnHub = centre.hub.size.area() > 0 ? centre.hub : hub;
     drawnHub.center = hub.center;
+    // The narrower trials below are no wider than this one.
+    const BlurRemoval removal(greyCut, blur);
     const auto undone = [&](const Blur& trial) {
-        return centredOnSampleLevel(deblurred(greyCut, trial, noiseShare(trial)), drawnHub);
+        return centredOnSampleLevel(removal.without(trial, noiseShare(trial)), drawnHub);
     };
     const cv::Mat restored = undone(blur);
     views.push_back({CameraRepair::Deblurred, restored, drawnHub});

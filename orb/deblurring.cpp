@@ -346,21 +346,31 @@ CentreBlur measuredCentreBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub
 
 cv::Mat deblurred(const cv::Mat& grey, const Blur& blur, double noiseShare)
 {
+    return BlurRemoval(grey, blur).without(blur, noiseShare);
+}
+
+BlurRemoval::BlurRemoval(const cv::Mat& grey, const Blur& widest) : size_(grey.size())
+{
     CV_Assert(grey.type() == CV_8UC1);
-    const cv::Mat kernel = blurKernel(blur);
+    const cv::Mat kernel = blurKernel(widest);
     // Padded to a size the transform is fast at; the border repeated, as
     // the cut's own border is the card's even white.
     const cv::Size size(cv::getOptimalDFTSize(grey.cols + kernel.cols), cv::getOptimalDFTSize(grey.rows + kernel.rows));
     cv::Mat padded;
     cv::copyMakeBorder(grey, padded, 0, size.height - grey.rows, 0, size.width - grey.cols, cv::BORDER_REPLICATE);
     padded.convertTo(padded, CV_32F);
+    cv::dft(padded, spectrum_, cv::DFT_COMPLEX_OUTPUT);
+}
 
-    cv::Mat image, filter;
-    cv::dft(padded, image, cv::DFT_COMPLEX_OUTPUT);
-    cv::dft(kernelAtOrigin(kernel, size), filter, cv::DFT_COMPLEX_OUTPUT);
+cv::Mat BlurRemoval::without(const Blur& blur, double noiseShare) const
+{
+    const cv::Mat kernel = blurKernel(blur);
+    CV_Assert(kernel.cols < spectrum_.cols && kernel.rows < spectrum_.rows);
+    cv::Mat filter;
+    cv::dft(kernelAtOrigin(kernel, spectrum_.size()), filter, cv::DFT_COMPLEX_OUTPUT);
     // X = G conj(H) / (|H|^2 + noise share)
     cv::Mat numerator, power;
-    cv::mulSpectrums(image, filter, numerator, 0, true);
+    cv::mulSpectrums(spectrum_, filter, numerator, 0, true);
     cv::mulSpectrums(filter, filter, power, 0, true);
     cv::Mat planes[2];
     cv::split(power, planes);
@@ -373,7 +383,7 @@ cv::Mat deblurred(const cv::Mat& grey, const Blur& blur, double noiseShare)
     cv::Mat restored;
     cv::idft(numerator, restored, cv::DFT_SCALE | cv::DFT_REAL_OUTPUT);
     cv::Mat result;
-    restored(cv::Rect(0, 0, grey.cols, grey.rows)).convertTo(result, CV_8U);
+    restored(cv::Rect(cv::Point(), size_)).convertTo(result, CV_8U);
     return result;
 }
 

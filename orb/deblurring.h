@@ -40,4 +40,17 @@ CentreBlur measuredCentreBlur(const cv::Mat& greyCut, const cv::RotatedRect& hub
 // where the blur left little of the image. Grey in, grey out, same size.
 cv::Mat deblurred(const cv::Mat& grey, const Blur& blur, double noiseShare);
 
+// Several trial blurs removed from one image: its transform is taken once,
+// padded for the widest blur it will be asked to remove.
+class BlurRemoval {
+public:
+    BlurRemoval(const cv::Mat& grey, const Blur& widest);
+    // deblurred(grey, blur, noiseShare), for a blur no wider than `widest`.
+    cv::Mat without(const Blur& blur, double noiseShare) const;
+
+private:
+    cv::Size size_;     // of the image
+    cv::Mat spectrum_;  // of the padded image
+};
+
 } // namespace orb

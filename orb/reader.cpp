@@ -423,11 +423,45 @@ ReadResult readCameraCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& tra
     return result;
 }
 
+// How much of the reader's effort a found place gets. Every try of a place
+// that does not read is spent in vain, and a scene of code-like things
+// (print, targets, rings) would pay for each one's every type, orientation
+// and repaired view: seconds per image. The places best found get the
+// whole effort; once a few of them have failed, the rest of the image's
+// places get the common case alone, which is what reads a code the search
+// finds among clutter.
+enum class Effort { Whole, CommonCase };
+
+// Places of one polarity of an image, over all its searches, that
+// fail with the whole effort before the rest get the common case alone.
+// A code is nearly always among the first places its search finds.
+constexpr int kWholeEffortFailures = 4;
+
+class EffortAllowance {
+public:
+    Effort next() const { return failed_ < kWholeEffortFailures ? Effort::Whole : Effort::CommonCase; }
+    void failedWith(Effort effort)
+    {
+        if (effort == Effort::Whole) ++failed_;
+    }
+
+private:
+    int failed_ = 0;
+};
+
 // Reads one found place: the chain's way first, so whatever reads that way
-// costs no more; the camera way only where it fails.
-ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace)
+// costs no more; the camera way only where it fails. With the common case
+// alone: the chain's way in the first code type as captured.
+ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, const ReadPlan& plan, const Trace& trace,
+                         Effort effort)
 {
     PlaceCuts cuts(frame, candidate);
+    if (effort == Effort::CommonCase) {
+        ReadPlan common = plan;
+        common.types.resize(1);
+        common.pipeline.tryMirrored = false;
+        return readCandidateDiscs(cuts, common, trace);
+    }
     ReadResult result = readChainCut(cuts, plan, trace);
     if (result) return result;
     ReadResult camera = readCameraCut(cuts, plan, trace);
@@ -549,7 +583,7 @@ std::vector<CodeCandidate> placesIn(const Frame& frame, const Trace& trace, Sear
 // stopped it with places left.
 bool readFound(const Frame& frame, const std::vector<CodeCandidate>& candidates, const ReaderOptions& options,
                const ReadPlan& plan, std::size_t enough, const Trace& trace, std::vector<ReadResult>& read,
-               std::optional<ReadResult>& lastFailure, std::vector<ReadResult>* failures)
+               std::optional<ReadResult>& lastFailure, std::vector<ReadResult>* failures, EffortAllowance& effort)
 {
     const int allowed = std::max(0, options.maxCandidates);
     int failed = 0;
@@ -570,8 +604,13 @@ bool readFound(const Frame& frame, const std::vector<CodeCandidate>& candidates,
         // A hub with nothing round it that a code has costs no cut; it
         // fails as a read of it would.
         ReadResult result;
-        if (showsDataRings(frame.grey, candidate)) result = readCandidate(frame, candidate, plan, here);
-        else result.error = ReadError::PerspectiveMarkersNotDetected;
+        const Effort given = effort.next();
+        if (showsDataRings(frame.grey, candidate)) {
+            result = readCandidate(frame, candidate, plan, here, given);
+            if (!result) effort.failedWith(given);
+        } else {
+            result.error = ReadError::PerspectiveMarkersNotDetected;
+        }
         if (!result) {
             ++failed;
             if (failures) failures->push_back(failedPlace(result, candidate));
@@ -754,6 +793,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
                  std::vector<ReadResult>* failures, Polarity polarity)
 {
     const bool asGiven = polarity == Polarity::AsGiven;
+    EffortAllowance effort;
     std::optional<ReadResult> wholeFailure, placeFailure;
     const auto readWhole = [&] {
         ReadResult whole =
@@ -804,7 +844,8 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
                 std::vector<CodeCandidate> found = placesIn(*searched, trace, search, places);
                 if (wholeImageFirst(found, frame.image.size())) readWholeOnce();
                 if (read.size() < maxCodes)
-                    limited = readFound(frame, found, options, plan, maxCodes, trace, read, placeFailure, failures) ||
+                    limited = readFound(frame, found, options, plan, maxCodes, trace, read, placeFailure, failures,
+                                        effort) ||
                               limited;
                 places.insert(places.end(), found.begin(), found.end());
             }
@@ -815,7 +856,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             // white beyond: when nothing read, once more with them bridged.
             if (read.empty() && !limited && asGiven)
                 limited = readFound(frame, placesIn(frame, trace, Search::Bridged, places), options, plan, maxCodes,
-                                    trace, read, placeFailure, failures);
+                                    trace, read, placeFailure, failures, effort);
             // A hard shadow across a hub: when nothing read, once more with
             // the light evened out, black-and-white only as the image is grey.
             if (read.empty() && !limited && asGiven && !frame.grey.empty()) {
@@ -831,7 +872,7 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
                     if (!evenPlaces.empty()) {
                         const Frame even = evenLitFrame(frame);
                         limited = readFound(even, evenPlaces, options, grey, maxCodes, evenTrace, read, placeFailure,
-                                            nullptr);
+                                            nullptr, effort);
                     }
                 }
             }
