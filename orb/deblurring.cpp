@@ -1,6 +1,7 @@
 #include "orb/deblurring.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -189,15 +190,34 @@ public:
         compared_ = drawn(3.8);
     }
 
-    double residual(const Blur& blur) const
-    {
-        Blur reduced = blur;
-        reduced.sigma *= shrink_;
-        reduced.length *= shrink_;
-        const cv::Mat kernel = blurKernel(reduced);
+    // The drawn masks smeared by a line `length` cut pixels long: every
+    // Gaussian tried with that smear starts from them, and the Gaussian
+    // then costs a separable filter instead of a full kernel's.
+    struct Smeared {
         cv::Mat hub, beyond;
-        cv::filter2D(hubWhite_, hub, CV_32F, kernel, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
-        cv::filter2D(beyond_, beyond, CV_32F, kernel, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+    };
+    Smeared smeared(double length, double direction) const
+    {
+        if (length * shrink_ < 1) return {hubWhite_, beyond_};
+        const cv::Mat line = blurKernel({0, length * shrink_, direction});
+        Smeared masks;
+        cv::filter2D(hubWhite_, masks.hub, CV_32F, line, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+        cv::filter2D(beyond_, masks.beyond, CV_32F, line, cv::Point(-1, -1), 0, cv::BORDER_REPLICATE);
+        return masks;
+    }
+
+    // The fit of the masks smeared so, blurred by a Gaussian of `sigma` cut pixels.
+    double residual(const Smeared& masks, double sigma) const
+    {
+        // Blurred into new images: the masks serve the next Gaussian too.
+        cv::Mat hub, beyond;
+        if (const double reduced = sigma * shrink_; reduced > 0.3) {
+            cv::GaussianBlur(masks.hub, hub, cv::Size(), reduced, reduced, cv::BORDER_REPLICATE);
+            cv::GaussianBlur(masks.beyond, beyond, cv::Size(), reduced, reduced, cv::BORDER_REPLICATE);
+        } else {
+            hub = masks.hub;
+            beyond = masks.beyond;
+        }
         // Weighted least squares of cut ~ k0 + k1 hub + k2 beyond.
         const cv::Mat parts[] = {cv::Mat::ones(cut_.size(), CV_32F), hub, beyond};
         cv::Matx33d normal;
@@ -243,22 +263,25 @@ CentreFit fitCentre(const cv::Mat& greyCut, const cv::RotatedRect& hub, double p
     // shrinks with the blur and the fit here would follow it.
     const DrawnCentre centre(greyCut, hub, 1.0);
     CentreFit best{{}, hub, INFINITY};
-    const auto tryBlur = [&](double sigma, double length, double direction) {
-        if (sigma < 0 || length < leastLength) return;
-        const Blur trial{sigma * pitch, length * pitch, direction};
-        const double residual = centre.residual(trial);
-        if (residual < best.residual) best = {trial, hub, residual};
+    // Each smear once, with every Gaussian tried on it.
+    const auto trySmear = [&](double length, double direction, const auto& sigmas) {
+        if (length < leastLength) return;
+        const DrawnCentre::Smeared masks = centre.smeared(length * pitch, direction);
+        for (const double sigma : sigmas) {
+            if (sigma < 0) continue;
+            const double residual = centre.residual(masks, sigma * pitch);
+            if (residual < best.residual) best = {{sigma * pitch, length * pitch, direction}, hub, residual};
+        }
     };
     // Coarse first, then finer around the best.
     for (std::size_t d = 0; d < directions.size(); ++d)
-        for (const double sigma : {0.0, 0.15, 0.3, 0.45, 0.6, 0.75})
-            for (const double length : {0.0, 0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5})
-                if (length > 0 || d == 0) tryBlur(sigma, length, directions[d]);
+        for (const double length : {0.0, 0.5, 1.0, 1.5, 2.0, 2.5, 3.0, 3.5})
+            if (length > 0 || d == 0) trySmear(length, directions[d], std::array{0.0, 0.15, 0.3, 0.45, 0.6, 0.75});
     const Blur coarse = best.blur;
+    const double s = coarse.sigma / pitch;
     for (const double dd : {-CV_PI / 24, 0.0, CV_PI / 24})
-        for (const double ds : {-0.1, -0.05, 0.0, 0.05, 0.1})
-            for (const double dl : {-0.5, -0.25, 0.0, 0.25, 0.5})
-                tryBlur(coarse.sigma / pitch + ds, coarse.length / pitch + dl, coarse.direction + dd);
+        for (const double dl : {-0.5, -0.25, 0.0, 0.25, 0.5})
+            trySmear(coarse.length / pitch + dl, coarse.direction + dd, std::array{s - 0.1, s - 0.05, s, s + 0.05, s + 0.1});
     return best;
 }
 
