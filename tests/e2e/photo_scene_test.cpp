@@ -105,4 +105,26 @@ TEST_F(PhotoScenes, NothingIsReadWhereThereIsNoCode)
     EXPECT_EQ(scenes, 20);
 }
 
+// Rings drawn like codes around random modules pass every stage up to the
+// payload: each place would cost every code type, the mirror image and the
+// camera's views. Only the first few places to fail get all of that; the
+// others get the common case (first type, as captured).
+TEST_F(PhotoScenes, CodeLikePrintGetsTheWholeEffortOnlyAtItsFirstFailedPlaces)
+{
+    const cv::Mat rings = codeFreeScenes(photos_[1], {1920, 1080}, 1).at(3);
+    ReaderOptions options;
+    options.trace = true;
+    const CodeSearch search = searchCodes(rings, options);
+    EXPECT_TRUE(search.codes.empty());
+    std::set<std::string> places, thorough;
+    for (const TraceStep& step : search.trace) {
+        if (step.image.find("place") == std::string::npos || step.image.rfind("swapped", 0) == 0) continue;
+        places.insert(step.image);
+        if (step.mirrored || step.codeType == CodeType::Color) thorough.insert(step.image);
+    }
+    ASSERT_GT(places.size(), 6u) << "the scene no longer has the places this test is about";
+    EXPECT_GE(thorough.size(), 1u);
+    EXPECT_LE(thorough.size(), 4u);
+}
+
 } // namespace
