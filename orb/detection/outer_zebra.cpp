@@ -365,7 +365,8 @@ double outerEdgeRadius(const cv::Mat& image, double from)
     cv::Mat black, polar, share;
     cv::bitwise_not(image, black);
     cv::warpPolar(black, polar, cv::Size(reach, kEdgeRays), centre, reach,
-                  static_cast<int>(cv::INTER_NEAREST) | static_cast<int>(cv::WARP_POLAR_LINEAR));
+                  static_cast<int>(cv::INTER_NEAREST) | static_cast<int>(cv::WARP_POLAR_LINEAR) |
+                      static_cast<int>(cv::WARP_FILL_OUTLIERS));
     cv::reduce(polar, share, 0, cv::REDUCE_AVG, CV_32F);
     const cv::Mat_<float> shares = share;
 

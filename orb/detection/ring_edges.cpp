@@ -32,9 +32,14 @@ constexpr double kLeastPitch = 3;
 std::vector<double> changesByRadius(const RadialZebraSearch& search, int modulesPerRing, int outer)
 {
     const int rays = kRaysPerModule * modulesPerRing;
-    cv::Mat polar;
-    cv::warpPolar(search.image, polar, cv::Size(outer, rays), imageCentre(search.image), outer,
-                  static_cast<int>(cv::INTER_NEAREST) | static_cast<int>(cv::WARP_POLAR_LINEAR));
+    // Beyond the image the polar image is filled, or it would hold whatever
+    // the memory held: filled with 0 in the swapped image, the paper's
+    // white. Changes do not care which colour is which.
+    cv::Mat swapped, polar;
+    cv::bitwise_not(search.image, swapped);
+    cv::warpPolar(swapped, polar, cv::Size(outer, rays), imageCentre(search.image), outer,
+                  static_cast<int>(cv::INTER_NEAREST) | static_cast<int>(cv::WARP_POLAR_LINEAR) |
+                      static_cast<int>(cv::WARP_FILL_OUTLIERS));
     cv::Mat changes;
     cv::compare(polar.colRange(0, outer - 1), polar.colRange(1, outer), changes, cv::CMP_NE);
     changes.convertTo(changes, CV_32F, 1.0 / 255);

@@ -64,6 +64,24 @@ TEST(OuterZebra, FingerOverTheBarsEndLeavesTheOuterEdgeToTry)
     }
 }
 
+// Beyond the image counts as the quiet zone's white, whatever the memory
+// the polar image is made in held before: the read of one image must not
+// change with what was read before it. All black, the image shows no quiet
+// zone; its corners run out into white.
+TEST(OuterZebra, BeyondTheImageIsWhiteWhateverTheMemoryHeld)
+{
+    const cv::Mat image(480, 640, CV_8U, cv::Scalar(0));
+    const int reach = static_cast<int>(std::ceil(std::hypot(image.cols / 2.0, image.rows / 2.0)));
+    std::vector<double> edges;
+    for (const int held : {0, 255}) {
+        // Memory of the polar image's size, left holding one colour.
+        cv::Mat(720, reach, CV_8U, cv::Scalar(held)).release();
+        edges.push_back(outerEdgeRadius(image, 20));
+    }
+    EXPECT_GT(edges[0], image.rows / 2);
+    EXPECT_EQ(edges[0], edges[1]);
+}
+
 TEST(OuterZebra, RingOfOneColourHasNoModules)
 {
     cv::Mat image(480, 640, CV_8UC1, cv::Scalar(255));
