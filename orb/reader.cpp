@@ -795,8 +795,10 @@ Trace swappedTrace(const Trace& trace)
 
 // Which polarity of the frame a search tries. The swapped try is for codes
 // printed light on dark, which are rare, and an image without a code pays
-// for all of it: it bridges no smears, and reads the whole image only
-// behind a hub the chain's own search can take.
+// for all of it: it bridges no smears, searches with the fine passes alone
+// (they find light-on-dark codes from the smallest to those filling the
+// frame, in uneven light too), and reads the whole image only behind a hub
+// the chain's own search can take.
 enum class Polarity { AsGiven, Swapped };
 
 // searchCodes on one polarity of the frame as captured; failed places go
@@ -860,7 +862,11 @@ bool searchFrame(const Frame& captured, const ReaderOptions& options, const Read
             // gets the merged search: each place once.)
             const bool staged = maxCodes == 1 && !failures;
             std::vector<CodeCandidate> places;
-            for (const Search search : staged ? std::vector{Search::Coarse, Search::Fine} : std::vector{Search::Every}) {
+            // With dark and light swapped, the fine passes alone (see Polarity).
+            const std::vector<Search> searches = !asGiven ? std::vector{Search::Fine}
+                                                 : staged ? std::vector{Search::Coarse, Search::Fine}
+                                                          : std::vector{Search::Every};
+            for (const Search search : searches) {
                 if (read.size() >= maxCodes || !searched) break;
                 std::vector<CodeCandidate> found = placesIn(*searched, trace, search, places);
                 if (wholeImageFirst(found, frame.image.size())) readWholeOnce();
