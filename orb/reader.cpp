@@ -697,12 +697,25 @@ std::optional<Frame> beyondCode(const Frame& frame, const ReadResult& code)
     return masked;
 }
 
-// The frame with dark and light swapped, for codes printed light on dark.
+Shade otherShade(Shade shade) { return shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight; }
+
+// The frame as the search for codes printed light on dark sees it: the
+// captured image's levels, thresholded the other way round. Nothing of the
+// image is swapped for that.
+Frame swappedSearch(const Frame& frame)
+{
+    Frame searched = frame;
+    searched.shade = otherShade(frame.shade);
+    return searched;
+}
+
+// The frame with dark and light swapped, for reading codes printed light
+// on dark: made only when there is something to read in it, as most
+// frames have no such code and the search finds no place in them.
 Frame swappedFrame(const Frame& frame)
 {
     return {swappedPolarity(frame.image), frame.grey.empty() ? cv::Mat() : swappedPolarity(frame.grey),
-            frame.shade == Shade::DarkOnLight ? Shade::LightOnDark : Shade::DarkOnLight, frame.levels,
-            frame.searchArea};
+            otherShade(frame.shade), frame.levels, frame.searchArea};
 }
 
 // The frame with the paper's light evened out, in grey (evenPaperLight):
@@ -782,22 +795,32 @@ Trace swappedTrace(const Trace& trace)
 
 // Which polarity of the frame a search tries. The swapped try is for codes
 // printed light on dark, which are rare, and an image without a code pays
-// for all of it: it bridges no smears, and reads the whole image only
-// behind a hub the chain's own search can take.
+// for all of it: it bridges no smears, searches with the fine passes alone
+// (they find light-on-dark codes from the smallest to those filling the
+// frame, in uneven light too), and reads the whole image only behind a hub
+// the chain's own search can take.
 enum class Polarity { AsGiven, Swapped };
 
-// searchCodes on one polarity of the frame; failed places go to `failures`
-// when given. True when the candidate limit stopped the search.
-bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPlan& plan, std::size_t maxCodes,
+// searchCodes on one polarity of the frame as captured; failed places go
+// to `failures` when given. True when the candidate limit stopped the search.
+bool searchFrame(const Frame& captured, const ReaderOptions& options, const ReadPlan& plan, std::size_t maxCodes,
                  bool wholeImage, const Trace& trace, std::vector<ReadResult>& read, ReadResult& failure,
                  std::vector<ReadResult>* failures, Polarity polarity)
 {
     const bool asGiven = polarity == Polarity::AsGiven;
+    const Frame frame = asGiven ? captured : swappedSearch(captured);
+    // The images the reads take: swapped on the first read that needs them.
+    std::optional<Frame> swapped;
+    const auto readable = [&]() -> const Frame& {
+        if (asGiven) return captured;
+        if (!swapped) swapped = swappedFrame(captured);
+        return *swapped;
+    };
     EffortAllowance effort;
     std::optional<ReadResult> wholeFailure, placeFailure;
     const auto readWhole = [&] {
-        ReadResult whole =
-            readWith([&](CodeType type) { return imageFor(frame, type, plan.pipeline); }, plan, plan.pipeline, trace);
+        ReadResult whole = readWith([&](CodeType type) { return imageFor(readable(), type, plan.pipeline); }, plan,
+                                    plan.pipeline, trace);
         if (whole) read.push_back(std::move(whole));
         else wholeFailure = std::move(whole);
     };
@@ -839,13 +862,17 @@ bool searchFrame(const Frame& frame, const ReaderOptions& options, const ReadPla
             // gets the merged search: each place once.)
             const bool staged = maxCodes == 1 && !failures;
             std::vector<CodeCandidate> places;
-            for (const Search search : staged ? std::vector{Search::Coarse, Search::Fine} : std::vector{Search::Every}) {
+            // With dark and light swapped, the fine passes alone (see Polarity).
+            const std::vector<Search> searches = !asGiven ? std::vector{Search::Fine}
+                                                 : staged ? std::vector{Search::Coarse, Search::Fine}
+                                                          : std::vector{Search::Every};
+            for (const Search search : searches) {
                 if (read.size() >= maxCodes || !searched) break;
                 std::vector<CodeCandidate> found = placesIn(*searched, trace, search, places);
                 if (wholeImageFirst(found, frame.image.size())) readWholeOnce();
-                if (read.size() < maxCodes)
-                    limited = readFound(frame, found, options, plan, maxCodes, trace, read, placeFailure, failures,
-                                        effort) ||
+                if (read.size() < maxCodes && !found.empty())
+                    limited = readFound(readable(), found, options, plan, maxCodes, trace, read, placeFailure,
+                                        failures, effort) ||
                               limited;
                 places.insert(places.end(), found.begin(), found.end());
             }
@@ -914,7 +941,7 @@ ReadResult readOne(const cv::Mat& image, const ReaderOptions& options, bool whol
     result = readFrame(frame, options, plan, wholeImage, trace, Polarity::AsGiven);
     if (!result && (wholeImage || options.findCodes)) {
         ReadResult swapped =
-            readFrame(swappedFrame(frame), options, swappedPlan(plan), wholeImage, swappedTrace(trace),
+            readFrame(frame, options, swappedPlan(plan), wholeImage, swappedTrace(trace),
                       Polarity::Swapped);
         if (swapped) result = std::move(swapped);
     }
@@ -975,7 +1002,7 @@ CodeSearch searchCodes(const cv::Mat& image, const ReaderOptions& options, std::
         // The failed places stay those of the image as given.
         ReadResult swappedFailure;
         const bool limited =
-            searchFrame(swappedFrame(frame), options, swappedPlan(plan), maxCodes, wholeImage, swappedTrace(trace),
+            searchFrame(frame, options, swappedPlan(plan), maxCodes, wholeImage, swappedTrace(trace),
                         read, swappedFailure, nullptr, Polarity::Swapped);
         if (!read.empty()) search.candidateLimitReached = limited;
     }

@@ -194,8 +194,8 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     // A blank image: the whole image has no hub, the search finds no place,
     // and the search with the ring's gaps bridged finds none either, nor
     // the one with the light evened; then the search with dark and light
-    // swapped, neither bridged nor followed by a read of the whole image,
-    // as it found no hub at all.
+    // swapped, with the fine passes alone, neither bridged nor followed by
+    // a read of the whole image, as it found no hub at all.
     const CodeSearch none = searchCodes(cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(255)), tracing);
     ASSERT_EQ(none.trace.size(), 5u);
     EXPECT_EQ(none.trace[0].image, "whole image");
@@ -210,7 +210,7 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(none.trace[3].places, 0);
     EXPECT_EQ(none.trace[4].image, "swapped polarity");
     EXPECT_EQ(none.trace[4].stage, "finder search");
-    EXPECT_EQ(none.trace[4].view, "full size");
+    EXPECT_EQ(none.trace[4].view, "full size, fine passes");
     EXPECT_EQ(none.trace[4].places, 0);
 }
 
@@ -232,8 +232,8 @@ TEST_F(Reader, ReadsTheSwappedImageAsAWholeOnlyBehindALargeHub)
     ReaderOptions tracing;
     tracing.trace = true;
 
-    // Large and centred: the swapped search finds its hub, then the whole
-    // image reads.
+    // Large and centred: the swapped search, fine passes alone, finds its
+    // hub, then the whole image reads.
     const Drawn large = draw("light on dark", TextCodeOptions{}, false, {0, 0});
     const ReadResult one = readCode(swapped(large.image), tracing);
     ASSERT_TRUE(one) << one.errorText();
@@ -243,6 +243,7 @@ TEST_F(Reader, ReadsTheSwappedImageAsAWholeOnlyBehindALargeHub)
     });
     ASSERT_NE(search, one.trace.end());
     EXPECT_GE(search->places, 1);
+    EXPECT_EQ(search->view, "full size, fine passes");
     const auto whole = wholeSwappedRead(one.trace);
     ASSERT_NE(whole, one.trace.end());
     EXPECT_GT(whole, search);
