@@ -193,12 +193,29 @@ constexpr int kOpenHubRays = 32;
 constexpr int kLeastOpenDotPixels = 16;
 
 // Share of the rays that must meet the ring where the hub's outline says:
-// "most of its turn". A blot over more of the ring than this leaves too
-// little to tell a hub from a dot among other dark.
-constexpr double kLeastClosedShare = 0.6;
+// "most of its turn". With less, a dot among text or clutter often has
+// dark at some like distance round it, which a read then pays for.
+constexpr double kLeastClosedShare = 0.8;
 
 // How far a ray's meeting with the ring may lie off the hub's outline, in hub radii.
 constexpr double kRingTolerance = 0.12;
+
+// How far past its outline, in hub radii, an open hub's white must run.
+constexpr double kOpenHubReach = 1.5;
+
+// Whether the white of `dark` at `seed`, inside `hub`, runs out past
+// kOpenHubReach times the hub (or out of the image).
+bool runsOut(const cv::Mat& dark, const cv::RotatedRect& hub, const cv::Point& seed)
+{
+    const cv::RotatedRect grown(hub.center, hub.size * static_cast<float>(kOpenHubReach), hub.angle);
+    const cv::Rect around = grown.boundingRect() & cv::Rect(0, 0, dark.cols, dark.rows);
+    if (!around.contains(seed)) return false;
+    cv::Mat white = dark(around) == 0;
+    cv::floodFill(white, seed - around.tl(), cv::Scalar(128), nullptr, cv::Scalar(), cv::Scalar(), 4);
+    const auto reached = [&](const cv::Mat& edge) { return cv::countNonZero(edge == 128) > 0; };
+    return reached(white.row(0)) || reached(white.row(white.rows - 1)) || reached(white.col(0)) ||
+           reached(white.col(white.cols - 1));
+}
 
 // The hubs of one binarised image whose ring a light blot broke open, in the
 // image's own pixels. With the ring open the hub's white runs out into the
@@ -249,6 +266,7 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
         // other dark there and are turned down in the first few rays.
         std::vector<cv::Point2f> meetings;
         std::vector<double> reaches; // where each ray met dark, in dot radii along it
+        cv::Point seed;              // a white pixel next to the dot
         int blocked = 0;
         for (int k = 0; k < kOpenHubRays && blocked <= (1 - kLeastClosedShare) * kOpenHubRays; ++k) {
             const double angle = k * 2 * CV_PI / kOpenHubRays;
@@ -262,6 +280,7 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
                 ++blocked;
                 continue;
             }
+            if (meetings.empty()) seed = start;
             cv::LineIterator ray(dark, start, end, 8);
             bool met = false;
             for (int step = 0; step < ray.count; ++step, ++ray)
@@ -305,6 +324,16 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
 
         const double radius = (hub.size.width + hub.size.height) / 4.0;
         if (radius > largestHub) continue;
+        // The ring is the code's dark, which ends within the code: dark
+        // that runs on further, as the paper round a light letter's bowl
+        // on a dark page, is the scene's.
+        const double widest = 2 * kMaxCodeRadiusInHubs * radius;
+        const bool withinCode = std::all_of(meetings.begin(), meetings.end(), [&](const cv::Point2f& at) {
+            if (offOutline(at) > kRingTolerance) return true;
+            const RegionBox& ring = boxes[static_cast<std::size_t>(dots.at<int>(cv::Point(at)))];
+            return ring.right - ring.left < widest && ring.bottom - ring.top < widest;
+        });
+        if (!withinCode) continue;
         const double share = m.m00 / (CV_PI * hub.size.width * hub.size.height / 4.0);
         if (share < options.minDotShare || share > options.maxDotShare) continue;
         cv::Moments dot = m; // in the image's pixels, for the hub's frame
@@ -312,6 +341,10 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
         dot.m01 += box.y * m.m00;
         const auto [roundness, offset] = dotInHubFrame(dot, hub);
         if (roundness < kLeastDotRoundness || offset > options.maxDotOffset) continue;
+        // A hub whose white is closed round its dot is the plain search's to
+        // find. Dark closed round a dot the plain search turned down, as
+        // round a letter's bowl, is no broken ring: its white ends there.
+        if (!runsOut(dark, hub, seed)) continue;
 
         CodeCandidate candidate;
         candidate.hub = hub;
