@@ -47,6 +47,12 @@ std::pair<double, double> dotInHubFrame(const cv::Moments& dot, const cv::Rotate
     return {roundness, cv::norm(offset)};
 }
 
+// Least share of its convex hull that a dot's outline fills: a printed dot
+// is convex but for a pixel or two of its edge, even at a few pixels' size,
+// while a code's dark, wound in and out of the gaps between its modules,
+// fills about half of its hull.
+constexpr double kLeastDotSolidity = 0.75;
+
 // Whether a point of a 7x7 grid about the middle of `box`, spaced a tenth
 // of the box, lies off `region`. A hub's dot has a radius of at least 0.22
 // hub radii and its centre within 0.25 of the hub's. The grid stretches
@@ -66,6 +72,22 @@ bool darkNearMiddle(const cv::Mat& regions, const cv::Rect& box, int region)
             if (regions.at<int>(y, x) != region) return true;
         }
     return false;
+}
+
+// The place of `hub`, found in a copy reduced `scale` times, in the
+// caller's pixels (pixel centres as the resize placed them).
+CodeCandidate candidateAt(const cv::RotatedRect& hub, double scale, double score)
+{
+    CodeCandidate candidate;
+    candidate.hub = hub;
+    candidate.hub.center = {static_cast<float>((hub.center.x + 0.5) * scale - 0.5),
+                            static_cast<float>((hub.center.y + 0.5) * scale - 0.5)};
+    candidate.hub.size = {static_cast<float>(hub.size.width * scale), static_cast<float>(hub.size.height * scale)};
+    candidate.centre = candidate.hub.center;
+    candidate.hubRadius = (hub.size.width + hub.size.height) / 4.0 * scale;
+    candidate.maxCodeRadius = kMaxCodeRadiusInHubs * candidate.hubRadius;
+    candidate.score = std::clamp(score, 0.0, 1.0);
+    return candidate;
 }
 
 // The hubs of one binarised image, in its own pixels. Every white region
@@ -131,6 +153,12 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         if (dots != 1) continue;
         const double share = dotArea / hubArea;
         if (share < options.minDotShare || share > options.maxDotShare) continue;
+        // A dot is convex. A card round a code whose hub runs out into it
+        // holds the code's dark as one child, and its place, as large as the
+        // card, would hide the code's own hub found another way.
+        std::vector<cv::Point> hull;
+        cv::convexHull(*dot, hull);
+        if (dotArea < kLeastDotSolidity * cv::contourArea(hull)) continue;
 
         const cv::RotatedRect hub = cv::fitEllipse(outline);
         const double major = std::max(hub.size.width, hub.size.height);
@@ -158,18 +186,175 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
             if (roundness < kLeastDotRoundness || seenOffset > options.maxDotOffset) continue;
         }
 
-        // Back to the caller's pixels (pixel centres as the resize placed them).
-        CodeCandidate candidate;
-        candidate.hub = hub;
-        candidate.hub.center = {static_cast<float>((hub.center.x + 0.5) * scale - 0.5),
-                                static_cast<float>((hub.center.y + 0.5) * scale - 0.5)};
-        candidate.hub.size = {static_cast<float>(hub.size.width * scale), static_cast<float>(hub.size.height * scale)};
-        candidate.centre = candidate.hub.center;
-        candidate.hubRadius = radius * scale;
-        candidate.maxCodeRadius = kMaxCodeRadiusInHubs * candidate.hubRadius;
         // Best: a hub that is a clean ellipse with the dot in its middle.
-        candidate.score = std::clamp(1.0 - std::abs(1.0 - fill) - offset, 0.0, 1.0);
-        found.push_back(candidate);
+        found.push_back(candidateAt(hub, scale, 1.0 - std::abs(1.0 - fill) - offset));
+    }
+}
+
+// Rays cast from a lone dot to find its hub's ring.
+constexpr int kOpenHubRays = 32;
+
+// Smallest dot, pixels, that an open hub is sought round: smaller ones give
+// the rays no shape to scale.
+constexpr int kLeastOpenDotPixels = 16;
+
+// Share of the rays that must meet the ring where the hub's outline says:
+// "most of its turn". With less, a dot among text or clutter often has
+// dark at some like distance round it, which a read then pays for.
+constexpr double kLeastClosedShare = 0.8;
+
+// How far a ray's meeting with the ring may lie off the hub's outline, in hub radii.
+constexpr double kRingTolerance = 0.12;
+
+// How far past its outline, in hub radii, an open hub's white must run.
+constexpr double kOpenHubReach = 1.5;
+
+// Whether the white of `dark` at `seed`, inside `hub`, runs out past
+// kOpenHubReach times the hub (or out of the image).
+bool runsOut(const cv::Mat& dark, const cv::RotatedRect& hub, const cv::Point& seed)
+{
+    const cv::RotatedRect grown(hub.center, hub.size * static_cast<float>(kOpenHubReach), hub.angle);
+    const cv::Rect around = grown.boundingRect() & cv::Rect(0, 0, dark.cols, dark.rows);
+    if (!around.contains(seed)) return false;
+    cv::Mat white = dark(around) == 0;
+    cv::floodFill(white, seed - around.tl(), cv::Scalar(128), nullptr, cv::Scalar(), cv::Scalar(), 4);
+    const auto reached = [&](const cv::Mat& edge) { return cv::countNonZero(edge == 128) > 0; };
+    return reached(white.row(0)) || reached(white.row(white.rows - 1)) || reached(white.col(0)) ||
+           reached(white.col(white.cols - 1));
+}
+
+// The hubs of one binarised image whose ring a light blot broke open, in the
+// image's own pixels. With the ring open the hub's white runs out into the
+// paper and holds its dot among all else the paper holds, so the search
+// starts from the dot: a convex dark region alone in white, from whose
+// centre rays meet dark again at a hub's distance on most of the turn. The
+// hub is the ellipse through those meetings; the rays through the gap run
+// on into the data rings and are left out of it.
+void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double scale, std::vector<CodeCandidate>& found)
+{
+    cv::Mat dots;
+    // Eight-connected, the complement of the four-connected white.
+    const int count = cv::connectedComponents(dark, dots, 8, CV_32S);
+    // The boxes and pixels hold for any labelling (the holes would not).
+    const std::vector<RegionBox> boxes = regionBoxes(dark, dots, count);
+    const double largestHub = kLargestHubShare * std::min(dark.cols, dark.rows);
+    // A drawn dot is the hub in small; the one least in its hub, with its
+    // centre off the hub's, has the ring this many dot radii out at most.
+    const double reach = (1 + options.maxDotOffset) / std::sqrt(options.minDotShare);
+    const cv::Rect inside(0, 0, dark.cols, dark.rows);
+    for (int label = 1; label < count; ++label) {
+        const RegionBox& extent = boxes[static_cast<std::size_t>(label)];
+        if (extent.pixels < kLeastOpenDotPixels) continue;
+        const cv::Rect box(extent.left, extent.top, extent.right - extent.left + 1, extent.bottom - extent.top + 1);
+        if (extent.pixels < kLeastBoxShare * box.area()) continue;
+        if (std::min(box.width, box.height) < options.minAxisRatio * std::max(box.width, box.height)) continue;
+        // The ring lies within `reach` dot radii: the whole hub must fit the image.
+        const double roughRadius = 0.5 * std::max(box.width, box.height);
+        const cv::Point2d middle(box.x + 0.5 * box.width, box.y + 0.5 * box.height);
+        if (reach * roughRadius > largestHub || middle.x - reach * roughRadius < 0 ||
+            middle.y - reach * roughRadius < 0 || middle.x + reach * roughRadius > dark.cols ||
+            middle.y + reach * roughRadius > dark.rows)
+            continue;
+
+        const cv::Moments m = cv::moments(dots(box) == label, true);
+        if (m.m00 <= 0) continue;
+        const cv::Point2d centre(box.x + m.m10 / m.m00, box.y + m.m01 / m.m00);
+        // A uniform ellipse has the spread of its half axes squared over 4.
+        const cv::Matx22d spread(m.mu20 / m.m00, m.mu11 / m.m00, m.mu11 / m.m00, m.mu02 / m.m00);
+        const double determinant = cv::determinant(spread);
+        if (determinant <= 0) continue;
+        const double fill = m.m00 / (4 * CV_PI * std::sqrt(determinant));
+        if (fill < options.minHubFill || fill > 1.0 / options.minHubFill) continue; // a dot is convex too
+        const cv::Matx22d inverse = spread.inv();
+
+        // Each ray starts just past the dot's edge, which must be white: a
+        // dot alone in its hub. Most dark regions of a photograph touch
+        // other dark there and are turned down in the first few rays.
+        std::vector<cv::Point2f> meetings;
+        std::vector<double> reaches; // where each ray met dark, in dot radii along it
+        cv::Point seed;              // a white pixel next to the dot
+        int blocked = 0;
+        for (int k = 0; k < kOpenHubRays && blocked <= (1 - kLeastClosedShare) * kOpenHubRays; ++k) {
+            const double angle = k * 2 * CV_PI / kOpenHubRays;
+            const cv::Vec2d way(std::cos(angle), std::sin(angle));
+            const double dotRadius = 2 / std::sqrt((way.t() * inverse * way)(0));
+            const cv::Point start(cvRound(centre.x + 1.5 * dotRadius * way[0]),
+                                  cvRound(centre.y + 1.5 * dotRadius * way[1]));
+            const cv::Point end(cvRound(centre.x + reach * dotRadius * way[0]),
+                                cvRound(centre.y + reach * dotRadius * way[1]));
+            if (!inside.contains(start) || dark.at<uchar>(start) != 0) {
+                ++blocked;
+                continue;
+            }
+            if (meetings.empty()) seed = start;
+            cv::LineIterator ray(dark, start, end, 8);
+            bool met = false;
+            for (int step = 0; step < ray.count; ++step, ++ray)
+                if (**ray != 0) {
+                    const cv::Point2f at(ray.pos());
+                    meetings.push_back(at);
+                    reaches.push_back(cv::norm(cv::Point2d(at) - centre) / dotRadius);
+                    met = true;
+                    break;
+                }
+            if (!met) ++blocked;
+        }
+        const int least = static_cast<int>(std::ceil(kLeastClosedShare * kOpenHubRays));
+        if (static_cast<int>(meetings.size()) < least) continue;
+
+        // The rays through the gap meet the data rings further out: the
+        // ellipse is fitted to those near the median first.
+        std::vector<double> sorted = reaches;
+        std::nth_element(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2), sorted.end());
+        const double typical = sorted[sorted.size() / 2];
+        std::vector<cv::Point2f> ring;
+        for (std::size_t i = 0; i < meetings.size(); ++i)
+            if (std::abs(reaches[i] - typical) <= (options.maxDotOffset + kRingTolerance) * typical)
+                ring.push_back(meetings[i]);
+        if (static_cast<int>(ring.size()) < least) continue;
+        const cv::RotatedRect hub = cv::fitEllipse(ring);
+        const double major = std::max(hub.size.width, hub.size.height);
+        const double minor = std::min(hub.size.width, hub.size.height);
+        if (minor <= 0 || minor / major < options.minAxisRatio) continue;
+        // Every meeting near the outline counts, those the median left out too.
+        const double turn = hub.angle * CV_PI / 180;
+        const auto offOutline = [&](const cv::Point2f& at) {
+            const double dx = at.x - hub.center.x, dy = at.y - hub.center.y;
+            const double along = (dx * std::cos(turn) + dy * std::sin(turn)) / (0.5 * hub.size.width);
+            const double across = (-dx * std::sin(turn) + dy * std::cos(turn)) / (0.5 * hub.size.height);
+            return std::abs(std::hypot(along, across) - 1);
+        };
+        const auto onRing = std::count_if(meetings.begin(), meetings.end(),
+                                          [&](const cv::Point2f& at) { return offOutline(at) <= kRingTolerance; });
+        if (onRing < least) continue;
+
+        const double radius = (hub.size.width + hub.size.height) / 4.0;
+        if (radius > largestHub) continue;
+        // The ring is the code's dark, which ends within the code: dark
+        // that runs on further, as the paper round a light letter's bowl
+        // on a dark page, is the scene's.
+        const double widest = 2 * kMaxCodeRadiusInHubs * radius;
+        const bool withinCode = std::all_of(meetings.begin(), meetings.end(), [&](const cv::Point2f& at) {
+            if (offOutline(at) > kRingTolerance) return true;
+            const RegionBox& piece = boxes[static_cast<std::size_t>(dots.at<int>(cv::Point(at)))];
+            return piece.right - piece.left < widest && piece.bottom - piece.top < widest;
+        });
+        if (!withinCode) continue;
+        const double share = m.m00 / (CV_PI * hub.size.width * hub.size.height / 4.0);
+        if (share < options.minDotShare || share > options.maxDotShare) continue;
+        cv::Moments dot = m; // in the image's pixels, for the hub's frame
+        dot.m10 += box.x * m.m00;
+        dot.m01 += box.y * m.m00;
+        const auto [roundness, offset] = dotInHubFrame(dot, hub);
+        if (roundness < kLeastDotRoundness || offset > options.maxDotOffset) continue;
+        // A hub whose white is closed round its dot is the plain search's to
+        // find. Dark closed round a dot the plain search turned down, as
+        // round a letter's bowl, is no broken ring: its white ends there.
+        if (!runsOut(dark, hub, seed)) continue;
+
+        // As a closed hub's: how much of a drawn hub's outline is there,
+        // less the dot's distance from its centre.
+        found.push_back(candidateAt(hub, scale, static_cast<double>(onRing) / kOpenHubRays - offset));
     }
 }
 
@@ -282,10 +467,11 @@ std::vector<CodeCandidate> findCodeCandidates(const FinderImage& image, const Fi
             dark = darkerThanMean(level.reduced, level.mean, levels);
         else
             dark = lighterThanMean(level.reduced, level.mean, levels);
+        const double scale = static_cast<double>(image.grey().cols) / level.reduced.cols;
+        if (pass.openHubs) collectOpenHubs(dark, options, scale, found);
         if (pass.closing > 0)
             cv::morphologyEx(dark, dark, cv::MORPH_CLOSE,
                              cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(pass.closing, pass.closing)));
-        const double scale = static_cast<double>(image.grey().cols) / level.reduced.cols;
         collectHubs(dark, options, scale, found);
     }
 

@@ -20,11 +20,18 @@ struct FinderPass {
     // smear wears into the thin ring round the hub, through which the hub
     // would join the white beyond.
     int closing = 0;
+    // Also look for hubs whose ring a light blot broke open, through which
+    // the hub runs out into the paper: a lone dot with dark round it at a
+    // hub's distance on most of its turn. Sought before the closing, which
+    // would join a small code's dot to its ring.
+    bool openHubs = false;
 };
 
 // Passes for a frame in which nothing was found that read: the default
-// sizes with the ring's gaps bridged.
-inline std::vector<FinderPass> smearPasses() { return {{1280, 25, 9}, {640, 41, 9}}; }
+// sizes with the ring's gaps bridged, and broken rings looked for in the
+// coarse one alone (a dot with rays to cast round it is seen there too,
+// and the fine copy would cost four times as much).
+inline std::vector<FinderPass> smearPasses() { return {{1280, 25, 9}, {640, 41, 9, true}}; }
 
 struct FinderOptions {
     // Fine blocks for small codes, coarse ones for codes in uneven light,

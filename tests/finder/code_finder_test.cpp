@@ -115,6 +115,47 @@ TEST_F(CodeFinder, FindsASmearedHubOnceTheRingsGapsAreBridged)
     EXPECT_TRUE(finds(bridged));
 }
 
+// A light blot over the hub's ring lets the hub run out into the paper: the
+// search that looks for broken rings finds it from its dot, where the ring
+// is there on most of its turn. Left with a third of its ring, a dot is no hub.
+TEST_F(CodeFinder, FindsAHubWhoseRingALightBlotBrokeOpen)
+{
+    const double pitch = 8;
+    const DrawnCode drawn = codeAt("blot 318", {-100.37, 40.21}, {1280, 720}, pitch);
+    const cv::Point2d centre = drawn.plan.placement.centre;
+    const double hub = drawn.plan.geometry.hubRadius * pitch;
+    const auto blotted = [&](double across) {
+        cv::Mat image = drawn.image.clone();
+        const cv::Point2d at = centre + hub * cv::Point2d(-0.6, -0.9);
+        cv::circle(image, at, static_cast<int>(across * hub), cv::Scalar::all(225), cv::FILLED, cv::LINE_AA);
+        cv::GaussianBlur(image, image, cv::Size(3, 3), 0);
+        return image;
+    };
+    const auto hubIn = [&](const cv::Mat& image, const FinderOptions& options) {
+        const std::vector<CodeCandidate> found = findCodeCandidates(image, options);
+        return std::find_if(found.begin(), found.end(), [&](const CodeCandidate& candidate) {
+            return cv::norm(cv::Point2d(candidate.centre) - centre) < 0.1 * hub &&
+                   std::abs(candidate.hubRadius - hub) < 0.15 * hub;
+        }) != found.end();
+    };
+    FinderOptions broken;
+    broken.passes = smearPasses();
+
+    const cv::Mat open = blotted(0.7);
+    EXPECT_FALSE(hubIn(open, FinderOptions()));
+    EXPECT_TRUE(hubIn(open, broken));
+
+    // A dot in an arc of ring: a hub when the arc runs most of the turn.
+    for (const int arc : {0, 120, 300}) {
+        cv::Mat drawing(480, 640, CV_8UC1, cv::Scalar(255));
+        cv::ellipse(drawing, {320, 240}, {33, 33}, 0, 0, arc, cv::Scalar(0), 10);
+        cv::circle(drawing, {320, 240}, 9, cv::Scalar(0), cv::FILLED);
+        const std::vector<CodeCandidate> found = findCodeCandidates(drawing, broken);
+        EXPECT_EQ(found.size(), arc > 180 ? 1u : 0u) << arc;
+        for (const CodeCandidate& candidate : found) EXPECT_NEAR(candidate.hubRadius, 28, 2) << arc;
+    }
+}
+
 // The finder turns down white regions without dark near their middle before
 // tracing them: a hub seen at the steepest tilt, turned so its box is widest,
 // with the smallest dot off its centre, must still count as dark there.
