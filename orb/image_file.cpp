@@ -101,6 +101,18 @@ cv::Mat decode(const std::string& path, const std::vector<unsigned char>& bytes,
     return pages.front();
 }
 
+// Whether the image library would hand these bytes to its DICOM decoder,
+// which aborts the whole process on a damaged file instead of failing. It
+// takes a file with the DICOM signature (at byte 128) that no decoder it
+// tries first has taken: one of no format known here, or a JPEG 2000 or
+// OpenEXR file, whose decoders it tries after the DICOM one.
+bool reachesDicomDecoder(const std::vector<unsigned char>& bytes, const std::optional<ImageHeader>& header)
+{
+    constexpr std::size_t kSignatureAt = 128;
+    const bool signed_ = bytes.size() >= kSignatureAt + 4 && std::memcmp(bytes.data() + kSignatureAt, "DICM", 4) == 0;
+    return signed_ && (!header || header->format == "JPEG 2000" || header->format == "OpenEXR");
+}
+
 } // namespace
 
 ImageLoad loadImage(const std::string& path, std::int64_t maxPixels, int page)
@@ -143,6 +155,10 @@ ImageLoad loadImage(const std::string& path, std::int64_t maxPixels, int page)
     if (header && !header->pages.empty())
         if (const auto why = sizeRefusal(header->pages[static_cast<std::size_t>(page)], limit)) return refuse(header->pages[static_cast<std::size_t>(page)], *why);
 
+    if (reachesDicomDecoder(file.bytes, header)) {
+        result.reason = "a DICOM file, which the reader does not read";
+        return result;
+    }
     const std::string damage = header ? header->damage : std::string();
     cv::Mat decoded;
     try {

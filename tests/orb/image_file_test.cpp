@@ -144,6 +144,30 @@ TEST_F(ImageFiles, WhatCannotBeReadIsReportedNotThrown)
     EXPECT_EQ(log.text(), "") << "only oversized and damaged pictures warn";
 }
 
+// The image library's DICOM decoder aborts the process on a damaged file:
+// such a file is refused before it reaches it, alone or behind another
+// format's signature that the library tries after it. A PNG that happens to
+// hold the signature is still a PNG.
+TEST_F(ImageFiles, ADamagedDicomFileIsRefusedNotLeftToAbortTheProcess)
+{
+    const std::string preamble(128, '\0');
+    const std::string damaged = preamble + "DICM" + "\x02\x00\x10\x00UL\x04\x00\xff\xff\xff\xff" + std::string(64, '\xff');
+    const std::string exr = "\x76\x2f\x31\x01"s + std::string(124, '\0') + "DICM" + std::string(64, '\xff');
+    for (const auto& [name, bytes] : {std::pair{"scan.dcm", damaged}, std::pair{"scan.exr", exr}}) {
+        const ImageLoad result = orb::loadImage(write(name, bytes));
+        EXPECT_EQ(result.status, ImageLoad::Status::Unreadable) << name;
+        EXPECT_EQ(result.reason, "a DICOM file, which the reader does not read") << name;
+    }
+    cv::Mat white(8, 8, CV_8UC3, cv::Scalar::all(255));
+    std::vector<unsigned char> png;
+    cv::imencode(".png", white, png);
+    std::string bytes(png.begin(), png.end());
+    bytes.resize(std::max<std::size_t>(bytes.size(), 140), '\0');
+    bytes.replace(128, 4, "DICM");
+    const ImageLoad picture = orb::loadImage(write("odd.png", bytes));
+    EXPECT_NE(picture.reason, "a DICOM file, which the reader does not read");
+}
+
 // A truncated or corrupt file says so: with a warning when a picture still
 // decodes (a JPEG decoder fills in what is missing), as the reason when not.
 TEST_F(ImageFiles, TruncatedAndCorruptFilesAreReportedAsSuch)
