@@ -371,6 +371,15 @@ ReadResult readCandidateDiscs(PlaceCuts& cuts, const ReadPlan& plan, const Trace
     return result;
 }
 
+// The common case of `plan`: its first code type, as captured.
+ReadPlan commonCaseOf(const ReadPlan& plan)
+{
+    ReadPlan common = plan;
+    common.types.resize(1);
+    common.pipeline.tryMirrored = false;
+    return common;
+}
+
 // Reads one found place the chain's way. A disc too small for the code hides its outer
 // zebra, and no mirror image or other code type brings that back: the
 // common case, the first code type as captured, goes through the discs
@@ -378,10 +387,7 @@ ReadResult readCandidateDiscs(PlaceCuts& cuts, const ReadPlan& plan, const Trace
 ReadResult readChainCut(PlaceCuts& cuts, const ReadPlan& plan, const Trace& trace)
 {
     if (plan.types.size() == 1 && !plan.pipeline.tryMirrored) return readCandidateDiscs(cuts, plan, trace);
-    ReadPlan common = plan;
-    common.types.resize(1);
-    common.pipeline.tryMirrored = false;
-    ReadResult result = readCandidateDiscs(cuts, common, trace);
+    ReadResult result = readCandidateDiscs(cuts, commonCaseOf(plan), trace);
     if (result || centreMissing(static_cast<ResultCode>(result.error), true)) return result;
     return readCandidateDiscs(cuts, plan, trace);
 }
@@ -456,12 +462,7 @@ ReadResult readCandidate(const Frame& frame, const CodeCandidate& candidate, con
                          Effort effort)
 {
     PlaceCuts cuts(frame, candidate);
-    if (effort == Effort::CommonCase) {
-        ReadPlan common = plan;
-        common.types.resize(1);
-        common.pipeline.tryMirrored = false;
-        return readCandidateDiscs(cuts, common, trace);
-    }
+    if (effort == Effort::CommonCase) return readCandidateDiscs(cuts, commonCaseOf(plan), trace);
     ReadResult result = readChainCut(cuts, plan, trace);
     if (result) return result;
     ReadResult camera = readCameraCut(cuts, plan, trace);
