@@ -101,11 +101,11 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
     // reaches the edge is the scene's, not a hole.
     cv::Mat framed;
     cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-    const cv::Mat white = framed == 0;
-    cv::Mat regions;
     // Four-connected, as the contour search sees holes between eight-connected dark.
-    const int count = cv::connectedComponents(white, regions, 4, CV_32S);
-    const std::vector<RegionBox> boxes = regionBoxes(white, regions, count);
+    const LabelledRegions white = labelRegions(framed == 0, 4);
+    const cv::Mat& regions = white.labels;
+    const int count = white.count;
+    const std::vector<RegionBox>& boxes = white.boxes;
     const int outside = regions.at<int>(0, 0);
     for (int region = 1; region < count; ++region) {
         if (region == outside) continue;
@@ -232,11 +232,11 @@ bool runsOut(const cv::Mat& dark, const cv::RotatedRect& hub, const cv::Point& s
 // on into the data rings and are left out of it.
 void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double scale, std::vector<CodeCandidate>& found)
 {
-    cv::Mat dots;
     // Eight-connected, the complement of the four-connected white.
-    const int count = cv::connectedComponents(dark, dots, 8, CV_32S);
-    // The boxes and pixels hold for any labelling (the holes would not).
-    const std::vector<RegionBox> boxes = regionBoxes(dark, dots, count);
+    const LabelledRegions pieces = labelRegions(dark, 8);
+    const cv::Mat& dots = pieces.labels;
+    const int count = pieces.count;
+    const std::vector<RegionBox>& boxes = pieces.boxes;
     const double largestHub = kLargestHubShare * std::min(dark.cols, dark.rows);
     // A drawn dot is the hub in small; the one least in its hub, with its
     // centre off the hub's, has the ring this many dot radii out at most.

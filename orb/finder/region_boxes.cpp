@@ -2,52 +2,100 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace orb {
 
-std::vector<RegionBox> regionBoxes(const cv::Mat& white, const cv::Mat& labels, int count)
+namespace {
+
+struct Run {
+    int row, start, end; // end inclusive
+    int label;           // provisional, then final
+    int joins;           // runs of the row above it touches
+};
+
+// The root of `label` in the union-find forest, halving the path on the way.
+int rootOf(std::vector<int>& parent, int label)
 {
-    CV_Assert(white.type() == CV_8UC1 && labels.type() == CV_32SC1 && white.size() == labels.size());
-    struct Run {
-        int start, end, label; // end inclusive
-    };
-    std::vector<RegionBox> boxes(static_cast<std::size_t>(count));
-    std::vector<Run> above, here;
-    const auto columns = static_cast<std::size_t>(white.cols);
-    // A run of white is one region's, so the runs are found in the bytes of
-    // the mask, a word at a time, and only their first label is read.
-    for (int y = 0; y < white.rows; ++y) {
-        const uchar* mask = white.ptr<uchar>(y);
-        const uchar* end = mask + columns;
-        here.clear();
-        for (const uchar* at = mask; at < end;) {
+    while (parent[static_cast<std::size_t>(label)] != label) {
+        int& up = parent[static_cast<std::size_t>(label)];
+        up = parent[static_cast<std::size_t>(up)];
+        label = up;
+    }
+    return label;
+}
+
+} // namespace
+
+LabelledRegions labelRegions(const cv::Mat& mask, int connectivity)
+{
+    CV_Assert(mask.type() == CV_8UC1 && (connectivity == 4 || connectivity == 8));
+    // Eight-connected runs also touch a column apart, corner to corner.
+    const int reach = connectivity == 8 ? 1 : 0;
+    std::vector<Run> runs;
+    std::vector<int> parent{0};
+    std::size_t above = 0, aboveEnd = 0; // the row above's runs in `runs`
+    const auto columns = static_cast<std::size_t>(mask.cols);
+    for (int y = 0; y < mask.rows; ++y) {
+        const uchar* row = mask.ptr<uchar>(y);
+        const uchar* end = row + columns;
+        const std::size_t here = runs.size();
+        std::size_t touching = above; // the first run above that the next run here can touch
+        // The runs are found in the bytes of the mask, a word at a time.
+        for (const uchar* at = row; at < end;) {
             const auto* first = static_cast<const uchar*>(std::memchr(at, 255, static_cast<std::size_t>(end - at)));
             if (!first) break;
             const auto* past = static_cast<const uchar*>(std::memchr(first, 0, static_cast<std::size_t>(end - first)));
             if (!past) past = end;
-            const int start = static_cast<int>(first - mask), last = static_cast<int>(past - mask) - 1;
-            const int label = labels.ptr<int>(y)[start];
-            RegionBox& box = boxes[static_cast<std::size_t>(label)];
-            if (box.top < 0) box.top = y;
-            box.bottom = y;
-            box.left = std::min(box.left, start);
-            box.right = std::max(box.right, last);
-            box.pixels += last - start + 1;
-            ++box.runs;
-            here.push_back({start, last, label});
+            Run run{y, static_cast<int>(first - row), static_cast<int>(past - row) - 1, 0, 0};
+            while (touching < aboveEnd && runs[touching].end + reach < run.start) ++touching;
+            // Runs above past `touching` may touch the next run here too.
+            for (std::size_t k = touching; k < aboveEnd && runs[k].start <= run.end + reach; ++k) {
+                ++run.joins;
+                const int other = rootOf(parent, runs[k].label);
+                if (run.label == 0) {
+                    run.label = other;
+                } else {
+                    const int mine = rootOf(parent, run.label);
+                    // The smaller label is the root, so the final labels
+                    // follow the regions' first pixels.
+                    if (mine != other) parent[static_cast<std::size_t>(std::max(mine, other))] = std::min(mine, other);
+                }
+            }
+            if (run.label == 0) {
+                run.label = static_cast<int>(parent.size());
+                parent.push_back(run.label);
+            }
+            runs.push_back(run);
             at = past;
         }
-        // Runs that share a column with one in the row above belong to its region.
-        for (std::size_t i = 0, j = 0; i < above.size() && j < here.size();) {
-            if (above[i].start <= here[j].end && here[j].start <= above[i].end)
-                ++boxes[static_cast<std::size_t>(here[j].label)].joins;
-            if (above[i].end < here[j].end) ++i;
-            else ++j;
-        }
-        std::swap(above, here);
+        above = here;
+        aboveEnd = runs.size();
     }
-    return boxes;
+
+    // Final labels in the order of the roots' first runs, which is the
+    // order of the regions' first pixels.
+    std::vector<int> final(parent.size(), 0);
+    LabelledRegions regions;
+    for (std::size_t i = 1; i < parent.size(); ++i) {
+        const int root = rootOf(parent, static_cast<int>(i));
+        if (root == static_cast<int>(i)) final[i] = regions.count++;
+    }
+    regions.labels = cv::Mat::zeros(mask.size(), CV_32S);
+    regions.boxes.resize(static_cast<std::size_t>(regions.count));
+    for (Run& run : runs) {
+        run.label = final[static_cast<std::size_t>(rootOf(parent, run.label))];
+        int* row = regions.labels.ptr<int>(run.row);
+        std::fill(row + run.start, row + run.end + 1, run.label);
+        RegionBox& box = regions.boxes[static_cast<std::size_t>(run.label)];
+        if (box.top < 0) box.top = run.row;
+        box.bottom = run.row;
+        box.left = std::min(box.left, run.start);
+        box.right = std::max(box.right, run.end);
+        box.pixels += run.end - run.start + 1;
+        ++box.runs;
+        box.joins += run.joins;
+    }
+    return regions;
 }
 
 } // namespace orb

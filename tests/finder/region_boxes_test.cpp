@@ -10,18 +10,25 @@ using namespace orb;
 namespace {
 
 // The four-connected white (0) regions of `dark`, framed by white.
-struct Labelled {
-    cv::Mat white, labels;
-    int count = 0;
-};
-
-Labelled labelled(const cv::Mat& dark)
+LabelledRegions labelled(const cv::Mat& dark)
 {
     cv::Mat framed;
     cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-    Labelled regions{framed == 0, {}, 0};
-    regions.count = cv::connectedComponents(regions.white, regions.labels, 4, CV_32S);
-    return regions;
+    return labelRegions(framed == 0, 4);
+}
+
+// Random masks: single pixels that touch corner to corner everywhere, and
+// blobs and rings.
+cv::Mat randomDark(cv::RNG& random, int trial)
+{
+    cv::Mat dark(50 + trial, 61, CV_8UC1);
+    random.fill(dark, cv::RNG::UNIFORM, 0, 2);
+    dark *= 255;
+    if (trial % 2) {
+        cv::GaussianBlur(dark, dark, cv::Size(5, 5), 1.5);
+        dark = dark > 128;
+    }
+    return dark;
 }
 
 // The dark pieces that `region` encloses, as the contour search sees them.
@@ -46,20 +53,11 @@ TEST(RegionBoxes, BoxPixelsAndHolesAgreeWithTracingOnNoise)
 {
     cv::RNG random(3);
     for (int trial = 0; trial < 40; ++trial) {
-        cv::Mat dark(50 + trial, 61, CV_8UC1);
-        random.fill(dark, cv::RNG::UNIFORM, 0, 2);
-        dark *= 255;
-        if (trial % 2) { // blobs and rings rather than single pixels
-            cv::GaussianBlur(dark, dark, cv::Size(5, 5), 1.5);
-            dark = dark > 128;
-        }
-        const Labelled regions = labelled(dark);
+        const LabelledRegions regions = labelled(randomDark(random, trial));
         const cv::Mat& labels = regions.labels;
-        const int count = regions.count;
-        const std::vector<RegionBox> boxes = regionBoxes(regions.white, labels, count);
-        ASSERT_EQ(static_cast<int>(boxes.size()), count);
-        for (int region = 1; region < count; ++region) {
-            const RegionBox& box = boxes[static_cast<std::size_t>(region)];
+        ASSERT_EQ(static_cast<int>(regions.boxes.size()), regions.count);
+        for (int region = 1; region < regions.count; ++region) {
+            const RegionBox& box = regions.boxes[static_cast<std::size_t>(region)];
             const cv::Mat mine = labels == region;
             ASSERT_EQ(box.pixels, cv::countNonZero(mine));
             const cv::Rect bounds = cv::boundingRect(mine);
@@ -67,6 +65,30 @@ TEST(RegionBoxes, BoxPixelsAndHolesAgreeWithTracingOnNoise)
             EXPECT_EQ(box.holes(), islandsIn(labels, region)) << "trial " << trial << ", region " << region;
         }
     }
+}
+
+// The labels are the library's labelling's, numbers included (both follow
+// the regions' first pixels), in either connectivity; a spiral joins runs
+// that meet only far down the image.
+TEST(RegionBoxes, LabelsAreThoseOfTheLibrarysLabelling)
+{
+    cv::RNG random(5);
+    std::vector<cv::Mat> masks;
+    for (int trial = 0; trial < 20; ++trial) masks.push_back(randomDark(random, trial));
+    cv::Mat spiral(80, 80, CV_8UC1, cv::Scalar(0));
+    for (int turn = 0; turn < 9; ++turn)
+        cv::ellipse(spiral, {40, 40}, {4 * turn + 3, 4 * turn + 3}, 0, 0, 300 + turn, cv::Scalar(255), 1);
+    masks.push_back(spiral);
+    masks.push_back(cv::Mat(7, 9, CV_8UC1, cv::Scalar(255)));
+    masks.push_back(cv::Mat(7, 9, CV_8UC1, cv::Scalar(0)));
+    for (const cv::Mat& mask : masks)
+        for (const int connectivity : {4, 8}) {
+            const LabelledRegions regions = labelRegions(mask, connectivity);
+            cv::Mat expected;
+            const int count = cv::connectedComponents(mask, expected, connectivity, CV_32S, cv::CCL_WU);
+            ASSERT_EQ(regions.count, count) << connectivity;
+            EXPECT_EQ(cv::countNonZero(regions.labels != expected), 0) << connectivity;
+        }
 }
 
 } // namespace
