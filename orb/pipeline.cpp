@@ -417,6 +417,16 @@ int reducedWidth(const cv::Size& size, std::optional<double> hubInWorking)
 
 } // namespace
 
+namespace {
+
+// Whether a failed read ended before the inner zebra was found.
+bool innerZebraMissing(ResultCode code)
+{
+    return code == InnerCircleNotFound || code == PerspectiveMarkersNotDetected || code == WrongPerspectiveMarkerCount;
+}
+
+} // namespace
+
 PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& image, const PipelineOptions& options)
 {
     cv::Mat input = checkDecoderInput(config, image);
@@ -446,8 +456,13 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
     std::vector<WorkingImage> prepared(widths.size());
     StepLog steps(options.keepSteps);
     PipelineReading reading;
+    // The hub, its ring and the inner zebra's evenly spaced notches look the
+    // same in the mirror image: where none of the sizes found them, as
+    // captured, the mirror image holds none either. Only what follows them
+    // (the start marker's side, the data) can read mirrored.
+    bool centreFound = false;
     for (const bool mirrored : {false, true}) {
-        if (mirrored && (!options.tryMirrored || options.firstTriesOnly)) break;
+        if (mirrored && (!options.tryMirrored || options.firstTriesOnly || !centreFound)) break;
         for (std::size_t size = 0; size < widths.size(); ++size) {
             if (size > 0)
                 logger().line(LogLevel::Debug, "the half size found a code but did not read it; reading at full size");
@@ -457,6 +472,7 @@ PipelineReading runPipeline(const DecoderConfiguration& config, const cv::Mat& i
             steps.at(reduced, mirrored);
             reading = OrientationRead(config, image, prepared[size], mirrored, options, steps).run();
             if (reading.code == Success) break;
+            centreFound = centreFound || !innerZebraMissing(reading.code);
             if (reading.code != InnerCircleNotFound) continue;
             // The hub is round: an image without one has none in its
             // mirror image either. Nor at full size where the half size
