@@ -7,7 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "orb/finder/local_threshold.h"
-#include "orb/finder/region_boxes.h"
+#include "orb/finder/labelled_regions.h"
 #include "orb/geometry/preprocessing.h"
 #include "orb/logger.h"
 
@@ -63,13 +63,13 @@ constexpr double kLeastDotSolidity = 0.75;
 // down; on flatter ones a small dot far off centre slips between them.
 // Most white regions of a photograph hold no dark there and are turned down
 // before any outline is traced.
-bool darkNearMiddle(const cv::Mat& regions, const cv::Rect& box, int region)
+bool darkNearMiddle(const LabelledRegions& regions, const cv::Rect& box, int region)
 {
     for (int j = -3; j <= 3; ++j)
         for (int i = -3; i <= 3; ++i) {
             const int x = box.x + static_cast<int>(std::lround((0.5 + 0.1 * i) * (box.width - 1)));
             const int y = box.y + static_cast<int>(std::lround((0.5 + 0.1 * j) * (box.height - 1)));
-            if (regions.at<int>(y, x) != region) return true;
+            if (regions.labelAt({x, y}) != region) return true;
         }
     return false;
 }
@@ -102,14 +102,11 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
     cv::Mat framed;
     cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
     // Four-connected, as the contour search sees holes between eight-connected dark.
-    const LabelledRegions white = labelRegions(framed == 0, 4);
-    const cv::Mat& regions = white.labels;
-    const int count = white.count;
-    const std::vector<RegionBox>& boxes = white.boxes;
-    const int outside = regions.at<int>(0, 0);
-    for (int region = 1; region < count; ++region) {
+    const LabelledRegions regions(framed == 0, 4);
+    const int outside = regions.labelAt({0, 0});
+    for (int region = 1; region < regions.count(); ++region) {
         if (region == outside) continue;
-        const RegionBox& extent = boxes[static_cast<std::size_t>(region)];
+        const RegionBox& extent = regions.box(region);
         const cv::Rect box(extent.left, extent.top, extent.right - extent.left + 1, extent.bottom - extent.top + 1);
         // The hole's outline runs through the dark pixels next to it, so it
         // encloses at most its box grown by half a pixel each way.
@@ -126,7 +123,7 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
         // image: it touches only the dark pixels next to the hole.
         std::vector<std::vector<cv::Point>> outlines;
         std::vector<cv::Vec4i> nesting;
-        cv::findContours(regions(cut) != region, outlines, nesting, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE, origin);
+        cv::findContours(regions.maskOf(region, cut) == 0, outlines, nesting, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE, origin);
         const auto hole = std::find_if(nesting.begin(), nesting.end(), [](const cv::Vec4i& n) { return n[3] >= 0; });
         if (hole == nesting.end()) continue;
         const std::vector<cv::Point>& outline = outlines[static_cast<std::size_t>(hole - nesting.begin())];
@@ -233,17 +230,14 @@ bool runsOut(const cv::Mat& dark, const cv::RotatedRect& hub, const cv::Point& s
 void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double scale, std::vector<CodeCandidate>& found)
 {
     // Eight-connected, the complement of the four-connected white.
-    const LabelledRegions pieces = labelRegions(dark, 8);
-    const cv::Mat& dots = pieces.labels;
-    const int count = pieces.count;
-    const std::vector<RegionBox>& boxes = pieces.boxes;
+    const LabelledRegions dots(dark, 8);
     const double largestHub = kLargestHubShare * std::min(dark.cols, dark.rows);
     // A drawn dot is the hub in small; the one least in its hub, with its
     // centre off the hub's, has the ring this many dot radii out at most.
     const double reach = (1 + options.maxDotOffset) / std::sqrt(options.minDotShare);
     const cv::Rect inside(0, 0, dark.cols, dark.rows);
-    for (int label = 1; label < count; ++label) {
-        const RegionBox& extent = boxes[static_cast<std::size_t>(label)];
+    for (int label = 1; label < dots.count(); ++label) {
+        const RegionBox& extent = dots.box(label);
         if (extent.pixels < kLeastOpenDotPixels) continue;
         const cv::Rect box(extent.left, extent.top, extent.right - extent.left + 1, extent.bottom - extent.top + 1);
         if (extent.pixels < kLeastBoxShare * box.area()) continue;
@@ -256,7 +250,7 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
             middle.y + reach * roughRadius > dark.rows)
             continue;
 
-        const cv::Moments m = cv::moments(dots(box) == label, true);
+        const cv::Moments m = cv::moments(dots.maskOf(label, box), true);
         if (m.m00 <= 0) continue;
         const cv::Point2d centre(box.x + m.m10 / m.m00, box.y + m.m01 / m.m00);
         // A uniform ellipse has the spread of its half axes squared over 4.
@@ -336,7 +330,7 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
         const double widest = 2 * kMaxCodeRadiusInHubs * radius;
         const bool withinCode = std::all_of(meetings.begin(), meetings.end(), [&](const cv::Point2f& at) {
             if (offOutline(at) > kRingTolerance) return true;
-            const RegionBox& piece = boxes[static_cast<std::size_t>(dots.at<int>(cv::Point(at)))];
+            const RegionBox& piece = dots.box(dots.labelAt(cv::Point(at)));
             return piece.right - piece.left < widest && piece.bottom - piece.top < widest;
         });
         if (!withinCode) continue;

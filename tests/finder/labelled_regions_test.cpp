@@ -3,7 +3,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "orb/finder/region_boxes.h"
+#include "orb/finder/labelled_regions.h"
 
 using namespace orb;
 
@@ -14,7 +14,7 @@ LabelledRegions labelled(const cv::Mat& dark)
 {
     cv::Mat framed;
     cv::copyMakeBorder(dark, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(0));
-    return labelRegions(framed == 0, 4);
+    return LabelledRegions(framed == 0, 4);
 }
 
 // Random masks: single pixels that touch corner to corner everywhere, and
@@ -32,10 +32,10 @@ cv::Mat randomDark(cv::RNG& random, int trial)
 }
 
 // The dark pieces that `region` encloses, as the contour search sees them.
-int islandsIn(const cv::Mat& labels, int region)
+int islandsIn(const LabelledRegions& regions, const cv::Size& size, int region)
 {
     cv::Mat rest;
-    cv::copyMakeBorder(labels != region, rest, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(255));
+    cv::copyMakeBorder(regions.maskOf(region, cv::Rect({}, size)) == 0, rest, 1, 1, 1, 1, cv::BORDER_CONSTANT, cv::Scalar(255));
     std::vector<std::vector<cv::Point>> outlines;
     std::vector<cv::Vec4i> nesting;
     cv::findContours(rest, outlines, nesting, cv::RETR_CCOMP, cv::CHAIN_APPROX_NONE);
@@ -49,28 +49,28 @@ int islandsIn(const cv::Mat& labels, int region)
 
 // Single-pixel noise joins dark corner to corner everywhere, which the
 // holes of four-connected white must follow as the contour search does.
-TEST(RegionBoxes, BoxPixelsAndHolesAgreeWithTracingOnNoise)
+TEST(LabelledRegions, BoxPixelsAndHolesAgreeWithTracingOnNoise)
 {
     cv::RNG random(3);
     for (int trial = 0; trial < 40; ++trial) {
-        const LabelledRegions regions = labelled(randomDark(random, trial));
-        const cv::Mat& labels = regions.labels;
-        ASSERT_EQ(static_cast<int>(regions.boxes.size()), regions.count);
-        for (int region = 1; region < regions.count; ++region) {
-            const RegionBox& box = regions.boxes[static_cast<std::size_t>(region)];
-            const cv::Mat mine = labels == region;
+        const cv::Mat dark = randomDark(random, trial);
+        const cv::Size framed(dark.cols + 2, dark.rows + 2);
+        const LabelledRegions regions = labelled(dark);
+        for (int region = 1; region < regions.count(); ++region) {
+            const RegionBox& box = regions.box(region);
+            const cv::Mat mine = regions.maskOf(region, cv::Rect({}, framed));
             ASSERT_EQ(box.pixels, cv::countNonZero(mine));
-            const cv::Rect bounds = cv::boundingRect(mine);
-            EXPECT_EQ(cv::Rect(box.left, box.top, box.right - box.left + 1, box.bottom - box.top + 1), bounds);
-            EXPECT_EQ(box.holes(), islandsIn(labels, region)) << "trial " << trial << ", region " << region;
+            EXPECT_EQ(box.rect(), cv::boundingRect(mine));
+            EXPECT_EQ(box.holes(), islandsIn(regions, framed, region)) << "trial " << trial << ", region " << region;
         }
     }
 }
 
 // The labels are the library's labelling's, numbers included (both follow
-// the regions' first pixels), in either connectivity; a spiral joins runs
-// that meet only far down the image.
-TEST(RegionBoxes, LabelsAreThoseOfTheLibrarysLabelling)
+// the regions' first pixels), in either connectivity, pixel by pixel and as
+// the masks of regions in part of the image; a spiral joins runs that meet
+// only far down the image.
+TEST(LabelledRegions, LabelsAreThoseOfTheLibrarysLabelling)
 {
     cv::RNG random(5);
     std::vector<cv::Mat> masks;
@@ -83,11 +83,22 @@ TEST(RegionBoxes, LabelsAreThoseOfTheLibrarysLabelling)
     masks.push_back(cv::Mat(7, 9, CV_8UC1, cv::Scalar(0)));
     for (const cv::Mat& mask : masks)
         for (const int connectivity : {4, 8}) {
-            const LabelledRegions regions = labelRegions(mask, connectivity);
+            const LabelledRegions regions(mask, connectivity);
             cv::Mat expected;
             const int count = cv::connectedComponents(mask, expected, connectivity, CV_32S, cv::CCL_WU);
-            ASSERT_EQ(regions.count, count) << connectivity;
-            EXPECT_EQ(cv::countNonZero(regions.labels != expected), 0) << connectivity;
+            ASSERT_EQ(regions.count(), count) << connectivity;
+            int wrong = 0;
+            for (int y = 0; y < mask.rows; ++y)
+                for (int x = 0; x < mask.cols; ++x) wrong += regions.labelAt({x, y}) != expected.at<int>(y, x);
+            EXPECT_EQ(wrong, 0) << connectivity;
+            // A part reaching past the image: nothing of it beyond.
+            const cv::Rect part(mask.cols / 3, -2, mask.cols, mask.rows / 2 + 2);
+            for (int label = 1; label < count; ++label) {
+                cv::Mat inPart = cv::Mat::zeros(part.size(), CV_8UC1);
+                const cv::Rect within = part & cv::Rect(0, 0, mask.cols, mask.rows);
+                cv::Mat(expected(within) == label).copyTo(inPart(within - part.tl()));
+                ASSERT_EQ(cv::countNonZero(regions.maskOf(label, part) != inPart), 0) << connectivity;
+            }
         }
 }
 
