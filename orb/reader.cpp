@@ -878,8 +878,12 @@ bool searchFrame(const Frame& captured, const ReaderOptions& options, const Read
                 places.insert(places.end(), found.begin(), found.end());
             }
             // The search can miss a code the chain reads (its dot lost to
-            // blur): when nothing else read, the whole image still gets its read.
-            if (read.empty() && asGiven) readWholeOnce();
+            // blur): when nothing else read, the whole image still gets its
+            // read. Not when the search found no place at all: a photograph
+            // without a code would pay for every type, size and correction
+            // of the chain, and of codes blurred, tilted or compressed in
+            // the frame none that the search missed entirely read whole.
+            if (read.empty() && asGiven && !places.empty()) readWholeOnce();
             // A smear wears gaps into the hub's ring and the hub joins the
             // white beyond: when nothing read, once more with them bridged.
             if (read.empty() && !limited && asGiven)

@@ -177,6 +177,32 @@ TEST(Pipeline, NoCodeFailsWithoutCorrectionsThrowing)
     EXPECT_TRUE(run.text.empty());
 }
 
+// The hub, its ring and the inner zebra's notches look the same mirrored:
+// a target with no zebra round its hub is not read again in the mirror
+// image, while a code whose data does not read is.
+TEST(Pipeline, TheMirrorImageIsTriedOnlyPastTheCentre)
+{
+    PipelineOptions options = plain();
+    options.tryMirrored = true;
+    const auto mirroredSteps = [](const PipelineReading& reading) {
+        return std::count_if(reading.steps.begin(), reading.steps.end(),
+                             [](const PipelineStep& step) { return step.mirrored; });
+    };
+    cv::Mat target(480, 640, CV_8UC3, cv::Scalar::all(255));
+    cv::circle(target, {320, 240}, 150, cv::Scalar::all(0), cv::FILLED);
+    cv::circle(target, {320, 240}, 100, cv::Scalar::all(255), cv::FILLED);
+    cv::circle(target, {320, 240}, 24, cv::Scalar::all(0), cv::FILLED);
+    const PipelineReading noZebra = runPipeline(DecoderConfiguration(), target, options);
+    EXPECT_TRUE(noZebra.code == PerspectiveMarkersNotDetected || noZebra.code == WrongPerspectiveMarkerCount)
+        << noZebra.code;
+    EXPECT_EQ(mirroredSteps(noZebra), 0);
+
+    const PipelineReading noLayout =
+        runPipeline(DecoderConfiguration(), drawnCode("retry order", 32, 0.8, {0.37, 0.21}, Scrambled), options);
+    EXPECT_NE(noLayout.code, Success);
+    EXPECT_GT(mirroredSteps(noLayout), 0);
+}
+
 TEST(Pipeline, EachFailureGoesBackToTheNearestRetryPoint)
 {
     // Every geometry stage succeeds, but the grid, written in another

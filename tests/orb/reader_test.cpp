@@ -212,6 +212,19 @@ TEST_F(Reader, TraceListsTheStepsOfEachRunAndTheSearch)
     EXPECT_EQ(none.trace[4].stage, "finder search");
     EXPECT_EQ(none.trace[4].view, "full size, fine passes");
     EXPECT_EQ(none.trace[4].places, 0);
+
+    // A white disc in a black ring but no dot: the quick try takes it for a
+    // hub, the search finds no place, and the whole image is not read again.
+    cv::Mat target(480, 640, CV_8UC3, cv::Scalar::all(255));
+    cv::circle(target, {320, 240}, 150, cv::Scalar::all(0), cv::FILLED);
+    cv::circle(target, {320, 240}, 100, cv::Scalar::all(255), cv::FILLED);
+    const CodeSearch targetSearch = searchCodes(target, tracing);
+    EXPECT_TRUE(targetSearch.codes.empty());
+    ASSERT_FALSE(targetSearch.trace.empty());
+    EXPECT_NE(targetSearch.trace[0].result, ReadError::InnerCircleNotFound);
+    EXPECT_EQ(std::count_if(targetSearch.trace.begin(), targetSearch.trace.end(),
+                            [](const TraceStep& step) { return step.image == "whole image" && step.stage == "inner circle"; }),
+              1);
 }
 
 // A code printed light on dark reads from the image with dark and light
