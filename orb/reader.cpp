@@ -829,23 +829,23 @@ bool searchFrame(const Frame& captured, const ReaderOptions& options, const Read
     if (!options.findCodes) {
         if (wholeImage) readWhole();
     } else {
-        // One code wanted: the one that fills and centres the image reads at
-        // a fraction of a search's cost, so it goes first. For every code
-        // the search runs anyway, and tells whether the whole image is worth
-        // reading before the places it found.
+        // A code that fills and centres a clean image reads with the chain's
+        // first tries at a fraction of a search's cost, so they go first.
+        // The rest of the chain's tries wait for the search, which tells
+        // whether the whole image is worth them before the places it found:
+        // a photograph is better served by its places.
         bool wholeRead = false;
         const auto readWholeOnce = [&] {
             if (wholeImage && !wholeRead) readWhole();
             wholeRead = true;
         };
-        if (maxCodes == 1 && asGiven) readWholeOnce();
-        // Every code wanted: a code the chain reads straight away goes
-        // first, and the search for the others looks only beyond it.
+        // A code the chain reads straight away goes first, and the search
+        // for any others looks only beyond it.
         std::optional<Frame> searched = frame;
-        if (maxCodes > 1 && asGiven && wholeImage) {
+        if (asGiven && wholeImage) {
             ReadResult quick = readWholeQuickly(frame, plan, trace);
             if (quick) {
-                searched = beyondCode(frame, quick);
+                if (maxCodes > 1) searched = beyondCode(frame, quick);
                 read.push_back(std::move(quick));
                 wholeRead = true;
             } else if (quick.error == ReadError::InnerCircleNotFound) {
