@@ -271,6 +271,33 @@ TEST(PayloadErasures, SpoiledCodesNeverReadAsAnotherText)
     EXPECT_GT(refused, 100);
 }
 
+// A grid that holds no code, with many of its modules unsure: each erasure
+// spends parity that would otherwise check the correction, so the more
+// there are the less the gate may let through. Grids of the sizes small
+// codes have, where a chance codeword is likeliest.
+TEST(PayloadErasures, RandomGridsWithManyUnsureModulesReadNoText)
+{
+    std::mt19937 rng(31);
+    int framesChecked = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int modules = 8 * std::uniform_int_distribution<int>(6, 40)(rng) + static_cast<int>(rng() % 8);
+        std::vector<std::uint8_t> values(modules);
+        std::vector<float> certainty(modules, 0.5f);
+        const double unsureShare = std::uniform_real_distribution<double>(0.1, 0.6)(rng);
+        for (int i = 0; i < modules; ++i) {
+            values[i] = static_cast<std::uint8_t>(rng() % 2);
+            if (std::uniform_real_distribution<double>(0, 1)(rng) < unsureShare)
+                certainty[i] = std::uniform_real_distribution<float>(0.0f, 0.3f)(rng);
+        }
+        const Found<PayloadRead> read = decodePayloadWithErasures(values, certainty, 1);
+        EXPECT_FALSE(read) << "trial " << trial << " read \"" << read->text << "\"";
+        framesChecked += read.code != EccUncorrectable;
+    }
+    // A few chance codewords get past the correction's evidence and are
+    // turned down by the frame's checks: both gates are in play here.
+    EXPECT_GT(framesChecked, 0);
+}
+
 } // namespace
 } // namespace orb
 
