@@ -20,6 +20,7 @@ enum class CameraRepair {
     DeblurredAndLevelled, // that, under uneven light
     DeblurredNarrower, // the blur undone narrower than measured: the measure runs wide
     DeblurredNarrowest, // narrower still, where the narrower one lifts noise
+    DeblurredFainter, // as measured, held down less: a long smear's modules
 };
 
 // Whether `repair` undoes a measured blur.

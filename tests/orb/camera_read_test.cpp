@@ -136,6 +136,12 @@ TEST(CameraRead, ViewsThatUndoASmearCarryTheHubItWasMeasuredOn)
         narrower = narrower || view.repair == CameraRepair::DeblurredNarrower;
     }
     EXPECT_TRUE(narrower);
+    // A smear's undoing is also tried held down less, last; a defocus's is
+    // not, whose response has no zeros for a fainter share to reach past.
+    EXPECT_EQ(views.back().repair, CameraRepair::DeblurredFainter);
+    const CentreBlur defocus{{0.5 * 110 / 6, 0.5 * 110 / 6, 0}, outline};
+    for (const CameraView& view : cameraViews(cut, outline, defocus))
+        EXPECT_NE(view.repair, CameraRepair::DeblurredFainter);
 }
 
 TEST(CameraRead, ReadsReportTheBytesCorrected)
