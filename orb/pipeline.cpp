@@ -415,10 +415,6 @@ int reducedWidth(const cv::Size& size, std::optional<double> hubInWorking)
     return smallestHub / 6.0 / kReduction >= kMinReducedZebra ? size.width / kReduction : 0;
 }
 
-} // namespace
-
-namespace {
-
 // Whether a failed read ended before the inner zebra was found.
 bool innerZebraMissing(ResultCode code)
 {

@@ -107,7 +107,7 @@ void collectHubs(const cv::Mat& dark, const FinderOptions& options, double scale
     for (int region = 1; region < regions.count(); ++region) {
         if (region == outside) continue;
         const RegionBox& extent = regions.box(region);
-        const cv::Rect box(extent.left, extent.top, extent.right - extent.left + 1, extent.bottom - extent.top + 1);
+        const cv::Rect box = extent.rect();
         // The hole's outline runs through the dark pixels next to it, so it
         // encloses at most its box grown by half a pixel each way.
         if ((box.width + 1.0) * (box.height + 1.0) < options.minHubArea) continue;
@@ -239,7 +239,7 @@ void collectOpenHubs(const cv::Mat& dark, const FinderOptions& options, double s
     for (int label = 1; label < dots.count(); ++label) {
         const RegionBox& extent = dots.box(label);
         if (extent.pixels < kLeastOpenDotPixels) continue;
-        const cv::Rect box(extent.left, extent.top, extent.right - extent.left + 1, extent.bottom - extent.top + 1);
+        const cv::Rect box = extent.rect();
         if (extent.pixels < kLeastBoxShare * box.area()) continue;
         if (std::min(box.width, box.height) < options.minAxisRatio * std::max(box.width, box.height)) continue;
         // The ring lies within `reach` dot radii: the whole hub must fit the image.
